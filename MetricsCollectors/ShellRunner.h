@@ -1,0 +1,58 @@
+#pragma once
+// Runs one external tool: starts the executable with its arguments, captures standard output
+// and standard error whole (decoded as UTF-8, invalid bytes become U+FFFD), waits with a
+// time-out chosen per command from JLX_SHELL_TIMEOUT_SEC / JLX_PM_TIMEOUT_SEC, and stops a
+// child that overruns with SIGTERM, then SIGKILL. Safe to call from many threads at once.
+#include "SharedModels/Error.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace joulix {
+
+struct ShellResult {
+    int32_t status = 0;
+    std::string stdout;
+    std::string stderr;
+
+    friend bool operator==(const ShellResult&, const ShellResult&) = default;
+};
+
+class ShellRunnerError : public Error {
+  public:
+    enum class Kind { failedToLaunch, nonZeroExit, timedOut };
+
+    static ShellRunnerError failedToLaunch(const std::string& description);
+    static ShellRunnerError nonZeroExit(const ShellResult& result);
+    static ShellRunnerError timedOut(const std::string& command, double timeoutSeconds);
+
+    Kind kind() const { return kind_; }
+
+  private:
+    ShellRunnerError(Kind kind, const std::string& description) : Error(description), kind_(kind) {}
+    Kind kind_;
+};
+
+class ShellRunning {
+  public:
+    virtual ~ShellRunning() = default;
+    // Runs `executable` (an absolute path) with `arguments`; throws ShellRunnerError.
+    virtual ShellResult run(const std::string& executable,
+                            const std::vector<std::string>& arguments) const = 0;
+};
+
+class DefaultShellRunner final : public ShellRunning {
+  public:
+    double terminateGraceSeconds = 0.75;
+    double killGraceSeconds = 1.0;
+
+    ShellResult run(const std::string& executable,
+                    const std::vector<std::string>& arguments) const override;
+
+    // The time-out in seconds for one command, read afresh from the environment.
+    static double resolveTimeoutSeconds(const std::string& executable,
+                                        const std::vector<std::string>& arguments);
+};
+
+}  // namespace joulix

@@ -1,0 +1,43 @@
+#pragma once
+// The one logging facade. An accepted message becomes one line
+// "[<unix seconds %.3f>] [<LEVEL>] [<component>] <message>\n" written to standard error, to the
+// system log (journald: the message alone, identifier = subsystem, category in its own field),
+// appended to the shared log file, and, when broadcasting is on, passed to in-process observers
+// of runtimeLogDidWrite on the writing thread. Never fails, callable from any thread.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace joulix {
+
+enum class RuntimeLogLevel { error, warn, info };
+
+std::optional<RuntimeLogLevel> runtimeLogLevelFromRawValue(std::string_view raw);
+std::string_view rawValue(RuntimeLogLevel level);
+
+class RuntimeLog {
+  public:
+    static constexpr std::string_view runtimeLogDidWrite = "RuntimeLogDidWrite";
+
+    static void info(std::string_view component, std::string_view message);
+    static void warn(std::string_view component, std::string_view message);
+    static void error(std::string_view component, std::string_view message);
+    static void write(RuntimeLogLevel level, std::string_view component, std::string_view message);
+
+    static void configure(std::optional<RuntimeLogLevel> minLevel,
+                          std::optional<bool> notificationsEnabled);
+    static void setMinimumLevel(RuntimeLogLevel level);
+    static void setNotificationBroadcastEnabled(bool enabled);
+
+    // The shared log file: sharedRoot() + "/Joulix/runtime.log".
+    static std::string sharedLogPath();
+
+    // Observers of runtimeLogDidWrite receive the user info's "line" (with its line feed).
+    using Observer = std::function<void(const std::string& line)>;
+    static uint64_t addObserver(Observer observer);
+    static void removeObserver(uint64_t token);
+};
+
+}  // namespace joulix

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package the project builds, tests and runs with.
+# Safe to run again: packages already present are left alone.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git clang libclang-rt-14-dev clang-format
+  libsqlite3-dev nlohmann-json3-dev libplist-dev libutf8proc-dev
+  libsdbus-c++-dev libsystemd-dev libcli11-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  dbus-daemon dbus-bin procps util-linux passwd
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+echo "Installing: ${missing[*]}"
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
