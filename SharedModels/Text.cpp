@@ -66,7 +66,9 @@ bool isWhitespace(char32_t c) {
     return utf8proc_category(static_cast<utf8proc_int32_t>(c)) == UTF8PROC_CATEGORY_ZS;
 }
 
-bool isWhitespaceOrNewline(char32_t c) { return isNewline(c) || isWhitespace(c); }
+bool isWhitespaceOrNewline(char32_t c) {
+    return isNewline(c) || isWhitespace(c);
+}
 
 std::string_view trim(std::string_view s) {
     std::size_t first = s.size();
@@ -82,7 +84,9 @@ std::string_view trim(std::string_view s) {
     return s.substr(first, end - first);
 }
 
-bool isBlank(std::string_view s) { return trim(s).empty(); }
+bool isBlank(std::string_view s) {
+    return trim(s).empty();
+}
 
 namespace {
 template <typename IsSeparator>
@@ -147,7 +151,8 @@ std::string lowercased(std::string_view s) {
         if (c < 0x80) {
             out.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c));
         } else {
-            appendUTF8(out, static_cast<char32_t>(utf8proc_tolower(static_cast<utf8proc_int32_t>(c))));
+            appendUTF8(out,
+                       static_cast<char32_t>(utf8proc_tolower(static_cast<utf8proc_int32_t>(c))));
         }
         return true;
     });
@@ -171,7 +176,9 @@ std::vector<std::size_t> characterBoundaries(std::string_view s) {
     return boundaries;
 }
 
-std::size_t characterCount(std::string_view s) { return characterBoundaries(s).size() - 1; }
+std::size_t characterCount(std::string_view s) {
+    return characterBoundaries(s).size() - 1;
+}
 
 std::size_t byteOffsetOfCharacter(std::string_view s, std::size_t index) {
     const auto boundaries = characterBoundaries(s);

@@ -17,14 +17,17 @@ std::vector<CommandRegistration::Add>& registeredCommands() {
 }
 }  // namespace
 
-CommandRegistration::CommandRegistration(Add add) { registeredCommands().push_back(add); }
+CommandRegistration::CommandRegistration(Add add) {
+    registeredCommands().push_back(add);
+}
 
 }  // namespace joulix::cli
 
 int main(int argc, char** argv) {
     CLI::App app{"Joulix battery and power monitor: system layer tools"};
     app.require_subcommand(1);
-    for (const auto add : joulix::cli::registeredCommands()) add(app);
+    for (const auto add : joulix::cli::registeredCommands())
+        add(app);
     CLI11_PARSE(app, argc, argv);
     return joulix::cli::exitStatus();
 }

@@ -45,11 +45,12 @@ TEST(Text, RepairReplacesEachMaximalInvalidSubpart) {
         {"\xe2\x82"
          "a",
          "\uFFFD"
-         "a"},  // truncated three-byte sequence is one subpart
-        {"\xc0\xaf", "\uFFFD\uFFFD"},  // overlong form: two bytes, two replacements
+         "a"},                                   // truncated three-byte sequence is one subpart
+        {"\xc0\xaf", "\uFFFD\uFFFD"},            // overlong form: two bytes, two replacements
         {"\xed\xa0\x80", "\uFFFD\uFFFD\uFFFD"},  // surrogate
         {"\xf0\x9f\x94\x8b", "\U0001F50B"},
         {"\xf0\x9f\x94", "\uFFFD"},
     };
-    for (const auto& c : cases) EXPECT_EQ(text::repairUTF8(c.input), c.expected) << c.input;
+    for (const auto& c : cases)
+        EXPECT_EQ(text::repairUTF8(c.input), c.expected) << c.input;
 }
