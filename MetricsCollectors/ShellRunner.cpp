@@ -1,0 +1,396 @@
+#include "MetricsCollectors/ShellRunner.h"
+
+#include "SharedModels/Text.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <mutex>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace joulix {
+
+// --- Errors -------------------------------------------------------------------------------------
+
+namespace {
+// Shortest decimal that reads back to the same value, with at least one decimal ("4.0", "0.25").
+std::string shortestDecimal(double value) {
+    char buffer[64];
+    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    std::string text(buffer, ec == std::errc() ? end : buffer);
+    if (text.find_first_of(".en") == std::string::npos) text += ".0";
+    return text;
+}
+}  // namespace
+
+ShellRunnerError ShellRunnerError::failedToLaunch(const std::string& description) {
+    return {Kind::failedToLaunch, "Failed to launch command: " + description};
+}
+
+ShellRunnerError ShellRunnerError::nonZeroExit(const ShellResult& result) {
+    return {Kind::nonZeroExit,
+            "Command exited with status " + std::to_string(result.status) + ": " + result.stderr};
+}
+
+ShellRunnerError ShellRunnerError::timedOut(const std::string& command, double timeoutSeconds) {
+    return {Kind::timedOut,
+            "Command timed out after " + shortestDecimal(timeoutSeconds) + "s: " + command};
+}
+
+// --- Time-out resolution
+// --------------------------------------------------------------------------
+
+namespace {
+constexpr double defaultTimeoutSeconds = 4.0;
+constexpr double minimumTimeoutSeconds = 0.25;
+constexpr double defaultPowermetricsTimeoutSeconds = 15.0;
+constexpr double minimumPowermetricsTimeoutSeconds = 1.0;
+
+// The variable parsed as a decimal number in full, or `fallback` when unset or unparsable.
+double environmentSeconds(const char* name, double fallback) {
+    const char* raw = std::getenv(name);
+    if (raw == nullptr) return fallback;
+    std::string_view text(raw);
+    if (text.size() > 1 && text.front() == '+' && text[1] != '-') text.remove_prefix(1);
+    double value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size()) return fallback;
+    return value;
+}
+
+// `value` raised to at least `lowerBound`; not-a-number ends as the bound.
+double atLeast(double value, double lowerBound) {
+    return std::isnan(value) ? lowerBound : std::max(value, lowerBound);
+}
+
+std::string_view lastPathComponent(std::string_view path) {
+    while (path.size() > 1 && path.back() == '/')
+        path.remove_suffix(1);
+    auto slash = path.rfind('/');
+    return slash == std::string_view::npos || path.size() == 1 ? path : path.substr(slash + 1);
+}
+
+bool isPowermetricsCommand(const std::string& executable,
+                           const std::vector<std::string>& arguments) {
+    auto name = lastPathComponent(executable);
+    if (name == "powermetrics") return true;
+    if (name != "nice" && name != "sudo") return false;
+    return std::find(arguments.begin(), arguments.end(), "/usr/bin/powermetrics") !=
+           arguments.end();
+}
+}  // namespace
+
+double DefaultShellRunner::resolveTimeoutSeconds(const std::string& executable,
+                                                 const std::vector<std::string>& arguments) {
+    if (isPowermetricsCommand(executable, arguments)) {
+        return atLeast(environmentSeconds("JLX_PM_TIMEOUT_SEC", defaultPowermetricsTimeoutSeconds),
+                       minimumPowermetricsTimeoutSeconds);
+    }
+    return atLeast(environmentSeconds("JLX_SHELL_TIMEOUT_SEC", defaultTimeoutSeconds),
+                   minimumTimeoutSeconds);
+}
+
+// --- Descriptors and the reaper
+// -------------------------------------------------------------------
+
+namespace {
+class Descriptor {
+  public:
+    Descriptor() = default;
+    explicit Descriptor(int fd) : fd_(fd) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() { reset(); }
+
+    int get() const { return fd_; }
+    int* out() { return &fd_; }
+    void reset() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+struct Pipe {
+    Descriptor readEnd;
+    Descriptor writeEnd;
+};
+
+// Creates a pipe whose ends close on exec, so that a child spawned concurrently by another
+// thread never inherits them. Returns 0 or an errno value.
+int makePipe(Pipe& pipe) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return errno;
+    *pipe.readEnd.out() = fds[0];
+    *pipe.writeEnd.out() = fds[1];
+    return 0;
+}
+
+// Children that outlived SIGKILL's grace period. One detached thread waits for them so that no
+// zombie accumulates; it waits for these process ids only, never for any child.
+class AbandonedChildReaper {
+  public:
+    static AbandonedChildReaper& shared() {
+        // Never destroyed: the detached thread may outlive static destruction.
+        static auto* reaper = new AbandonedChildReaper;
+        return *reaper;
+    }
+
+    void adopt(pid_t pid) noexcept {
+        std::lock_guard lock(lock_);
+        try {
+            pids_.push_back(pid);
+            if (!started_) {
+                std::thread([this] { reapForever(); }).detach();
+                started_ = true;
+            }
+        } catch (...) {
+            // Out of memory or threads: the pid is retried with the next adoption.
+        }
+        wake_.notify_one();
+    }
+
+  private:
+    void reapForever() {
+        std::unique_lock lock(lock_);
+        for (;;) {
+            wake_.wait(lock, [this] { return !pids_.empty(); });
+            std::erase_if(pids_, [](pid_t pid) {
+                int status = 0;
+                pid_t result = ::waitpid(pid, &status, WNOHANG);
+                return result == pid || (result < 0 && errno == ECHILD);
+            });
+            if (!pids_.empty()) wake_.wait_for(lock, std::chrono::milliseconds(100));
+        }
+    }
+
+    std::mutex lock_;
+    std::condition_variable wake_;
+    std::vector<pid_t> pids_;
+    bool started_ = false;
+};
+
+int openPidDescriptor(pid_t pid) {
+#ifdef SYS_pidfd_open
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+#else
+    (void)pid;
+    return -1;
+#endif
+}
+
+std::string errorText(int error) {
+    char buffer[256];
+    return strerror_r(error, buffer, sizeof buffer);
+}
+
+std::string joinedCommand(const std::string& executable,
+                          const std::vector<std::string>& arguments) {
+    std::string command = executable;
+    for (const auto& argument : arguments)
+        command += ' ' + argument;
+    return command;
+}
+
+using Clock = std::chrono::steady_clock;
+
+// One running child: its pid, a pidfd when the kernel has them, and the two read ends, drained
+// into their buffers while the caller waits.
+class Child {
+  public:
+    Child(pid_t pid, Descriptor& out, Descriptor& err) : pid_(pid) {
+        *pidfd_.out() = openPidDescriptor(pid);
+        streams_[0].fd = &out;
+        streams_[1].fd = &err;
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    // A child not reaped by now (it outlived SIGKILL's grace, or the wait was cut short) is
+    // killed and left to the reaper, so it never stays a zombie.
+    ~Child() {
+        if (exited_) return;
+        ::kill(pid_, SIGKILL);
+        AbandonedChildReaper::shared().adopt(pid_);
+    }
+
+    // Drains both pipes until the child exits or `deadline` passes; true when it exited.
+    bool waitForExit(Clock::time_point deadline) {
+        while (!exited_) {
+            auto now = Clock::now();
+            if (now >= deadline) return false;
+            pollOnce(millisecondsUntil(now, deadline));
+        }
+        return true;
+    }
+
+    // Reads both pipes to end of file (a grandchild may still hold them open).
+    void drainToEnd() {
+        while (streams_[0].open || streams_[1].open)
+            pollOnce(-1);
+    }
+
+    void signal(int signalNumber) const { ::kill(pid_, signalNumber); }
+    void discardOutput() { keepOutput_ = false; }
+
+    int32_t status() const { return status_; }
+    const std::string& output(int stream) const { return streams_[stream].data; }
+
+  private:
+    struct Stream {
+        Descriptor* fd = nullptr;
+        bool open = true;
+        std::string data;
+    };
+
+    static int millisecondsUntil(Clock::time_point now, Clock::time_point deadline) {
+        auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+        return static_cast<int>(
+            std::min<long long>(remaining, std::numeric_limits<int>::max() / 2));
+    }
+
+    void pollOnce(int timeoutMs) {
+        pollfd fds[3] = {};
+        for (int i = 0; i < 2; ++i) {
+            fds[i].fd = streams_[i].open ? streams_[i].fd->get() : -1;
+            fds[i].events = POLLIN;
+        }
+        bool watchExit = !exited_ && pidfd_.get() >= 0;
+        fds[2].fd = watchExit ? pidfd_.get() : -1;
+        fds[2].events = POLLIN;
+        // Without a pidfd the exit is noticed by polling waitpid on a short period.
+        if (!exited_ && !watchExit) timeoutMs = timeoutMs < 0 ? 5 : std::min(timeoutMs, 5);
+
+        int ready = ::poll(fds, 3, timeoutMs);
+        if (ready < 0 && errno != EINTR) ready = 0;
+        for (int i = 0; i < 2 && ready > 0; ++i) {
+            if (fds[i].revents != 0) readSome(streams_[i]);
+        }
+        if (!exited_ && (!watchExit || (ready > 0 && fds[2].revents != 0))) reapIfExited();
+    }
+
+    void readSome(Stream& stream) {
+        char buffer[65536];
+        ssize_t count = ::read(stream.fd->get(), buffer, sizeof buffer);
+        if (count > 0) {
+            if (keepOutput_) stream.data.append(buffer, static_cast<size_t>(count));
+        } else if (count == 0 || (errno != EINTR && errno != EAGAIN)) {
+            stream.open = false;
+        }
+    }
+
+    void reapIfExited() {
+        int status = 0;
+        pid_t result;
+        do {
+            result = ::waitpid(pid_, &status, WNOHANG);
+        } while (result < 0 && errno == EINTR);
+        if (result == pid_) {
+            exited_ = true;
+            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status);
+        } else if (result < 0) {
+            // Already reaped elsewhere (SIGCHLD ignored): nothing left to wait for.
+            exited_ = true;
+        }
+    }
+
+    pid_t pid_;
+    Descriptor pidfd_;
+    Stream streams_[2];
+    bool exited_ = false;
+    bool keepOutput_ = true;
+    int32_t status_ = 0;
+};
+
+Clock::time_point deadlineAfter(Clock::time_point start, double seconds) {
+    // Far enough to mean "never" without overflowing the clock.
+    constexpr double never = 100.0 * 365 * 24 * 3600;
+    auto duration = std::chrono::duration<double>(std::min(seconds, never));
+    return start + std::chrono::duration_cast<Clock::duration>(duration);
+}
+}  // namespace
+
+// --- Running
+// --------------------------------------------------------------------------------------
+
+ShellResult DefaultShellRunner::run(const std::string& executable,
+                                    const std::vector<std::string>& arguments) const {
+    Pipe out, err;
+    if (int error = makePipe(out); error != 0) {
+        throw ShellRunnerError::failedToLaunch(errorText(error));
+    }
+    if (int error = makePipe(err); error != 0) {
+        throw ShellRunnerError::failedToLaunch(errorText(error));
+    }
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out.writeEnd.get(), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err.writeEnd.get(), STDERR_FILENO);
+    // Nothing but standard input and the two pipes reaches the child, whatever the rest of the
+    // process left open without close-on-exec.
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+
+    // The child starts with no blocked signals and default SIGPIPE, whatever the calling thread
+    // has.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t noSignals, defaultSignals;
+    sigemptyset(&noSignals);
+    sigemptyset(&defaultSignals);
+    sigaddset(&defaultSignals, SIGPIPE);
+    posix_spawnattr_setsigmask(&attributes, &noSignals);
+    posix_spawnattr_setsigdefault(&attributes, &defaultSignals);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    std::vector<char*> argv;
+    argv.reserve(arguments.size() + 2);
+    argv.push_back(const_cast<char*>(executable.c_str()));
+    for (const auto& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+
+    pid_t pid = 0;
+    int launchError =
+        ::posix_spawn(&pid, executable.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    out.writeEnd.reset();
+    err.writeEnd.reset();
+    if (launchError != 0) throw ShellRunnerError::failedToLaunch(errorText(launchError));
+
+    Child child(pid, out.readEnd, err.readEnd);
+    double timeoutSeconds = resolveTimeoutSeconds(executable, arguments);
+    if (child.waitForExit(deadlineAfter(Clock::now(), timeoutSeconds))) {
+        child.drainToEnd();
+        return ShellResult{child.status(), text::repairUTF8(child.output(0)),
+                           text::repairUTF8(child.output(1))};
+    }
+
+    child.discardOutput();
+    child.signal(SIGTERM);
+    if (!child.waitForExit(deadlineAfter(Clock::now(), terminateGraceSeconds))) {
+        child.signal(SIGKILL);
+        child.waitForExit(deadlineAfter(Clock::now(), killGraceSeconds));
+    }
+    throw ShellRunnerError::timedOut(joinedCommand(executable, arguments), timeoutSeconds);
+}
+
+}  // namespace joulix
