@@ -1,6 +1,7 @@
 #pragma once
 // The published result of one attribution: total watts and their split over processes, hidden
 // workloads and hardware components, with the sources' diagnostics and the battery reading.
+// Every member starts zero, empty or absent, so designated initializers name only what they set.
 #include "SharedModels/BatteryStatusSample.h"
 #include "SharedModels/Date.h"
 #include "SharedModels/HiddenDrain.h"
@@ -17,19 +18,19 @@ namespace joulix {
 // Power attributed to one process in one snapshot.
 struct ProcessDrain {
     int64_t pid = 0;
-    std::optional<int64_t> parentPID;
-    std::string name;
-    std::optional<std::string> bundleID;
-    std::optional<std::string> displayName;
-    std::optional<std::string> canonicalName;
-    std::optional<std::string> processGroupKey;
+    std::optional<int64_t> parentPID{};
+    std::string name{};
+    std::optional<std::string> bundleID{};
+    std::optional<std::string> displayName{};
+    std::optional<std::string> canonicalName{};
+    std::optional<std::string> processGroupKey{};
     double drainW = 0;
     double energyShare = 0;
-    std::optional<double> rawCPUPercent;
-    std::optional<double> cpuCapacityFraction;
-    std::optional<double> cpuAttributedW;
-    std::optional<double> ramAttributedW;
-    std::vector<std::string> sourceFlags;
+    std::optional<double> rawCPUPercent{};
+    std::optional<double> cpuCapacityFraction{};
+    std::optional<double> cpuAttributedW{};
+    std::optional<double> ramAttributedW{};
+    std::vector<std::string> sourceFlags{};
 
     // The decimal pid, "-", the name: "812-worker".
     std::string id() const;
@@ -50,7 +51,7 @@ struct ComponentDrain {
     double memoryFabricW = 0;
     double ramW = 0;
     double pciW = 0;
-    std::optional<double> confidence;
+    std::optional<double> confidence{};
 
     double displayPlusUsbW() const { return screenW + usbW; }
 
@@ -74,22 +75,22 @@ struct SourceTelemetry {
 
 struct PowerUsageContext {
     bool onBatteryPower = false;
-    std::optional<double> batteryLevelPercent;
+    std::optional<double> batteryLevelPercent{};
 
     friend bool operator==(const PowerUsageContext&, const PowerUsageContext&) = default;
 };
 
 struct DrainSnapshot {
-    Date timestamp;
+    Date timestamp{};
     double totalDischargeW = 0;
-    std::vector<ProcessDrain> processes;
-    std::vector<HiddenDrain> hidden;
-    ComponentDrain components;
+    std::vector<ProcessDrain> processes{};
+    std::vector<HiddenDrain> hidden{};
+    ComponentDrain components{};
     // Power not attributed to any process, hidden workload or display/USB.
     double unattributedW = 0;
-    std::optional<SourceTelemetry> telemetry;
-    std::optional<PowerUsageContext> powerContext;
-    std::optional<BatteryStatusSample> batteryStatus;
+    std::optional<SourceTelemetry> telemetry{};
+    std::optional<PowerUsageContext> powerContext{};
+    std::optional<BatteryStatusSample> batteryStatus{};
 
     friend bool operator==(const DrainSnapshot&, const DrainSnapshot&) = default;
 };
@@ -97,7 +98,7 @@ struct DrainSnapshot {
 // Dictionary key of a process across snapshots.
 struct ProcessIdentity {
     int64_t pid = 0;
-    std::string name;
+    std::string name{};
 
     friend bool operator==(const ProcessIdentity&, const ProcessIdentity&) = default;
 };

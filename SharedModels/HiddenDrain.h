@@ -25,7 +25,7 @@ std::optional<HiddenDrainKind> hiddenDrainKindFromRawValue(std::string_view raw)
 // Power of one hidden workload in one snapshot.
 struct HiddenDrain {
     HiddenDrainKind kind = HiddenDrainKind::dockerContainer;
-    std::string identifier;
+    std::string identifier{};
     double drainW = 0;
 
     // The kind's raw value, "-", the identifier: "launchd_service-backup-agent".
@@ -37,7 +37,7 @@ struct HiddenDrain {
 // Dictionary key of a hidden workload.
 struct HiddenIdentity {
     HiddenDrainKind kind = HiddenDrainKind::dockerContainer;
-    std::string identifier;
+    std::string identifier{};
 
     friend bool operator==(const HiddenIdentity&, const HiddenIdentity&) = default;
 };
