@@ -35,4 +35,4 @@ struct BatteryStatusSample {
     friend bool operator==(const BatteryStatusSample&, const BatteryStatusSample&) = default;
 };
 
-} // namespace joulix
+}  // namespace joulix

@@ -13,4 +13,4 @@ bool ProcessDrain::hasPowermetricsSourceFlag() const {
                        [](const std::string& flag) { return flag.starts_with("powermetrics"); });
 }
 
-} // namespace joulix
+}  // namespace joulix

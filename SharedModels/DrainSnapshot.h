@@ -103,7 +103,7 @@ struct ProcessIdentity {
     friend bool operator==(const ProcessIdentity&, const ProcessIdentity&) = default;
 };
 
-} // namespace joulix
+}  // namespace joulix
 
 template <> struct std::hash<joulix::ProcessIdentity> {
     std::size_t operator()(const joulix::ProcessIdentity& identity) const noexcept {

@@ -28,4 +28,4 @@ std::string HiddenDrain::id() const {
     return result;
 }
 
-} // namespace joulix
+}  // namespace joulix

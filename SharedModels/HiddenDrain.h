@@ -42,7 +42,7 @@ struct HiddenIdentity {
     friend bool operator==(const HiddenIdentity&, const HiddenIdentity&) = default;
 };
 
-} // namespace joulix
+}  // namespace joulix
 
 template <> struct std::hash<joulix::HiddenIdentity> {
     std::size_t operator()(const joulix::HiddenIdentity& identity) const noexcept {

@@ -67,4 +67,4 @@ struct AttributionInput {
     friend bool operator==(const AttributionInput&, const AttributionInput&) = default;
 };
 
-} // namespace joulix
+}  // namespace joulix

@@ -58,4 +58,4 @@ int64_t SamplingConfig::powermetricsCacheTTLSeconds() const {
     return std::clamp<int64_t>(powermetricsIntervalSec, 1, 10);
 }
 
-} // namespace joulix
+}  // namespace joulix

@@ -42,7 +42,7 @@ std::string numberText(double value) {
     return value > 0 ? "inf" : "-inf";
 }
 
-} // namespace
+}  // namespace
 
 EncodingError::EncodingError(const std::string& keyPath, double value)
     : Error("Unable to encode " + numberText(value) + " directly in JSON at key \"" + keyPath +
@@ -58,7 +58,7 @@ using Out = nlohmann::ordered_json;
 // Integral doubles are written without a fraction ("12", not "12.0"); -0 keeps its sign.
 Out toJson(double value, const Path& path) {
     if (!std::isfinite(value)) throw EncodingError(path.render(), value);
-    constexpr double exactIntegerLimit = 9007199254740992.0; // 2^53
+    constexpr double exactIntegerLimit = 9007199254740992.0;  // 2^53
     if (value == std::trunc(value) && std::fabs(value) < exactIntegerLimit &&
         !(value == 0 && std::signbit(value))) {
         return Out(static_cast<int64_t>(value));
@@ -617,12 +617,12 @@ void read(const In& value, const Path& path, SamplingConfig& config) {
 In parseDocument(std::string_view json) {
     try {
         return In::parse(json.begin(), json.end());
-    } catch (const In::exception& error) { // syntax errors and number overflow alike
+    } catch (const In::exception& error) {  // syntax errors and number overflow alike
         throw DecodingError::dataCorrupted("", std::string("not valid JSON: ") + error.what());
     }
 }
 
-} // namespace
+}  // namespace
 
 namespace SnapshotCodec {
 
@@ -683,6 +683,6 @@ template SourceTelemetry decode<SourceTelemetry>(std::string_view);
 template PowerUsageContext decode<PowerUsageContext>(std::string_view);
 template BatteryStatusSample decode<BatteryStatusSample>(std::string_view);
 
-} // namespace SnapshotCodec
+}  // namespace SnapshotCodec
 
-} // namespace joulix
+}  // namespace joulix

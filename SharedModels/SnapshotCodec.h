@@ -65,6 +65,6 @@ extern template SourceTelemetry decode<SourceTelemetry>(std::string_view);
 extern template PowerUsageContext decode<PowerUsageContext>(std::string_view);
 extern template BatteryStatusSample decode<BatteryStatusSample>(std::string_view);
 
-} // namespace SnapshotCodec
+}  // namespace SnapshotCodec
 
-} // namespace joulix
+}  // namespace joulix

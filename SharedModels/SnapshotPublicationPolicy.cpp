@@ -11,7 +11,7 @@ constexpr std::array allDecisions{SnapshotPublicationDecision::publishable,
                                   SnapshotPublicationDecision::missingProcessDrain};
 
 constexpr double minimumPublishableTotalW = 0.1;
-} // namespace
+}  // namespace
 
 std::string_view rawValue(SnapshotPublicationDecision decision) {
     switch (decision) {
@@ -61,4 +61,4 @@ SnapshotPublicationDecision SnapshotPublicationPolicy::decision(const DrainSnaps
     return SnapshotPublicationDecision::publishable;
 }
 
-} // namespace joulix
+}  // namespace joulix

@@ -27,6 +27,6 @@ std::optional<std::string_view> rejectionReason(SnapshotPublicationDecision deci
 namespace SnapshotPublicationPolicy {
 // insufficientTotalPower when totalDischargeW is at most 0.1 W, else publishable.
 SnapshotPublicationDecision decision(const DrainSnapshot& snapshot);
-} // namespace SnapshotPublicationPolicy
+}  // namespace SnapshotPublicationPolicy
 
-} // namespace joulix
+}  // namespace joulix

@@ -103,7 +103,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
     std::map<std::string, double> times;
 };
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);

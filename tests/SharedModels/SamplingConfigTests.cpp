@@ -11,7 +11,7 @@ namespace {
 SamplingConfig decodeConfig(const std::string& json) {
     return SnapshotCodec::decode<SamplingConfig>(json);
 }
-} // namespace
+}  // namespace
 
 TEST(SamplingConfig, DecodingSubstitutesMissingKeysThenAppliesTheLowerBounds) {
     const SamplingConfig standard(5, 30, false, SamplingMode::background, 20, 8, 8, 30, 300, 300,

@@ -59,7 +59,7 @@ const ComponentDrain goldenComponents{.screenW = 1.5,
                                       .pciW = 0.0625,
                                       .confidence = 0.9};
 
-} // namespace
+}  // namespace
 
 TEST(SnapshotCodecGolden, EveryRecordMatchesItsHandWrittenJSON) {
     expectGolden("ProcessSample", goldenSample);

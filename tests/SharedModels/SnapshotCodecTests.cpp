@@ -53,7 +53,7 @@ DecodingError decodeFailure(const std::string& json) {
     return DecodingError::dataCorrupted("", "none");
 }
 
-} // namespace
+}  // namespace
 
 TEST(SnapshotCodec, SnapshotRoundTripsAndAbsentOptionalsAreLeftOut) {
     DrainSnapshot snapshot = sampleSnapshot();
