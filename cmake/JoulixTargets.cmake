@@ -10,6 +10,10 @@ if(JOULIX_SANITIZE)
                                                   -fno-sanitize-recover=all -fno-omit-frame-pointer)
   target_link_options(joulix_options INTERFACE -fsanitize=address,undefined)
 endif()
+if(JOULIX_FUZZ)
+  # Coverage instrumentation for the libraries too, so the fuzzers see into the parsers.
+  target_compile_options(joulix_options INTERFACE -fsanitize=fuzzer-no-link)
+endif()
 target_include_directories(joulix_options INTERFACE ${PROJECT_SOURCE_DIR})
 
 # joulix_module(NAME DEPS...) builds one library from every source file in its folder
