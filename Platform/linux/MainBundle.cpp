@@ -49,6 +49,18 @@ InfoValue infoValue(plist_t node) {
     }
 }
 
+// libplist aborts when it hands out a dictionary key holding a NUL character (a binary list can
+// encode one), so a list whose texts hold NUL is not read: its XML form then holds a NUL byte.
+bool holdsNulCharacter(plist_t root) {
+    char* xml = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(root, &xml, &length);
+    if (!xml) return true;
+    const bool holdsNul = std::string_view(xml, length).find('\0') != std::string_view::npos;
+    plist_to_xml_free(xml);
+    return holdsNul;
+}
+
 // Info.plist files are small; anything past this is not one.
 constexpr std::uintmax_t maximumInfoPlistBytes = 16 * 1024 * 1024;
 
@@ -112,7 +124,7 @@ std::optional<InfoDictionary> infoDictionaryFromPropertyList(std::string_view by
     plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
     if (!root) return std::nullopt;
     const std::unique_ptr<void, void (*)(plist_t)> owner(root, plist_free);
-    if (plist_get_node_type(root) != PLIST_DICT) return std::nullopt;
+    if (plist_get_node_type(root) != PLIST_DICT || holdsNulCharacter(root)) return std::nullopt;
 
     InfoDictionary info;
     plist_dict_iter iterator = nullptr;

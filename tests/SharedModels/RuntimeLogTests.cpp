@@ -15,6 +15,7 @@
 #include <mutex>
 #include <regex>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 using namespace joulix;
@@ -241,6 +242,30 @@ TEST_F(RuntimeLogTest, AppendsEachLineToTheSharedLogFile) {
     RuntimeLog::error("Daemon", "two");
     ASSERT_EQ(observed.size(), 2u);
     EXPECT_EQ(readFile(logFile()), observed[0] + observed[1]);
+}
+
+TEST_F(RuntimeLogTest, ConcurrentWritersEachAppendWholeLines) {
+    RuntimeLog::setNotificationBroadcastEnabled(true);
+    testing::internal::CaptureStderr();
+    {
+        std::vector<std::jthread> writers;
+        for (int writer = 0; writer < 4; ++writer) {
+            writers.emplace_back([writer] {
+                for (int i = 0; i < 50; ++i) {
+                    RuntimeLog::warn("Writer" + std::to_string(writer), std::string(300, 'x'));
+                }
+            });
+        }
+    }
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(observed.size(), 200u);
+    std::ifstream in(logFile());
+    const std::regex shape(R"(\[\d+\.\d{3}\] \[WARN\] \[Writer[0-3]\] x{300})");
+    int lines = 0;
+    for (std::string line; std::getline(in, line); ++lines) {
+        EXPECT_TRUE(std::regex_match(line, shape)) << line;
+    }
+    EXPECT_EQ(lines, 200);
 }
 
 TEST_F(RuntimeLogTest, PlantedLinkOrFifoNeverReceivesTheLine) {
