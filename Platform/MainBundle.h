@@ -52,4 +52,4 @@ std::shared_ptr<const MainBundle> bundleEnclosingExecutable(const std::string& e
 // dictionary. Values map to InfoValue; nested containers, data and dates become InfoOther.
 std::optional<InfoDictionary> infoDictionaryFromPropertyList(std::string_view bytes);
 
-} // namespace joulix
+}  // namespace joulix

@@ -18,4 +18,4 @@ class SystemLog {
 // category, PRIORITY 3 for errors and 6 otherwise).
 std::shared_ptr<SystemLog> platformSystemLog();
 
-} // namespace joulix
+}  // namespace joulix

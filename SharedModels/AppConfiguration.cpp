@@ -107,7 +107,7 @@ bool decodeBool(const nlohmann::json& object, const char* key) {
     return found->get<bool>();
 }
 
-} // namespace
+}  // namespace
 
 namespace AppConfiguration {
 
@@ -142,7 +142,7 @@ namespace Logging {
 std::string subsystem() {
     return bundleIdentifierPrefix() + ".runtime";
 }
-} // namespace Logging
+}  // namespace Logging
 
 namespace Updates {
 
@@ -170,8 +170,8 @@ std::optional<std::string> publicEDKey(const Environment& environment,
     return infoString(bundleInfo, sparklePublicEDKeyInfoKey);
 }
 
-} // namespace Updates
-} // namespace AppConfiguration
+}  // namespace Updates
+}  // namespace AppConfiguration
 
 bool isValidURL(std::string_view text) {
     if (text.empty()) return false;
@@ -205,7 +205,7 @@ std::string daemonServiceName() {
 std::string daemonPlistName() {
     return daemonServiceName() + ".plist";
 }
-} // namespace BatteryServiceConstants
+}  // namespace BatteryServiceConstants
 
 std::string ToolbarDisplaySettings::toJSON() const {
     return nlohmann::json{
@@ -221,4 +221,4 @@ ToolbarDisplaySettings ToolbarDisplaySettings::fromJSON(std::string_view json) {
             decodeBool(object, "showWatts")};
 }
 
-} // namespace joulix
+}  // namespace joulix

@@ -34,7 +34,7 @@ inline constexpr std::string_view primaryResourceExtension = "icns";
 inline constexpr std::string_view primaryFileName = "AppIcon.icns";
 inline constexpr std::string_view fallbackResourceName = "joulix-icon";
 inline constexpr std::string_view fallbackResourceExtension = "png";
-} // namespace AppIcon
+}  // namespace AppIcon
 
 namespace Updates {
 inline constexpr std::string_view sparkleFeedURLInfoKey = "SUFeedURL";
@@ -55,13 +55,13 @@ std::optional<std::string> feedURL(const Environment& environment,
 // dictionary's; absent when blank. There is no built-in key.
 std::optional<std::string> publicEDKey(const Environment& environment,
                                        const std::optional<InfoDictionary>& bundleInfo);
-} // namespace Updates
+}  // namespace Updates
 
 namespace Logging {
 inline constexpr std::string_view logLevelInfoKey = "JLX_LOG_LEVEL";
 std::string subsystem();
-} // namespace Logging
-} // namespace AppConfiguration
+}  // namespace Logging
+}  // namespace AppConfiguration
 
 // True when the text, taken as is, is a URI reference by RFC 3986 (an absolute URI such as
 // "https://example.com/feed.xml" or a relative reference such as "feed.xml"): only the allowed
@@ -70,9 +70,9 @@ std::string subsystem();
 bool isValidURL(std::string_view text);
 
 namespace BatteryServiceConstants {
-std::string daemonServiceName(); // AppConfiguration::daemonBundleIdentifier()
-std::string daemonPlistName();   // that identifier followed by ".plist"
-} // namespace BatteryServiceConstants
+std::string daemonServiceName();  // AppConfiguration::daemonBundleIdentifier()
+std::string daemonPlistName();    // that identifier followed by ".plist"
+}  // namespace BatteryServiceConstants
 
 // Fixed names used by packaging.
 namespace ProductConfiguration {
@@ -84,7 +84,7 @@ inline constexpr std::string_view dataDirectoryName = "Joulix";
 inline constexpr std::string_view daemonName = "JoulixDaemon";
 inline constexpr std::string_view releaseArtifactName = "Joulix";
 inline constexpr std::string_view websiteSlug = "joulix";
-} // namespace ProductConfiguration
+}  // namespace ProductConfiguration
 
 // What the toolbar shows. JSON keys are the field names; decoding requires all three and throws
 // DecodingError otherwise.
@@ -93,7 +93,7 @@ struct ToolbarDisplaySettings {
     bool showColors = true;
     bool showWatts = true;
 
-    static const ToolbarDisplaySettings default_; // all three shown
+    static const ToolbarDisplaySettings default_;  // all three shown
 
     std::string toJSON() const;
     static ToolbarDisplaySettings fromJSON(std::string_view json);
@@ -102,4 +102,4 @@ struct ToolbarDisplaySettings {
 };
 inline constexpr ToolbarDisplaySettings ToolbarDisplaySettings::default_{true, true, true};
 
-} // namespace joulix
+}  // namespace joulix

@@ -140,7 +140,7 @@ void appendToSharedLogFile(std::string_view bytes) {
     ::close(descriptor);
 }
 
-} // namespace
+}  // namespace
 
 std::optional<RuntimeLogLevel> runtimeLogLevelFromRawValue(std::string_view raw) {
     if (raw == "error") return RuntimeLogLevel::error;
@@ -286,4 +286,4 @@ void RuntimeLog::setSystemLog(std::shared_ptr<SystemLog> systemLog) {
     log.systemLog = systemLog ? std::move(systemLog) : platformSystemLog();
 }
 
-} // namespace joulix
+}  // namespace joulix

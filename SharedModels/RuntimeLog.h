@@ -59,4 +59,4 @@ class RuntimeLog {
     static void removeObserver(uint64_t token);
 };
 
-} // namespace joulix
+}  // namespace joulix

@@ -9,4 +9,4 @@ bool parseTruthiness(std::string_view text) {
     return word == "1" || word == "true" || word == "yes" || word == "y" || word == "on";
 }
 
-} // namespace joulix
+}  // namespace joulix

@@ -8,4 +8,4 @@ namespace joulix {
 // lower-casing; false for everything else.
 bool parseTruthiness(std::string_view text);
 
-} // namespace joulix
+}  // namespace joulix

@@ -32,5 +32,5 @@ const CommandRegistration registration([](CLI::App& app) {
         ->callback([] { std::cout << configuration().dump(2) << '\n'; });
 });
 
-} // namespace
-} // namespace joulix::cli
+}  // namespace
+}  // namespace joulix::cli

@@ -89,7 +89,7 @@ const std::shared_ptr<const MainBundle>& platformBundle() {
     return bundle;
 }
 
-} // namespace
+}  // namespace
 
 std::shared_ptr<const MainBundle> mainBundle() {
     {
@@ -145,4 +145,4 @@ std::optional<InfoDictionary> infoDictionaryFromPropertyList(std::string_view by
     return info;
 }
 
-} // namespace joulix
+}  // namespace joulix

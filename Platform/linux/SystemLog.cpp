@@ -8,8 +8,8 @@
 namespace joulix {
 namespace {
 
-constexpr int errorPriority = 3; // LOG_ERR
-constexpr int infoPriority = 6;  // LOG_INFO
+constexpr int errorPriority = 3;  // LOG_ERR
+constexpr int infoPriority = 6;   // LOG_INFO
 
 class JournalSystemLog final : public SystemLog {
   public:
@@ -31,11 +31,11 @@ class JournalSystemLog final : public SystemLog {
     }
 };
 
-} // namespace
+}  // namespace
 
 std::shared_ptr<SystemLog> platformSystemLog() {
     static const auto journal = std::make_shared<JournalSystemLog>();
     return journal;
 }
 
-} // namespace joulix
+}  // namespace joulix

@@ -115,4 +115,4 @@ TEST(MainBundle, InstalledBundleOverridesThePlatformsUntilReset) {
     EXPECT_EQ(mainBundle()->bundleIdentifier(), platformIdentifier);
 }
 
-} // namespace
+}  // namespace

@@ -169,4 +169,4 @@ TEST(ToolbarDisplaySettings, RoundTripsAndRequiresEveryKey) {
     }
 }
 
-} // namespace
+}  // namespace

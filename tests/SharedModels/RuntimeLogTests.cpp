@@ -277,10 +277,10 @@ TEST_F(RuntimeLogTest, PlantedLinkOrFifoNeverReceivesTheLine) {
 
     fs::remove(logFile());
     ASSERT_EQ(mkfifo(logFile().c_str(), 0600), 0);
-    RuntimeLog::warn("Daemon", "into a fifo without reader"); // returns instead of blocking
+    RuntimeLog::warn("Daemon", "into a fifo without reader");  // returns instead of blocking
     EXPECT_TRUE(fs::is_fifo(logFile()));
 
     EXPECT_EQ(observed.size(), 3u) << "the other outputs still get every line";
 }
 
-} // namespace
+}  // namespace
