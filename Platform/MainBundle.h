@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 
 namespace joulix {
@@ -42,5 +43,13 @@ class FixedMainBundle final : public MainBundle {
 std::shared_ptr<const MainBundle> mainBundle();
 // Replaces the process's main bundle (nullptr restores the platform's).
 void setMainBundle(std::shared_ptr<const MainBundle> bundle);
+
+// The bundle enclosing an executable: the nearest ancestor directory whose name ends in ".app"
+// and that holds Contents/Info.plist. Without one, a bundle with no dictionary and no identifier.
+// The platform's main bundle is this, for the running executable, read once per process.
+std::shared_ptr<const MainBundle> bundleEnclosingExecutable(const std::string& executablePath);
+// The top-level dictionary of a property list (XML or binary); none when the bytes hold no
+// dictionary. Values map to InfoValue; nested containers, data and dates become InfoOther.
+std::optional<InfoDictionary> infoDictionaryFromPropertyList(std::string_view bytes);
 
 }  // namespace joulix

@@ -4,13 +4,18 @@
 // system log (journald: the message alone, identifier = subsystem, category in its own field),
 // appended to the shared log file, and, when broadcasting is on, passed to in-process observers
 // of runtimeLogDidWrite on the writing thread. Never fails, callable from any thread.
+#include "SharedModels/AppConfiguration.h"
+
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace joulix {
+
+class SystemLog;
 
 enum class RuntimeLogLevel { error, warn, info };
 
@@ -33,6 +38,20 @@ class RuntimeLog {
 
     // The shared log file: sharedRoot() + "/Joulix/runtime.log".
     static std::string sharedLogPath();
+
+    // The minimum level a process starts with: "JLX_LOG_LEVEL" from the environment, else from
+    // the Info dictionary (trimmed, lower-cased, one of the three raw values), else info when
+    // "JLX_LOG_VERBOSE" is exactly "1", else warn. Read once, when the log is first used.
+    static RuntimeLogLevel defaultLevelFromEnvironment(const Environment& environment,
+                                                       const std::optional<InfoDictionary>& info);
+    // "JLX_LOG_DISABLED": the environment's value by parseTruthiness (SharedModels/Truthiness.h)
+    // when set; else the Info dictionary's (boolean, truthy string, non-zero number); else false.
+    // Checked on every write.
+    static bool loggingDisabled(const Environment& environment,
+                                const std::optional<InfoDictionary>& info);
+
+    // Replaces the system-log sink (tests); nullptr restores the platform's.
+    static void setSystemLog(std::shared_ptr<SystemLog> systemLog);
 
     // Observers of runtimeLogDidWrite receive the user info's "line" (with its line feed).
     using Observer = std::function<void(const std::string& line)>;

@@ -1,0 +1,289 @@
+#include "SharedModels/RuntimeLog.h"
+
+#include "Platform/SystemLog.h"
+#include "SharedModels/SharedRoot.h"
+#include "SharedModels/Text.h"
+#include "SharedModels/Truthiness.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <initializer_list>
+#include <map>
+#include <mutex>
+#include <vector>
+
+namespace joulix {
+namespace {
+
+constexpr std::string_view logLevelEnvironmentKey = "JLX_LOG_LEVEL";
+constexpr std::string_view verboseEnvironmentKey = "JLX_LOG_VERBOSE";
+constexpr std::string_view disabledKey = "JLX_LOG_DISABLED";
+
+// The named variables that are set in the process environment, read now.
+Environment currentEnvironment(std::initializer_list<std::string_view> names) {
+    Environment environment;
+    for (const auto name : names) {
+        if (const char* value = std::getenv(std::string(name).c_str())) {
+            environment.emplace(name, value);
+        }
+    }
+    return environment;
+}
+
+const std::string* environmentValue(const Environment& environment, std::string_view key) {
+    const auto found = environment.find(std::string(key));
+    return found == environment.end() ? nullptr : &found->second;
+}
+
+std::optional<RuntimeLogLevel> levelFromText(std::string_view value) {
+    return runtimeLogLevelFromRawValue(text::lowercased(text::trim(value)));
+}
+
+std::string_view levelWord(RuntimeLogLevel level) {
+    switch (level) {
+    case RuntimeLogLevel::error:
+        return "ERROR";
+    case RuntimeLogLevel::warn:
+        return "WARN";
+    case RuntimeLogLevel::info:
+        return "INFO";
+    }
+    return "INFO";
+}
+
+struct RuntimeLogState {
+    explicit RuntimeLogState(RuntimeLogLevel level) : minimumLevel(level) {}
+    std::mutex lock;
+    RuntimeLogLevel minimumLevel;
+    bool notificationsEnabled = false;
+    std::shared_ptr<SystemLog> systemLog = platformSystemLog();
+};
+
+// Created on first use and never destroyed, so that logging still works while the process's
+// static objects are being destroyed.
+RuntimeLogState& state() {
+    static auto* const instance = new RuntimeLogState(RuntimeLog::defaultLevelFromEnvironment(
+        currentEnvironment({logLevelEnvironmentKey, verboseEnvironmentKey}),
+        mainBundle()->infoDictionary()));
+    return *instance;
+}
+
+const std::string& subsystem() {
+    static const auto* const value = new std::string(AppConfiguration::Logging::subsystem());
+    return *value;
+}
+
+// The in-process notification centre for runtimeLogDidWrite, with its own lock; observers are
+// called outside it, so an observer may add or remove observers.
+struct ObserverRegistry {
+    std::mutex lock;
+    uint64_t nextToken = 1;
+    std::map<uint64_t, RuntimeLog::Observer> observers;
+};
+
+ObserverRegistry& observerRegistry() {
+    static auto* const registry = new ObserverRegistry;
+    return *registry;
+}
+
+void postDidWrite(const std::string& line) {
+    auto& registry = observerRegistry();
+    std::vector<RuntimeLog::Observer> observers;
+    {
+        std::lock_guard guard(registry.lock);
+        for (const auto& [token, observer] : registry.observers)
+            observers.push_back(observer);
+    }
+    for (const auto& observer : observers)
+        observer(line);
+}
+
+// Writes until done; stops silently on an error or a write of nothing.
+void writeAll(int descriptor, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const auto written = ::write(descriptor, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return;
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+}
+
+void writeSystemLog(SystemLog& systemLog, RuntimeLogLevel level, std::string_view component,
+                    std::string_view message) {
+    const auto trimmed = text::trim(component);
+    std::string category = trimmed.empty() ? "General" : std::string(trimmed);
+    std::replace(category.begin(), category.end(), ' ', '_');
+    systemLog.write(subsystem(), category, level != RuntimeLogLevel::info, message);
+}
+
+void appendToSharedLogFile(std::string_view bytes) {
+    const std::filesystem::path path = RuntimeLog::sharedLogPath();
+    std::error_code error;
+    std::filesystem::create_directories(path.parent_path(), error);
+    if (error) return;
+    // The directory is shared and world-writable: O_NOFOLLOW keeps a planted link from
+    // redirecting the write into another file, and O_NONBLOCK with the type check keeps a
+    // planted FIFO from blocking the writer or receiving the line.
+    const int descriptor = ::open(
+        path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+    if (descriptor < 0) return;
+    struct stat status {};
+    if (::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode)) writeAll(descriptor, bytes);
+    ::close(descriptor);
+}
+
+}  // namespace
+
+std::optional<RuntimeLogLevel> runtimeLogLevelFromRawValue(std::string_view raw) {
+    if (raw == "error") return RuntimeLogLevel::error;
+    if (raw == "warn") return RuntimeLogLevel::warn;
+    if (raw == "info") return RuntimeLogLevel::info;
+    return std::nullopt;
+}
+
+std::string_view rawValue(RuntimeLogLevel level) {
+    switch (level) {
+    case RuntimeLogLevel::error:
+        return "error";
+    case RuntimeLogLevel::warn:
+        return "warn";
+    case RuntimeLogLevel::info:
+        return "info";
+    }
+    return "info";
+}
+
+void RuntimeLog::info(std::string_view component, std::string_view message) {
+    write(RuntimeLogLevel::info, component, message);
+}
+
+void RuntimeLog::warn(std::string_view component, std::string_view message) {
+    write(RuntimeLogLevel::warn, component, message);
+}
+
+void RuntimeLog::error(std::string_view component, std::string_view message) {
+    write(RuntimeLogLevel::error, component, message);
+}
+
+void RuntimeLog::write(RuntimeLogLevel level, std::string_view component,
+                       std::string_view message) {
+    const auto environment = currentEnvironment({disabledKey});
+    // The Info dictionary counts only when the environment leaves the switch unset.
+    const auto info = environment.empty() ? mainBundle()->infoDictionary() : std::nullopt;
+    if (loggingDisabled(environment, info)) return;
+
+    auto& log = state();
+    RuntimeLogLevel minimumLevel;
+    bool notificationsEnabled;
+    std::shared_ptr<SystemLog> systemLog;
+    {
+        std::lock_guard guard(log.lock);
+        minimumLevel = log.minimumLevel;
+        notificationsEnabled = log.notificationsEnabled;
+        systemLog = log.systemLog;
+    }
+    if (static_cast<int>(level) > static_cast<int>(minimumLevel)) return;
+
+    const double now =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    char seconds[48];
+    std::snprintf(seconds, sizeof seconds, "%.3f", now);
+    // The texts may hold any bytes; what is written is always valid UTF-8.
+    const auto safeComponent = text::repairUTF8(component);
+    const auto safeMessage = text::repairUTF8(message);
+    const auto line = "[" + std::string(seconds) + "] [" + std::string(levelWord(level)) + "] [" +
+                      safeComponent + "] " + safeMessage + "\n";
+
+    writeAll(STDERR_FILENO, line);
+    writeSystemLog(*systemLog, level, safeComponent, safeMessage);
+    appendToSharedLogFile(line);
+    if (notificationsEnabled) postDidWrite(line);
+}
+
+void RuntimeLog::configure(std::optional<RuntimeLogLevel> minLevel,
+                           std::optional<bool> notificationsEnabled) {
+    auto& log = state();
+    std::lock_guard guard(log.lock);
+    if (minLevel) log.minimumLevel = *minLevel;
+    if (notificationsEnabled) log.notificationsEnabled = *notificationsEnabled;
+}
+
+void RuntimeLog::setMinimumLevel(RuntimeLogLevel level) {
+    configure(level, std::nullopt);
+}
+
+void RuntimeLog::setNotificationBroadcastEnabled(bool enabled) {
+    configure(std::nullopt, enabled);
+}
+
+std::string RuntimeLog::sharedLogPath() {
+    return sharedRoot() + "/Joulix/runtime.log";
+}
+
+uint64_t RuntimeLog::addObserver(Observer observer) {
+    auto& registry = observerRegistry();
+    std::lock_guard guard(registry.lock);
+    const auto token = registry.nextToken++;
+    registry.observers.emplace(token, std::move(observer));
+    return token;
+}
+
+void RuntimeLog::removeObserver(uint64_t token) {
+    auto& registry = observerRegistry();
+    std::lock_guard guard(registry.lock);
+    registry.observers.erase(token);
+}
+
+RuntimeLogLevel RuntimeLog::defaultLevelFromEnvironment(const Environment& environment,
+                                                        const std::optional<InfoDictionary>& info) {
+    if (const auto* value = environmentValue(environment, logLevelEnvironmentKey)) {
+        if (const auto level = levelFromText(*value)) return *level;
+    }
+    if (info) {
+        const auto found = info->find(AppConfiguration::Logging::logLevelInfoKey);
+        if (found != info->end()) {
+            if (const auto* value = std::get_if<std::string>(&found->second)) {
+                if (const auto level = levelFromText(*value)) return *level;
+            }
+        }
+    }
+    if (const auto* verbose = environmentValue(environment, verboseEnvironmentKey);
+        verbose && *verbose == "1") {
+        return RuntimeLogLevel::info;
+    }
+    return RuntimeLogLevel::warn;
+}
+
+bool RuntimeLog::loggingDisabled(const Environment& environment,
+                                 const std::optional<InfoDictionary>& info) {
+    if (const auto* value = environmentValue(environment, disabledKey)) {
+        return parseTruthiness(*value);
+    }
+    if (!info) return false;
+    const auto found = info->find(disabledKey);
+    if (found == info->end()) return false;
+    struct Truth {
+        bool operator()(const InfoOther&) const { return false; }
+        bool operator()(bool value) const { return value; }
+        bool operator()(int64_t value) const { return value != 0; }
+        bool operator()(double value) const { return value != 0; }
+        bool operator()(const std::string& value) const { return parseTruthiness(value); }
+    };
+    return std::visit(Truth{}, found->second);
+}
+
+void RuntimeLog::setSystemLog(std::shared_ptr<SystemLog> systemLog) {
+    auto& log = state();
+    std::lock_guard guard(log.lock);
+    log.systemLog = systemLog ? std::move(systemLog) : platformSystemLog();
+}
+
+}  // namespace joulix
