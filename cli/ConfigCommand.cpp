@@ -1,6 +1,7 @@
 // joulix config: prints, as JSON, the identifiers and paths derived from the running program's
-// bundle and environment.
+// bundle and environment, and the standard sampling configuration.
 #include "SharedModels/AppConfiguration.h"
+#include "SharedModels/SnapshotCodec.h"
 #include "Storage/SQLiteSnapshotStoreLocation.h"
 #include "cli/Commands.h"
 
@@ -24,6 +25,7 @@ nlohmann::ordered_json configuration() {
         json["localDatabasePath"] = nullptr;
         json["localDatabaseError"] = error.what();
     }
+    json["samplingConfig"] = nlohmann::ordered_json::parse(SnapshotCodec::encode(SamplingConfig{}));
     return json;
 }
 
