@@ -28,10 +28,16 @@ namespace joulix {
 // --- Errors -------------------------------------------------------------------------------------
 
 namespace {
-// Shortest decimal that reads back to the same value, with at least one decimal ("4.0", "0.25").
+// Shortest decimal that reads back to the same value, with at least one decimal ("4.0", "0.25",
+// "100000.0"). Like the platform's own number texts, only magnitudes below 1e-4 or from 2^53 on
+// take the exponent form ("1e-05", "1e+16").
 std::string shortestDecimal(double value) {
+    const double magnitude = std::fabs(value);
+    const bool plain = magnitude == 0 || (magnitude >= 1e-4 && magnitude < 9007199254740992.0);
     char buffer[64];
-    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    auto [end, ec] =
+        plain ? std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed)
+              : std::to_chars(buffer, buffer + sizeof buffer, value);
     std::string text(buffer, ec == std::errc() ? end : buffer);
     if (text.find_first_of(".en") == std::string::npos) text += ".0";
     return text;
@@ -39,17 +45,25 @@ std::string shortestDecimal(double value) {
 }  // namespace
 
 ShellRunnerError ShellRunnerError::failedToLaunch(const std::string& description) {
-    return {Kind::failedToLaunch, "Failed to launch command: " + description};
+    ShellRunnerError error(Kind::failedToLaunch, "Failed to launch command: " + description);
+    error.launchErrorDescription_ = description;
+    return error;
 }
 
 ShellRunnerError ShellRunnerError::nonZeroExit(const ShellResult& result) {
-    return {Kind::nonZeroExit,
-            "Command exited with status " + std::to_string(result.status) + ": " + result.stderr};
+    ShellRunnerError error(Kind::nonZeroExit, "Command exited with status " +
+                                                  std::to_string(result.status) + ": " +
+                                                  result.stderr);
+    error.result_ = result;
+    return error;
 }
 
 ShellRunnerError ShellRunnerError::timedOut(const std::string& command, double timeoutSeconds) {
-    return {Kind::timedOut,
-            "Command timed out after " + shortestDecimal(timeoutSeconds) + "s: " + command};
+    ShellRunnerError error(Kind::timedOut, "Command timed out after " +
+                                               shortestDecimal(timeoutSeconds) + "s: " + command);
+    error.command_ = command;
+    error.timeoutSeconds_ = timeoutSeconds;
+    return error;
 }
 
 // --- Time-out resolution

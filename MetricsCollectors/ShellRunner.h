@@ -28,10 +28,19 @@ class ShellRunnerError : public Error {
     static ShellRunnerError timedOut(const std::string& command, double timeoutSeconds);
 
     Kind kind() const { return kind_; }
+    // The case's payload; fields of the other cases stay empty or 0.
+    const std::string& launchErrorDescription() const { return launchErrorDescription_; }
+    const ShellResult& result() const { return result_; }
+    const std::string& command() const { return command_; }
+    double timeoutSeconds() const { return timeoutSeconds_; }
 
   private:
     ShellRunnerError(Kind kind, const std::string& description) : Error(description), kind_(kind) {}
     Kind kind_;
+    std::string launchErrorDescription_;
+    ShellResult result_;
+    std::string command_;
+    double timeoutSeconds_ = 0;
 };
 
 class ShellRunning {

@@ -111,6 +111,15 @@ TEST(ShellRunnerTest, DescribesErrors) {
     EXPECT_STREQ(ShellRunnerError::timedOut("x", 0.25).what(), "Command timed out after 0.25s: x");
     EXPECT_STREQ(ShellRunnerError::timedOut("x", 0.1 + 0.2).what(),
                  "Command timed out after 0.30000000000000004s: x");
+    EXPECT_STREQ(ShellRunnerError::timedOut("x", 100000).what(),
+                 "Command timed out after 100000.0s: x");
+    EXPECT_STREQ(ShellRunnerError::timedOut("x", 1e16).what(), "Command timed out after 1e+16s: x");
+    const auto timedOut = ShellRunnerError::timedOut("/bin/ps -ax", 4);
+    EXPECT_EQ(timedOut.command(), "/bin/ps -ax");
+    EXPECT_EQ(timedOut.timeoutSeconds(), 4);
+    const ShellResult failed{2, "", "bad\n"};
+    EXPECT_EQ(ShellRunnerError::nonZeroExit(failed).result(), failed);
+    EXPECT_EQ(ShellRunnerError::failedToLaunch("why").launchErrorDescription(), "why");
     EXPECT_STREQ(ShellRunnerError::nonZeroExit({2, "", "bad\n"}).what(),
                  "Command exited with status 2: bad\n");
     EXPECT_STREQ(ShellRunnerError::failedToLaunch("why").what(), "Failed to launch command: why");
