@@ -83,7 +83,12 @@ double environmentSeconds(const char* name, double fallback) {
     if (text.size() > 1 && text.front() == '+' && text[1] != '-') text.remove_prefix(1);
     double value = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size()) return fallback;
+    if (end != text.data() + text.size()) return fallback;
+    // A number too large or too small for a double still parses: strtod, given the text
+    // from_chars accepted in full, rounds it to infinity or towards zero.
+    if (ec == std::errc::result_out_of_range)
+        return std::strtod(std::string(text).c_str(), nullptr);
+    if (ec != std::errc()) return fallback;
     return value;
 }
 

@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <limits>
 #include <optional>
 #include <thread>
 #include <unistd.h>
@@ -76,6 +77,7 @@ TEST(ShellRunnerTest, ResolvesTimeoutsFromTheEnvironment) {
         std::vector<std::string> arguments;
         double expected;
     };
+    const std::string tinyWithoutExponent = "0." + std::string(400, '0') + "1";
     const Case cases[] = {
         {nullptr, nullptr, "/bin/ps", {}, 4.0},
         {"0.1", nullptr, "/bin/ps", {}, 0.25},
@@ -85,6 +87,9 @@ TEST(ShellRunnerTest, ResolvesTimeoutsFromTheEnvironment) {
         {"nan", nullptr, "/bin/ps", {}, 0.25},
         {"-3", nullptr, "/bin/ps", {}, 0.25},
         {"600", nullptr, "/bin/ps", {}, 600.0},
+        {"1e-400", nullptr, "/bin/ps", {}, 0.25},
+        {tinyWithoutExponent.c_str(), nullptr, "/bin/ps", {}, 0.25},
+        {"1e400", nullptr, "/bin/ps", {}, std::numeric_limits<double>::infinity()},
         {nullptr, "0.5", "/usr/bin/powermetrics", {}, 1.0},
         {nullptr, "0.5", "/bin/ps", {}, 4.0},
         {"9", "nan", "/usr/bin/powermetrics", {}, 1.0},
