@@ -1,6 +1,7 @@
 #pragma once
 // Where the snapshot history lives: one database shared by every user under the shared users'
 // area, or a per-user one under the user's data directory.
+#include "SharedModels/AppConfiguration.h"
 #include "SharedModels/Error.h"
 
 #include <string>
@@ -21,7 +22,7 @@ class SQLiteSnapshotStoreLocationError : public Error {
 };
 
 namespace SQLiteSnapshotStoreLocation {
-inline constexpr std::string_view directoryName = "Joulix";
+inline constexpr std::string_view directoryName = AppConfiguration::dataDirectoryName;
 inline constexpr std::string_view databaseFileName = "battery_history.sqlite";
 
 // sharedRoot() + "/Joulix/battery_history.sqlite"; no side effects.
