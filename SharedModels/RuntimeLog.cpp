@@ -6,6 +6,8 @@
 #include "SharedModels/Truthiness.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -116,6 +118,24 @@ void writeAll(int descriptor, std::string_view bytes) {
     }
 }
 
+// Standard error may be a pipe whose reader is gone: SIGPIPE is blocked on this thread for the
+// write and the one the write raised is consumed, so the log never stops the process.
+void writeToStandardError(std::string_view bytes) {
+    sigset_t pipeSignal, previous, pending;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+    sigpending(&pending);
+    const bool alreadyPending = sigismember(&pending, SIGPIPE) == 1;
+    writeAll(STDERR_FILENO, bytes);
+    sigpending(&pending);
+    if (!alreadyPending && sigismember(&pending, SIGPIPE) == 1) {
+        int consumed = 0;
+        sigwait(&pipeSignal, &consumed);  // pending, so it returns at once
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
 void writeSystemLog(SystemLog& systemLog, RuntimeLogLevel level, std::string_view component,
                     std::string_view message) {
     const auto trimmed = text::trim(component);
@@ -202,7 +222,7 @@ void RuntimeLog::write(RuntimeLogLevel level, std::string_view component,
     const auto line = "[" + std::string(seconds) + "] [" + std::string(levelWord(level)) + "] [" +
                       safeComponent + "] " + safeMessage + "\n";
 
-    writeAll(STDERR_FILENO, line);
+    writeToStandardError(line);
     writeSystemLog(*systemLog, level, safeComponent, safeMessage);
     appendToSharedLogFile(line);
     if (notificationsEnabled) postDidWrite(line);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -284,3 +285,17 @@ TEST_F(RuntimeLogTest, PlantedLinkOrFifoNeverReceivesTheLine) {
 }
 
 }  // namespace
+
+TEST_F(RuntimeLogTest, StandardErrorWithoutAReaderNeverStopsTheProcess) {
+    EXPECT_EXIT(
+        {
+            int ends[2];
+            if (pipe(ends) != 0) std::_Exit(2);
+            close(ends[0]);
+            dup2(ends[1], STDERR_FILENO);
+            RuntimeLog::error("Daemon", "nobody reads this");
+            RuntimeLog::error("Daemon", "nor this");
+            std::_Exit(0);
+        },
+        testing::ExitedWithCode(0), "");
+}
