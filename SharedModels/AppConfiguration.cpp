@@ -27,11 +27,6 @@ std::optional<std::string> infoString(const std::optional<InfoDictionary>& info,
     return value ? trimmedNonBlank(*value) : std::nullopt;
 }
 
-const std::string* environmentValue(const Environment& environment, std::string_view key) {
-    const auto found = environment.find(std::string(key));
-    return found == environment.end() ? nullptr : &found->second;
-}
-
 bool isAlpha(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
@@ -108,6 +103,11 @@ bool decodeBool(const nlohmann::json& object, const char* key) {
 }
 
 }  // namespace
+
+const std::string* environmentValue(const Environment& environment, std::string_view key) {
+    const auto found = environment.find(std::string(key));
+    return found == environment.end() ? nullptr : &found->second;
+}
 
 namespace AppConfiguration {
 

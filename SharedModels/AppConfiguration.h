@@ -15,6 +15,8 @@ namespace joulix {
 
 // A process environment: variable name to value.
 using Environment = std::map<std::string, std::string>;
+// The value of one variable, or nullptr when it is not set.
+const std::string* environmentValue(const Environment& environment, std::string_view key);
 
 namespace AppConfiguration {
 inline constexpr std::string_view appName = "Joulix";

@@ -40,11 +40,6 @@ Environment currentEnvironment(std::initializer_list<std::string_view> names) {
     return environment;
 }
 
-const std::string* environmentValue(const Environment& environment, std::string_view key) {
-    const auto found = environment.find(std::string(key));
-    return found == environment.end() ? nullptr : &found->second;
-}
-
 std::optional<RuntimeLogLevel> levelFromText(std::string_view value) {
     return runtimeLogLevelFromRawValue(text::lowercased(text::trim(value)));
 }
