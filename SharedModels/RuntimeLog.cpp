@@ -144,11 +144,16 @@ void appendToSharedLogFile(std::string_view bytes) {
     std::error_code error;
     std::filesystem::create_directories(path.parent_path(), error);
     if (error) return;
-    // The directory is shared and world-writable: O_NOFOLLOW keeps a planted link from
-    // redirecting the write into another file, and O_NONBLOCK with the type check keeps a
-    // planted FIFO from blocking the writer or receiving the line.
-    const int descriptor = ::open(
-        path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+    // The directory is shared and world-writable: O_NOFOLLOW on the log's directory and on the
+    // file keeps a planted link from redirecting the write into another place, and O_NONBLOCK
+    // with the type check keeps a planted FIFO from blocking the writer or receiving the line.
+    const int directory =
+        ::open(path.parent_path().c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (directory < 0) return;
+    const int descriptor =
+        ::openat(directory, path.filename().c_str(),
+                 O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+    ::close(directory);
     if (descriptor < 0) return;
     struct stat status {};
     if (::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode)) writeAll(descriptor, bytes);

@@ -281,10 +281,15 @@ TEST_F(RuntimeLogTest, PlantedLinkOrFifoNeverReceivesTheLine) {
     RuntimeLog::warn("Daemon", "into a fifo without reader");  // returns instead of blocking
     EXPECT_TRUE(fs::is_fifo(logFile()));
 
-    EXPECT_EQ(observed.size(), 3u) << "the other outputs still get every line";
-}
+    fs::remove_all(logFile().parent_path());
+    const auto elsewhere = root / "elsewhere";
+    fs::create_directory(elsewhere);
+    fs::create_directory_symlink(elsewhere, logFile().parent_path());
+    RuntimeLog::warn("Daemon", "through a linked directory");
+    EXPECT_FALSE(fs::exists(elsewhere / "runtime.log"));
 
-}  // namespace
+    EXPECT_EQ(observed.size(), 4u) << "the other outputs still get every line";
+}
 
 TEST_F(RuntimeLogTest, StandardErrorWithoutAReaderNeverStopsTheProcess) {
     EXPECT_EXIT(
@@ -299,3 +304,5 @@ TEST_F(RuntimeLogTest, StandardErrorWithoutAReaderNeverStopsTheProcess) {
         },
         testing::ExitedWithCode(0), "");
 }
+
+}  // namespace
