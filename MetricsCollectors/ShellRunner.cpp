@@ -66,8 +66,7 @@ ShellRunnerError ShellRunnerError::timedOut(const std::string& command, double t
     return error;
 }
 
-// --- Time-out resolution
-// --------------------------------------------------------------------------
+// --- Time-out resolution ------------------------------------------------------------------------
 
 namespace {
 constexpr double defaultTimeoutSeconds = 4.0;
@@ -124,8 +123,7 @@ double DefaultShellRunner::resolveTimeoutSeconds(const std::string& executable,
                    minimumTimeoutSeconds);
 }
 
-// --- Descriptors and the reaper
-// -------------------------------------------------------------------
+// --- Descriptors and the reaper -----------------------------------------------------------------
 
 namespace {
 class Descriptor {
@@ -346,8 +344,7 @@ Clock::time_point deadlineAfter(Clock::time_point start, double seconds) {
 }
 }  // namespace
 
-// --- Running
-// --------------------------------------------------------------------------------------
+// --- Running ------------------------------------------------------------------------------------
 
 ShellResult DefaultShellRunner::run(const std::string& executable,
                                     const std::vector<std::string>& arguments) const {
