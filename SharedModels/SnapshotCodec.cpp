@@ -159,6 +159,18 @@ Out toJson(const HiddenWorkloadMapping& m, const Path& path) {
     return w.take();
 }
 
+Out toJson(const AttributionInput& input, const Path& path) {
+    ObjectWriter w(path, 7);
+    w.put("timestamp", input.timestamp);
+    w.put("totalDischargeW", input.totalDischargeW);
+    w.put("processes", input.processes);
+    w.put("hiddenMappings", input.hiddenMappings);
+    w.put("screenModelW", input.screenModelW);
+    w.put("usbModelW", input.usbModelW);
+    w.put("developerMode", input.developerMode);
+    return w.take();
+}
+
 Out toJson(const HiddenDrain& d, const Path& path) {
     ObjectWriter w(path, 3);
     w.put("kind", d.kind);
@@ -476,6 +488,17 @@ void read(const In& value, const Path& path, HiddenWorkloadMapping& m) {
     r.required("hostShares", m.hostShares);
 }
 
+void read(const In& value, const Path& path, AttributionInput& input) {
+    ObjectReader r(value, path);
+    r.required("timestamp", input.timestamp);
+    r.required("totalDischargeW", input.totalDischargeW);
+    r.required("processes", input.processes);
+    r.required("hiddenMappings", input.hiddenMappings);
+    r.required("screenModelW", input.screenModelW);
+    r.required("usbModelW", input.usbModelW);
+    r.required("developerMode", input.developerMode);
+}
+
 void read(const In& value, const Path& path, HiddenDrain& d) {
     ObjectReader r(value, path);
     r.required("kind", d.kind);
@@ -618,6 +641,9 @@ std::string encode(const HiddenWorkloadHostShare& share) {
 std::string encode(const HiddenWorkloadMapping& mapping) {
     return encodeRecord(mapping);
 }
+std::string encode(const AttributionInput& input) {
+    return encodeRecord(input);
+}
 std::string encode(const HiddenDrain& drain) {
     return encodeRecord(drain);
 }
@@ -649,6 +675,7 @@ template SamplingConfig decode<SamplingConfig>(std::string_view);
 template ProcessSample decode<ProcessSample>(std::string_view);
 template HiddenWorkloadHostShare decode<HiddenWorkloadHostShare>(std::string_view);
 template HiddenWorkloadMapping decode<HiddenWorkloadMapping>(std::string_view);
+template AttributionInput decode<AttributionInput>(std::string_view);
 template HiddenDrain decode<HiddenDrain>(std::string_view);
 template ProcessDrain decode<ProcessDrain>(std::string_view);
 template ComponentDrain decode<ComponentDrain>(std::string_view);

@@ -9,9 +9,9 @@
 // or null optional is absent; unknown keys are ignored. Exceptions to the strict rule:
 // ProcessSample (only pid and name required; missing or null counters are 0 or false),
 // ComponentDrain (missing or null watts are 0) and SamplingConfig (every key optional, then the
-// lower bounds of its constructor). AttributionInput has no JSON form. Encoding throws
-// EncodingError for a NaN or infinite number, which JSON cannot hold; text that is not valid UTF-8
-// is written with U+FFFD in place of the bad bytes.
+// lower bounds of its constructor). AttributionInput follows the strict rule with its processes
+// read as ProcessSample. Encoding throws EncodingError for a NaN or infinite number, which JSON
+// cannot hold; text that is not valid UTF-8 is written with U+FFFD in place of the bad bytes.
 #include "SharedModels/BatteryStatusSample.h"
 #include "SharedModels/DrainSnapshot.h"
 #include "SharedModels/Error.h"
@@ -41,6 +41,7 @@ std::string encode(const SamplingConfig& config);
 std::string encode(const ProcessSample& sample);
 std::string encode(const HiddenWorkloadHostShare& share);
 std::string encode(const HiddenWorkloadMapping& mapping);
+std::string encode(const AttributionInput& input);
 std::string encode(const HiddenDrain& drain);
 std::string encode(const ProcessDrain& drain);
 std::string encode(const ComponentDrain& drain);
@@ -56,6 +57,7 @@ extern template SamplingConfig decode<SamplingConfig>(std::string_view);
 extern template ProcessSample decode<ProcessSample>(std::string_view);
 extern template HiddenWorkloadHostShare decode<HiddenWorkloadHostShare>(std::string_view);
 extern template HiddenWorkloadMapping decode<HiddenWorkloadMapping>(std::string_view);
+extern template AttributionInput decode<AttributionInput>(std::string_view);
 extern template HiddenDrain decode<HiddenDrain>(std::string_view);
 extern template ProcessDrain decode<ProcessDrain>(std::string_view);
 extern template ComponentDrain decode<ComponentDrain>(std::string_view);

@@ -135,4 +135,18 @@ TEST(SnapshotCodecGolden, EveryRecordMatchesItsHandWrittenJSON) {
                                    BatteryStatusSample{.levelPercent = 64.5, .amperageMa = -785}});
     expectGolden("SamplingConfig", SamplingConfig(3, 45, true, SamplingMode::interactive, 25, 6, 2,
                                                   15, 600, 120, false));
+    expectGolden(
+        "AttributionInput",
+        AttributionInput{.timestamp = Date{-3600.5},
+                         .totalDischargeW = 8.25,
+                         .processes = {ProcessSample{.pid = 812,
+                                                     .name = "worker",
+                                                     .residentMemoryBytes = 1048576,
+                                                     .cpuPercent = 12.5,
+                                                     .cpuTimeDeltaNs = 125000000,
+                                                     .samplingIntervalMs = 1000}},
+                         .hiddenMappings = {{HiddenDrainKind::dockerContainer, "db", {{812, 1}}}},
+                         .screenModelW = 1.75,
+                         .usbModelW = 0.5,
+                         .developerMode = false});
 }

@@ -91,8 +91,8 @@ TEST(SnapshotCodec, DatesAndDoublesRoundTripBitForBit) {
         if (std::isfinite(value)) values.push_back(value);
     }
     for (const double value : values) {
-        DrainSnapshot snapshot{.timestamp = Date{value}, .totalDischargeW = value};
-        const auto decoded = SnapshotCodec::decode<DrainSnapshot>(SnapshotCodec::encode(snapshot));
+        AttributionInput input{.timestamp = Date{value}, .totalDischargeW = value};
+        const auto decoded = SnapshotCodec::decode<AttributionInput>(SnapshotCodec::encode(input));
         EXPECT_EQ(std::bit_cast<uint64_t>(decoded.timestamp.timeIntervalSinceReferenceDate),
                   std::bit_cast<uint64_t>(value))
             << value;
