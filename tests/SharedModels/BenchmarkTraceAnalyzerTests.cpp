@@ -1,0 +1,126 @@
+#include "SharedModels/BenchmarkTraceAnalyzer.h"
+#include "SharedModels/DecodingError.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+using namespace joulix;
+namespace fs = std::filesystem;
+
+namespace {
+
+ComponentProfileEvent event(std::string component, double start, double duration,
+                            std::string thread = "main", std::string correlation = "c",
+                            ProfileContext context = {}) {
+    ComponentProfileEvent e;
+    e.processName = "joulix";
+    e.pid = 1;
+    e.component = std::move(component);
+    e.correlationID = std::move(correlation);
+    e.startedAtUnixMs = start;
+    e.durationMs = duration;
+    e.threadLabel = std::move(thread);
+    e.context = std::move(context);
+    return e;
+}
+
+// Self time of each component, summed over its UI-thread events (self 0 included).
+std::map<std::string, double> selfTimes(const std::vector<ComponentProfileEvent>& events) {
+    std::map<std::string, double> result;
+    for (const auto& aggregate :
+         BenchmarkTraceAnalyzer::summarize(events, "t", 100).topMainThreadBlockers) {
+        result[aggregate.component] = aggregate.totalDurationMs;
+    }
+    return result;
+}
+
+using Times = std::map<std::string, double>;
+const ProfileContext ui{{"uiThread", "1"}};
+
+} // namespace
+
+TEST(BenchmarkTraceAnalyzer, SelfTimeSubtractsOnlyDirectChildren) {
+    struct Case {
+        const char* name;
+        std::vector<ComponentProfileEvent> events;
+        Times self;
+    } cases[] = {
+        {"children and a grandchild",
+         {event("top", 0, 10), event("a", 1, 3), event("b", 5, 4), event("b.inner", 6, 1)},
+         {{"top", 3}, {"a", 3}, {"b", 3}, {"b.inner", 1}}},
+        {"children longer than the parent",
+         {event("top", 0, 5), event("a", 0, 4), event("b", 1, 4)},
+         {{"top", 0}, {"a", 4}, {"b", 4}}},
+        {"same start and duration: the earlier is the parent",
+         {event("first", 0, 5), event("second", 0, 5)},
+         {{"first", 0}, {"second", 5}}},
+        {"the enclosing event sorts first, whatever the file order",
+         {event("inner", 2, 1), event("outer", 2, 6)},
+         {{"inner", 1}, {"outer", 5}}},
+        {"other threads and correlations never nest",
+         {event("top", 0, 10), event("thread", 1, 3, "thread-9", "c", ui),
+          event("correlation", 1, 3, "main", "d")},
+         {{"top", 10}, {"thread", 3}, {"correlation", 3}}},
+        {"starting at the end is not inside",
+         {event("first", 0, 5), event("next", 5, 2)},
+         {{"first", 5}, {"next", 2}}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(selfTimes(c.events), c.self) << c.name;
+    }
+}
+
+TEST(BenchmarkTraceAnalyzer, SummaryCountsSortsAndTrims) {
+    const std::vector<ComponentProfileEvent> events = {
+        event("render", 0, 8, "main"),
+        event("render", 20, 2, "main"),
+        event("layout", 30, 9, "thread-5", "c", ui),
+        event("query", 40, 5, "thread-6", "c", {{"syncCall", "1"}}),
+        event("instant", 50, 0, "main", "c", {{"syncCall", "1"}}),
+        event("background", 60, 7, "thread-6"),
+    };
+    const auto summary = BenchmarkTraceAnalyzer::summarize(events, "trace", 10);
+    EXPECT_EQ(summary.eventCount, 6);
+    EXPECT_EQ(summary.mainThreadEventCount, 3);
+    EXPECT_EQ(summary.syncCallCount, 1);
+    ASSERT_EQ(summary.topMainThreadBlockers.size(), 2u);
+    EXPECT_EQ(summary.topMainThreadBlockers[0], (BenchmarkTraceAggregate{"layout", 1, 9, 9, 9}));
+    EXPECT_EQ(summary.topMainThreadBlockers[1], (BenchmarkTraceAggregate{"render", 2, 10, 5, 8}));
+    EXPECT_EQ(summary.topSyncCalls, (std::vector<BenchmarkTraceAggregate>{{"query", 1, 5, 5, 5}}));
+    ASSERT_EQ(summary.topFunctionSelfCost.size(), 4u);
+    EXPECT_EQ(summary.topFunctionSelfCost[0].function, "render");
+    EXPECT_EQ(summary.topFunctionSelfCost[0].averageSelfDurationMs, 5);
+    EXPECT_EQ(summary.topFunctionSelfCost[0].mainThreadSelfDurationMs, 10);
+    EXPECT_EQ(summary.topFunctionSelfCost[3].mainThreadSelfDurationMs, 0);
+    EXPECT_EQ(summary.topBlockingFunctions.size(), 2u);
+
+    for (const int64_t top : {0, -3}) {
+        const auto trimmed = BenchmarkTraceAnalyzer::summarize(events, "trace", top);
+        EXPECT_EQ(trimmed.topMainThreadBlockers.size(), 1u);
+        EXPECT_EQ(trimmed.topFunctionSelfCost.size(), 1u);
+    }
+    EXPECT_EQ(BenchmarkTraceAnalyzer::summarize({}, "none", 5),
+              BenchmarkTraceSummary::empty("none"));
+}
+
+TEST(BenchmarkTraceAnalyzer, LoadingReadsEveryLineOrFailsAsAWhole) {
+    const auto path = (fs::temp_directory_path() / ("jlx-trace-" + std::to_string(::getpid())));
+    EXPECT_TRUE(BenchmarkTraceAnalyzer::loadEvents(path.string()).empty()); // no file
+
+    const auto good = event("a", 1, 2).jsonLine();
+    std::ofstream(path) << good << "\n\n" << event("b", 3, 4).jsonLine() << "\r\n";
+    const auto events = BenchmarkTraceAnalyzer::loadEvents(path.string());
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[1].component, "b");
+
+    std::ofstream(path) << good << "\n{\"schemaVersion\":2}\n" << good << "\n";
+    EXPECT_THROW(BenchmarkTraceAnalyzer::summarize(path.string(), 5), DecodingError);
+    std::ofstream(path) << good << "\n\xff\n";
+    EXPECT_THROW(BenchmarkTraceAnalyzer::loadEvents(path.string()), Error);
+    fs::remove(path);
+    EXPECT_THROW(BenchmarkTraceAnalyzer::loadEvents(fs::temp_directory_path().string()), Error);
+}
