@@ -3,10 +3,12 @@
 #include "SharedModels/BenchmarkFeature.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -16,17 +18,37 @@
 namespace joulix {
 namespace {
 
+// getpid() and gettid() are system calls; both are kept, and renewed in a forked child (whose
+// only thread is the one that forked).
+std::atomic<pid_t> cachedProcessID{0};
+thread_local pid_t cachedThreadID = 0;
+
+void renewIdentifiersAfterFork() {
+    cachedProcessID.store(::getpid(), std::memory_order_relaxed);
+    cachedThreadID = ::gettid();
+}
+
+pid_t processID() {
+    static const bool registered = [] {
+        ::pthread_atfork(nullptr, nullptr, renewIdentifiersAfterFork);
+        cachedProcessID.store(::getpid(), std::memory_order_relaxed);
+        return true;
+    }();
+    (void)registered;
+    return cachedProcessID.load(std::memory_order_relaxed);
+}
+
 pid_t currentThreadID() {
-    thread_local const pid_t tid = ::gettid();
-    return tid;
+    if (cachedThreadID == 0) cachedThreadID = ::gettid();
+    return cachedThreadID;
 }
 
 bool isMainThread() {
-    return currentThreadID() == ::getpid();
+    return currentThreadID() == processID();
 }
 
-std::string threadLabel() {
-    return isMainThread() ? "main" : "thread-" + std::to_string(currentThreadID());
+std::string threadLabel(bool onMainThread) {
+    return onMainThread ? "main" : "thread-" + std::to_string(currentThreadID());
 }
 
 double wallClockUnixMs() {
@@ -135,7 +157,7 @@ std::string ComponentProfiler::makeCorrelationID(std::string_view prefix) {
         if (sequence_ == UINT64_MAX) std::abort();
         value = ++sequence_;
     }
-    return std::string(prefix) + "-" + std::to_string(::getpid()) + "-" + std::to_string(value);
+    return std::string(prefix) + "-" + std::to_string(processID()) + "-" + std::to_string(value);
 }
 
 std::optional<ComponentProfileSpan> ComponentProfiler::beginSpan(
@@ -166,33 +188,46 @@ void ComponentProfiler::endSpan(const std::optional<ComponentProfileSpan>& span,
                                 const ProfileContext& context) noexcept {
     if (!span || !isEnabled() || writerQueue_.isCurrent()) return;
     try {
-        const uint64_t endedAtUptime = uptimeNanoseconds();
-        const auto& start = *span;
-        ComponentProfileEvent event;
-        event.processKind = kind_;
-        event.processName = processName_;
-        event.pid = ::getpid();
-        event.component = start.component;
-        event.parentComponent = start.parentComponent;
-        event.correlationID = start.correlationID;
-        event.startedAtUnixMs = start.startedAtUnixMs;
-        const uint64_t elapsed = endedAtUptime > start.startedAtUptimeNanoseconds
-                                     ? endedAtUptime - start.startedAtUptimeNanoseconds
-                                     : 0;
-        event.durationMs = static_cast<double>(elapsed) / 1'000'000.0;
-        event.threadLabel = threadLabel();
-        event.queueLabel = SerialExecutor::currentLabel();
-        event.sourceFileID = start.sourceFileID;
-        event.sourceFunction = start.sourceFunction;
-        event.sourceLine = start.sourceLine;
+        finishSpan(*span, context);
+    } catch (...) {
+        // The profiler never fails its caller; the event is lost.
+    }
+}
 
-        const auto startMark = start.context.find("uiThread");
-        const bool startedOnUIThread = startMark != start.context.end() && startMark->second == "1";
-        event.context = start.context;
-        for (const auto& [key, value] : context)
-            event.context.insert_or_assign(key, value);
-        if (startedOnUIThread || isMainThread()) event.context["uiThread"] = "1";
-        enqueue(std::move(event));
+void ComponentProfiler::finishSpan(ComponentProfileSpan span, const ProfileContext& context) {
+    const uint64_t endedAtUptime = uptimeNanoseconds();
+    const bool onMainThread = isMainThread();
+    ComponentProfileEvent event;
+    event.processKind = kind_;
+    event.processName = processName_;
+    event.pid = processID();
+    event.component = std::move(span.component);
+    event.parentComponent = std::move(span.parentComponent);
+    event.correlationID = std::move(span.correlationID);
+    event.startedAtUnixMs = span.startedAtUnixMs;
+    const uint64_t elapsed = endedAtUptime > span.startedAtUptimeNanoseconds
+                                 ? endedAtUptime - span.startedAtUptimeNanoseconds
+                                 : 0;
+    event.durationMs = static_cast<double>(elapsed) / 1'000'000.0;
+    event.threadLabel = threadLabel(onMainThread);
+    event.queueLabel = SerialExecutor::currentLabel();
+    event.sourceFileID = std::move(span.sourceFileID);
+    event.sourceFunction = std::move(span.sourceFunction);
+    event.sourceLine = span.sourceLine;
+
+    const auto startMark = span.context.find("uiThread");
+    const bool startedOnUIThread = startMark != span.context.end() && startMark->second == "1";
+    event.context = std::move(span.context);
+    for (const auto& [key, value] : context)
+        event.context.insert_or_assign(key, value);
+    if (startedOnUIThread || onMainThread) event.context["uiThread"] = "1";
+    enqueue(std::move(event));
+}
+
+ComponentProfiler::SpanEnd::~SpanEnd() {
+    if (!span || !profiler.isEnabled() || profiler.writerQueue_.isCurrent()) return;
+    try {
+        profiler.finishSpan(std::move(*span), {});
     } catch (...) {
         // The profiler never fails its caller; the event is lost.
     }
@@ -214,19 +249,20 @@ void ComponentProfiler::recordInstant(std::string_view component,
         ComponentProfileEvent event;
         event.processKind = kind_;
         event.processName = processName_;
-        event.pid = ::getpid();
+        event.pid = processID();
         event.component = std::string(component);
         event.parentComponent = optionalText(parentComponent);
         event.correlationID = std::string(correlationID);
         event.startedAtUnixMs = wallClockUnixMs();
         event.durationMs = 0;
-        event.threadLabel = threadLabel();
+        const bool onMainThread = isMainThread();
+        event.threadLabel = threadLabel(onMainThread);
         event.queueLabel = SerialExecutor::currentLabel();
         event.sourceFileID = fileID(site.file);
         event.sourceFunction = std::string(site.function);
         event.sourceLine = site.line;
         event.context = context;
-        if (isMainThread()) event.context["uiThread"] = "1";
+        if (onMainThread) event.context["uiThread"] = "1";
         enqueue(std::move(event));
     } catch (...) {
         // The profiler never fails its caller; the event is lost.

@@ -113,12 +113,13 @@ class ComponentProfiler {
     struct SpanEnd {
         ComponentProfiler& profiler;
         std::optional<ComponentProfileSpan> span;
-        ~SpanEnd() { profiler.endSpan(span); }
+        ~SpanEnd(); // endSpan without copying the span
     };
     static ProfileContext withSyncCallMarks(const ProfileContext& context);
 
     void resetOutputFile();
     void startFlushTimer();
+    void finishSpan(ComponentProfileSpan span, const ProfileContext& context);
     void enqueue(ComponentProfileEvent event);
     void flushBufferedEvents();
 
@@ -127,7 +128,7 @@ class ComponentProfiler {
     const std::string outputPath_;
     const double flushIntervalSeconds_;
     const int64_t flushThreshold_;
-    const bool enabled_;  // enabledOverride, else the debug switch
+    const bool enabled_; // enabledOverride, else the debug switch
 
     std::mutex stateLock_; // guards sequence_
     uint64_t sequence_ = 0;
