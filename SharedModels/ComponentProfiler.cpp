@@ -101,7 +101,9 @@ ComponentProfiler& ComponentProfiler::shared(BenchmarkProcessKind kind) {
 }
 
 ComponentProfiler& ComponentProfiler::current() {
-    return shared(currentBenchmarkProcessKind());
+    // The process's name, and so its kind, never changes.
+    static ComponentProfiler& profiler = shared(currentBenchmarkProcessKind());
+    return profiler;
 }
 
 ComponentProfiler::ComponentProfiler(BenchmarkProcessKind kind, std::string processName,
