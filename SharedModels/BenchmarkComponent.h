@@ -148,4 +148,4 @@ inline constexpr std::array<std::string_view, 67> all = {
     detailsPipelineChartBuild,
 };
 
-} // namespace joulix::BenchmarkComponent
+}  // namespace joulix::BenchmarkComponent

@@ -2,17 +2,14 @@
 // The debug switch that turns the component profiler on: "DEBUG_BENCHMARK" in the environment,
 // else in the main bundle's Info dictionary, else off.
 #include "Platform/MainBundle.h"
+#include "SharedModels/AppConfiguration.h"
 
-#include <map>
 #include <optional>
-#include <string>
 #include <string_view>
 
 namespace joulix::BenchmarkFeature {
 
 inline constexpr std::string_view flagKey = "DEBUG_BENCHMARK";
-
-using Environment = std::map<std::string, std::string, std::less<>>;
 
 // An environment value is judged as a switch ("1", "true", "yes", "y", "on" after trimming and
 // lower-casing) and the Info dictionary is then not consulted. An Info value counts as a boolean,
@@ -22,4 +19,4 @@ bool isEnabled(const Environment& environment, const std::optional<InfoDictionar
 // The same for this process's environment and main bundle, read afresh on every call.
 bool isEnabled();
 
-} // namespace joulix::BenchmarkFeature
+}  // namespace joulix::BenchmarkFeature

@@ -47,4 +47,4 @@ std::string runningProcessName() {
     return name;
 }
 
-} // namespace joulix
+}  // namespace joulix

@@ -22,4 +22,4 @@ BenchmarkProcessKind currentBenchmarkProcessKind();
 // The running process's name (its executable's base name).
 std::string runningProcessName();
 
-} // namespace joulix
+}  // namespace joulix

@@ -167,7 +167,7 @@ std::vector<BenchmarkFunctionTraceAggregate> functionAggregates(const std::vecto
     return result;
 }
 
-} // namespace
+}  // namespace
 
 BenchmarkTraceSummary BenchmarkTraceSummary::empty(std::string path) {
     BenchmarkTraceSummary summary;
@@ -229,5 +229,5 @@ BenchmarkTraceSummary summarize(const std::vector<ComponentProfileEvent>& events
     return summary;
 }
 
-} // namespace BenchmarkTraceAnalyzer
-} // namespace joulix
+}  // namespace BenchmarkTraceAnalyzer
+}  // namespace joulix

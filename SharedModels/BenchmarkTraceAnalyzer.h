@@ -25,7 +25,7 @@ struct BenchmarkTraceAggregate {
 };
 
 struct BenchmarkFunctionTraceAggregate {
-    std::string function; // the events' functionCostLabel
+    std::string function;  // the events' functionCostLabel
     int64_t count = 0;
     double totalDurationMs = 0;
     double selfDurationMs = 0;
@@ -41,8 +41,8 @@ struct BenchmarkFunctionTraceAggregate {
 struct BenchmarkTraceSummary {
     std::string path;
     int64_t eventCount = 0;
-    int64_t mainThreadEventCount = 0; // events of positive duration that block the UI thread
-    int64_t syncCallCount = 0;        // events of positive duration marked "syncCall" = "1"
+    int64_t mainThreadEventCount = 0;  // events of positive duration that block the UI thread
+    int64_t syncCallCount = 0;         // events of positive duration marked "syncCall" = "1"
     std::vector<BenchmarkTraceAggregate> topMainThreadBlockers;
     std::vector<BenchmarkTraceAggregate> topSyncCalls;
     std::vector<BenchmarkFunctionTraceAggregate> topBlockingFunctions;
@@ -64,5 +64,5 @@ BenchmarkTraceSummary summarize(const std::string& path, int64_t topCount);
 BenchmarkTraceSummary summarize(const std::vector<ComponentProfileEvent>& events, std::string path,
                                 int64_t topCount);
 
-} // namespace BenchmarkTraceAnalyzer
-} // namespace joulix
+}  // namespace BenchmarkTraceAnalyzer
+}  // namespace joulix

@@ -70,7 +70,7 @@ std::string escapeUnicodeLineBreaks(std::string json) {
     return json;
 }
 
-} // namespace
+}  // namespace
 
 bool ComponentProfileEvent::blocksUIThread() const {
     if (threadLabel == "main") return true;
@@ -146,4 +146,4 @@ ComponentProfileEvent ComponentProfileEvent::fromJSON(std::string_view text) {
     return event;
 }
 
-} // namespace joulix
+}  // namespace joulix

@@ -63,4 +63,4 @@ struct ComponentProfileEvent {
     friend bool operator==(const ComponentProfileEvent&, const ComponentProfileEvent&) = default;
 };
 
-} // namespace joulix
+}  // namespace joulix

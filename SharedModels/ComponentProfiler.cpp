@@ -86,7 +86,7 @@ void writeAll(int fd, const std::string& bytes) {
     }
 }
 
-} // namespace
+}  // namespace
 
 ComponentProfiler& ComponentProfiler::shared(BenchmarkProcessKind kind) {
     // Created on first use and never released: the profilers live until the process ends.
@@ -303,4 +303,4 @@ void ComponentProfiler::flush() {
     writerQueue_.sync([this] { flushBufferedEvents(); });
 }
 
-} // namespace joulix
+}  // namespace joulix

@@ -36,7 +36,7 @@ struct ProfileCallSite {
                     std::string_view callerFunction = __builtin_FUNCTION(),
                     int64_t callerLine = __builtin_LINE())
         : file(callerFile), function(callerFunction), line(callerLine) {}
-    std::string_view file; // a path; the trace keeps its last two pieces ("Module/File.cpp")
+    std::string_view file;  // a path; the trace keeps its last two pieces ("Module/File.cpp")
     std::string_view function;
     int64_t line;
 };
@@ -113,7 +113,7 @@ class ComponentProfiler {
     struct SpanEnd {
         ComponentProfiler& profiler;
         std::optional<ComponentProfileSpan> span;
-        ~SpanEnd(); // endSpan without copying the span
+        ~SpanEnd();  // endSpan without copying the span
     };
     static ProfileContext withSyncCallMarks(const ProfileContext& context);
 
@@ -128,9 +128,9 @@ class ComponentProfiler {
     const std::string outputPath_;
     const double flushIntervalSeconds_;
     const int64_t flushThreshold_;
-    const bool enabled_; // enabledOverride, else the debug switch
+    const bool enabled_;  // enabledOverride, else the debug switch
 
-    std::mutex stateLock_; // guards sequence_
+    std::mutex stateLock_;  // guards sequence_
     uint64_t sequence_ = 0;
 
     // Confined to the writer once construction is done.
@@ -142,4 +142,4 @@ class ComponentProfiler {
     SerialExecutor writerQueue_;
 };
 
-} // namespace joulix
+}  // namespace joulix

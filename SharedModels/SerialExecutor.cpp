@@ -9,7 +9,7 @@
 namespace joulix {
 namespace {
 thread_local const SerialExecutor* currentExecutor = nullptr;
-} // namespace
+}  // namespace
 
 SerialExecutor::SerialExecutor(std::string label) : label_(std::move(label)) {
     worker_ = std::thread([this] { run(); });
@@ -112,4 +112,4 @@ void SerialExecutor::run() {
     }
 }
 
-} // namespace joulix
+}  // namespace joulix

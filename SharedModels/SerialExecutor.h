@@ -58,7 +58,7 @@ class SerialExecutor {
     void run();
 
     const std::string label_;
-    std::mutex lock_; // guards everything below
+    std::mutex lock_;  // guards everything below
     std::condition_variable wake_;
     std::deque<Task> tasks_;
     std::vector<Timer> timers_;
@@ -67,4 +67,4 @@ class SerialExecutor {
     std::thread worker_;
 };
 
-} // namespace joulix
+}  // namespace joulix

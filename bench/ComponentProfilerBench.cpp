@@ -81,7 +81,7 @@ class RecordingReporter : public benchmark::ConsoleReporter {
     std::map<std::string, double> nanoseconds;
 };
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);

@@ -167,5 +167,5 @@ CommandRegistration registration([](CLI::App& app) {
     command->callback([] { run(traceSummaryOptions); });
 });
 
-} // namespace
-} // namespace joulix::cli
+}  // namespace
+}  // namespace joulix::cli

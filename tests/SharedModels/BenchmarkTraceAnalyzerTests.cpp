@@ -41,7 +41,7 @@ std::map<std::string, double> selfTimes(const std::vector<ComponentProfileEvent>
 using Times = std::map<std::string, double>;
 const ProfileContext ui{{"uiThread", "1"}};
 
-} // namespace
+}  // namespace
 
 TEST(BenchmarkTraceAnalyzer, SelfTimeSubtractsOnlyDirectChildren) {
     struct Case {
@@ -109,7 +109,7 @@ TEST(BenchmarkTraceAnalyzer, SummaryCountsSortsAndTrims) {
 
 TEST(BenchmarkTraceAnalyzer, LoadingReadsEveryLineOrFailsAsAWhole) {
     const auto path = (fs::temp_directory_path() / ("jlx-trace-" + std::to_string(::getpid())));
-    EXPECT_TRUE(BenchmarkTraceAnalyzer::loadEvents(path.string()).empty()); // no file
+    EXPECT_TRUE(BenchmarkTraceAnalyzer::loadEvents(path.string()).empty());  // no file
 
     const auto good = event("a", 1, 2).jsonLine();
     std::ofstream(path) << good << "\n\n" << event("b", 3, 4).jsonLine() << "\r\n";

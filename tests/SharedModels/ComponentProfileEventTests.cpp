@@ -26,7 +26,7 @@ ComponentProfileEvent minimalEvent() {
     return event;
 }
 
-} // namespace
+}  // namespace
 
 TEST(ComponentProfileEvent, EncodesDeclaredKeysInOrderLeavingOutAbsentOptionals) {
     EXPECT_EQ(minimalEvent().jsonLine(), minimalLine);

@@ -64,7 +64,7 @@ void record(ComponentProfiler& profiler, int count) {
         profiler.recordInstant("app.test", std::nullopt, "c");
 }
 
-} // namespace
+}  // namespace
 
 TEST_F(ComponentProfilerTest, OffByDefaultRunsTheBodyAndLeavesAnEmptyTrace) {
     ::unsetenv("DEBUG_BENCHMARK");
@@ -209,7 +209,7 @@ TEST_F(ComponentProfilerTest, TheAnalyzerReadsBackWhatTheProfilerWrote) {
     EXPECT_EQ(summary.mainThreadEventCount, 3);
     const auto written = events();
     ASSERT_EQ(written.size(), 4u);
-    EXPECT_EQ(written[1].durationMs, 0); // the instant
+    EXPECT_EQ(written[1].durationMs, 0);  // the instant
     EXPECT_GE(written[0].durationMs, 2.0);
     EXPECT_EQ(written[3].component, BenchmarkComponent::daemonSampleRun);
     EXPECT_EQ(written[3].sourceFunction, "TestBody");
@@ -220,7 +220,7 @@ TEST_F(ComponentProfilerTest, TheAnalyzerReadsBackWhatTheProfilerWrote) {
 
 TEST(BenchmarkFeature, EnvironmentDecidesBeforeTheInfoDictionary) {
     struct Case {
-        BenchmarkFeature::Environment environment;
+        Environment environment;
         std::optional<InfoValue> info;
         bool enabled;
     } cases[] = {
@@ -249,7 +249,7 @@ TEST(BenchmarkProcessKind, DaemonWhenTheProcessNameSaysSo) {
     EXPECT_EQ(benchmarkProcessKindForProcessName("JoulixDaemon"), BenchmarkProcessKind::daemon);
     EXPECT_EQ(benchmarkProcessKindForProcessName("my-DAEMON-2"), BenchmarkProcessKind::daemon);
     EXPECT_EQ(benchmarkProcessKindForProcessName("joulix"), BenchmarkProcessKind::app);
-    EXPECT_EQ(currentBenchmarkProcessKind(), BenchmarkProcessKind::app); // test_SharedModels
+    EXPECT_EQ(currentBenchmarkProcessKind(), BenchmarkProcessKind::app);  // test_SharedModels
 }
 
 TEST(BenchmarkComponent, NamesAreDistinctDottedPathsOfAppOrDaemon) {

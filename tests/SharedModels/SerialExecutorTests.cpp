@@ -18,12 +18,12 @@ TEST(SerialExecutor, RunsTasksInSubmissionOrderOnItsOwnThread) {
         executor.sync([&] {
             EXPECT_TRUE(executor.isCurrent());
             label = SerialExecutor::currentLabel();
-            executor.sync([&] { order.push_back(100); }); // from the worker: runs at once
+            executor.sync([&] { order.push_back(100); });  // from the worker: runs at once
         });
         EXPECT_FALSE(executor.isCurrent());
         for (int i = 101; i < 200; ++i)
             executor.async([&order, i] { order.push_back(i); });
-    } // the destructor runs what is still queued
+    }  // the destructor runs what is still queued
     ASSERT_EQ(order.size(), 200u);
     for (int i = 0; i < 200; ++i)
         EXPECT_EQ(order[i], i);

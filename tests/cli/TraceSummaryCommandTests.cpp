@@ -16,7 +16,7 @@ namespace {
 
 struct Run {
     int status;
-    std::string output; // standard output and standard error
+    std::string output;  // standard output and standard error
 };
 
 Run traceSummary(const std::string& arguments) {
@@ -49,7 +49,7 @@ class TraceSummaryCommand : public testing::Test {
         (fs::temp_directory_path() / ("jlx-cli-trace-" + std::to_string(::getpid()))).string();
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(TraceSummaryCommand, PrintsTheSummaryAsTablesOrJSON) {
     std::ofstream(path) << event("app.outer", 0, 10).jsonLine() << "\n"
