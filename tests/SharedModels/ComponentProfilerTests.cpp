@@ -68,6 +68,7 @@ void record(ComponentProfiler& profiler, int count) {
 
 TEST_F(ComponentProfilerTest, OffByDefaultRunsTheBodyAndLeavesAnEmptyTrace) {
     ::unsetenv("DEBUG_BENCHMARK");
+    setMainBundle(std::make_shared<FixedMainBundle>(std::nullopt, std::nullopt));
     std::ofstream(tracePath) << "old trace\n";
     {
         auto profiler = makeProfiler(3600, 24, std::nullopt);
@@ -76,6 +77,7 @@ TEST_F(ComponentProfilerTest, OffByDefaultRunsTheBodyAndLeavesAnEmptyTrace) {
         profiler->recordInstant("app.test", std::nullopt, "c");
         EXPECT_EQ(profiler->beginSpan("app.test", std::nullopt, "c"), std::nullopt);
     }
+    setMainBundle(nullptr);
     ASSERT_TRUE(fs::exists(tracePath));
     EXPECT_EQ(fs::file_size(tracePath), 0u);
 }
