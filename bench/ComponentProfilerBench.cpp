@@ -71,7 +71,9 @@ class RecordingReporter : public benchmark::ConsoleReporter {
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const auto& run : runs) {
-            nanoseconds[run.benchmark_name()] =
+            // With --benchmark_repetitions the median stands for the benchmark.
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
+            nanoseconds[run.run_name.str()] =
                 run.GetAdjustedRealTime() * (run.time_unit == benchmark::kNanosecond    ? 1
                                              : run.time_unit == benchmark::kMicrosecond ? 1e3
                                              : run.time_unit == benchmark::kMillisecond ? 1e6
