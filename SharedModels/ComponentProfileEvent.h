@@ -42,8 +42,8 @@ struct ComponentProfileEvent {
     std::string correlationID;
     double startedAtUnixMs = 0;
     double durationMs = 0;
-    std::string threadLabel;
-    std::optional<std::string> queueLabel;
+    std::string threadLabel;                // "main", or "thread-" + the kernel thread id
+    std::optional<std::string> queueLabel;  // the serial executor the code ran on, if any
     std::optional<std::string> sourceFileID;
     std::optional<std::string> sourceFunction;
     std::optional<int64_t> sourceLine;

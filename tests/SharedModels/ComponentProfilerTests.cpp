@@ -178,6 +178,17 @@ TEST_F(ComponentProfilerTest, SpansRecordTheirEndContextAndEndWhenTheBodyThrows)
     }
 }
 
+TEST_F(ComponentProfilerTest, EventsNameTheSerialExecutorTheyRanOn) {
+    auto profiler = makeProfiler();
+    SerialExecutor queue("test.queue");
+    queue.sync([&] { profiler->recordInstant("app.test", std::nullopt, "c"); });
+    profiler->flush();
+    const auto written = events();
+    ASSERT_EQ(written.size(), 1u);
+    EXPECT_EQ(written[0].queueLabel, "test.queue");
+    EXPECT_EQ(written[0].durationMs, 0);
+}
+
 TEST_F(ComponentProfilerTest, APlantedSymbolicLinkIsNeitherEmptiedNorWritten) {
     const auto victim = directory / "victim";
     std::ofstream(victim) << "precious\n";
