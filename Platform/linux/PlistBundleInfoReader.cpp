@@ -1,0 +1,71 @@
+#include "Platform/BundleInfo.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <plist/plist.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace joulix {
+namespace {
+
+constexpr off_t maxInfoPlistBytes = 4 * 1024 * 1024;
+
+// Reads a regular file of bounded size; anything else (missing, a FIFO, a device) is absent.
+std::optional<std::string> readRegularFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return std::nullopt;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > maxInfoPlistBytes) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    std::string contents(static_cast<std::size_t>(info.st_size), '\0');
+    std::size_t filled = 0;
+    while (filled < contents.size()) {
+        const ssize_t n = ::read(fd, contents.data() + filled, contents.size() - filled);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        filled += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    contents.resize(filled);
+    return contents;
+}
+
+std::optional<std::string> identifierInPlist(const std::string& bytes) {
+    plist_t root = nullptr;
+    plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
+    if (!root) return std::nullopt;
+    std::optional<std::string> identifier;
+    if (plist_get_node_type(root) == PLIST_DICT) {
+        const plist_t item = plist_dict_get_item(root, "CFBundleIdentifier");
+        if (item && plist_get_node_type(item) == PLIST_STRING) {
+            uint64_t length = 0;
+            if (const char* text = plist_get_string_ptr(item, &length)) {
+                identifier = std::string(text, static_cast<std::size_t>(length));
+            }
+        }
+    }
+    plist_free(root);
+    return identifier;
+}
+
+class PlistBundleInfoReader final : public BundleInfoReader {
+  public:
+    std::optional<std::string> bundleIdentifier(const std::string& bundlePath) const override {
+        auto bytes = readRegularFile(bundlePath + "/Contents/Info.plist");
+        if (!bytes) bytes = readRegularFile(bundlePath + "/Info.plist");
+        if (!bytes || bytes->empty()) return std::nullopt;
+        return identifierInPlist(*bytes);
+    }
+};
+
+}  // namespace
+
+std::shared_ptr<const BundleInfoReader> systemBundleInfoReader() {
+    static const auto reader = std::make_shared<PlistBundleInfoReader>();
+    return reader;
+}
+
+}  // namespace joulix
