@@ -32,7 +32,9 @@ struct RunningTasks {
     std::optional<double> allTasksCPUmsPerSec;
 };
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // The code point at byte `pos` and its length; an invalid sequence reads as U+FFFD of length 1.
 char32_t codePointAt(std::string_view s, std::size_t pos, std::size_t& length) {
@@ -96,15 +98,18 @@ std::optional<PowerMatch> firstPowerMatch(std::string_view s) {
             continue;
         }
         std::size_t p = start;
-        while (p < s.size() && isDigit(s[p])) ++p;
+        while (p < s.size() && isDigit(s[p]))
+            ++p;
         const std::size_t integerEnd = p;
         if (p + 1 < s.size() && s[p] == '.' && isDigit(s[p + 1])) {
             p += 2;
-            while (p < s.size() && isDigit(s[p])) ++p;
+            while (p < s.size() && isDigit(s[p]))
+                ++p;
         }
         const std::size_t numberEnd = p;
         std::size_t length = 1;
-        while (p < s.size() && isPatternSpace(codePointAt(s, p, length))) p += length;
+        while (p < s.size() && isPatternSpace(codePointAt(s, p, length)))
+            p += length;
         const std::size_t unitStart = p;
         if (p < s.size() && std::string_view("muMkK").find(s[p]) != std::string_view::npos) ++p;
         if (p < s.size() && s[p] == 'W') {
@@ -137,8 +142,10 @@ std::optional<double> parseDecimal(std::string_view text) {
 std::string_view trimColonsAndSpace(std::string_view s) {
     while (true) {
         std::string_view t = text::trim(s);
-        while (t.starts_with(':')) t.remove_prefix(1);
-        while (t.ends_with(':')) t.remove_suffix(1);
+        while (t.starts_with(':'))
+            t.remove_prefix(1);
+        while (t.ends_with(':'))
+            t.remove_suffix(1);
         if (t.size() == s.size()) return t;
         s = t;
     }
@@ -151,7 +158,8 @@ bool uppercasedEquals(std::string_view s, std::string_view upper) {
     while (pos < s.size()) {
         std::size_t length = 1;
         const auto c = utf8proc_toupper(static_cast<utf8proc_int32_t>(codePointAt(s, pos, length)));
-        if (matched >= upper.size() || c != static_cast<unsigned char>(upper[matched])) return false;
+        if (matched >= upper.size() || c != static_cast<unsigned char>(upper[matched]))
+            return false;
         ++matched;
         pos += length;
     }
@@ -184,7 +192,9 @@ class LineColumns {
         if (!ascii) boundaries_ = text::characterBoundaries(line);
     }
 
-    std::size_t length() const { return boundaries_.empty() ? line_.size() : boundaries_.size() - 1; }
+    std::size_t length() const {
+        return boundaries_.empty() ? line_.size() : boundaries_.size() - 1;
+    }
 
     std::size_t characterIndex(std::size_t byteOffset) const {
         if (boundaries_.empty()) return byteOffset;
@@ -297,7 +307,7 @@ RunningTasks parseRunningTasks(const std::vector<std::string_view>& lines) {
     return tasks;
 }
 
-}  // namespace
+} // namespace
 
 bool PowermetricsParseOutput::hasPackagePower() const {
     return cpuPackageW > 0 || gpuPackageW > 0 || anePackageW > 0 || combinedPackageW > 0;
@@ -361,7 +371,8 @@ PowermetricsParseOutput PowermetricsParser::parse(std::string_view output) const
     return result;
 }
 
-std::optional<double> PowermetricsParser::powerValue(std::string_view line, std::string_view label) {
+std::optional<double> PowermetricsParser::powerValue(std::string_view line,
+                                                     std::string_view label) {
     if (!line.starts_with(label)) return std::nullopt;
     const auto match = firstPowerMatch(trimColonsAndSpace(line.substr(label.size())));
     if (!match) return std::nullopt;
@@ -390,4 +401,4 @@ std::optional<double> PowermetricsParser::parseFirstDouble(std::string_view text
     return parseDecimal(trimmed.substr(0, end));
 }
 
-}  // namespace joulix
+} // namespace joulix

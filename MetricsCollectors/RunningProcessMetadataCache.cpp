@@ -37,10 +37,14 @@ RunningProcessMetadataCache::resolve(int32_t pid, Date now,
     return result;
 }
 
+std::size_t RunningProcessMetadataCache::entryCount() {
+    std::lock_guard guard(lock_);
+    return entries_.size();
+}
+
 void RunningProcessMetadataCache::prune(double t) {
-    std::erase_if(entries_, [&](const auto& item) {
-        return t - item.second.resolvedAtReference > hitTTL_;
-    });
+    std::erase_if(entries_,
+                  [&](const auto& item) { return t - item.second.resolvedAtReference > hitTTL_; });
     if (entries_.size() <= maxEntries_) return;
     std::vector<std::pair<int32_t, Entry>> newestFirst(entries_.begin(), entries_.end());
     std::stable_sort(newestFirst.begin(), newestFirst.end(), [](const auto& a, const auto& b) {
@@ -50,4 +54,4 @@ void RunningProcessMetadataCache::prune(double t) {
     entries_ = std::unordered_map<int32_t, Entry>(newestFirst.begin(), newestFirst.end());
 }
 
-}  // namespace joulix
+} // namespace joulix

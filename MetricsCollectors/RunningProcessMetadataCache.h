@@ -24,6 +24,8 @@ class RunningProcessMetadataCache {
 
     std::optional<RunningProcessMetadata> resolve(int32_t pid, Date now,
                                                   const RunningProcessMetadataLookup& using_);
+    // Number of stored entries, hits and misses.
+    std::size_t entryCount();
 
   private:
     struct Entry {
@@ -41,4 +43,4 @@ class RunningProcessMetadataCache {
     uint64_t accessCount_ = 0;
 };
 
-}  // namespace joulix
+} // namespace joulix

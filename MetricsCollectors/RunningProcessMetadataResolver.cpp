@@ -9,16 +9,16 @@ namespace {
 
 // Byte offset of the first ASCII case-insensitive occurrence of `needle` (lower-case).
 std::size_t findIgnoringCase(std::string_view haystack, std::string_view needle) {
-    const auto found = std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end(),
-                                   [](char a, char b) {
-                                       const auto lower = (a >= 'A' && a <= 'Z') ? a - 'A' + 'a' : a;
-                                       return lower == b;
-                                   });
+    const auto found = std::search(
+        haystack.begin(), haystack.end(), needle.begin(), needle.end(), [](char a, char b) {
+            const auto lower = (a >= 'A' && a <= 'Z') ? a - 'A' + 'a' : a;
+            return lower == b;
+        });
     return found == haystack.end() ? std::string_view::npos
                                    : static_cast<std::size_t>(found - haystack.begin());
 }
 
-}  // namespace
+} // namespace
 
 RunningProcessMetadataResolver::RunningProcessMetadataResolver(
     std::shared_ptr<const ProcessTable> processTable,
@@ -27,7 +27,8 @@ RunningProcessMetadataResolver::RunningProcessMetadataResolver(
     : processTable_(std::move(processTable)), applications_(std::move(applications)),
       bundleIdentifierCache_(std::make_unique<BundleIdentifierCache>(std::move(bundles))) {}
 
-std::optional<std::string> RunningProcessMetadataResolver::bundlePath(std::string_view executablePath) {
+std::optional<std::string>
+RunningProcessMetadataResolver::bundlePath(std::string_view executablePath) {
     if (executablePath.ends_with(".app") || executablePath.ends_with(".xpc")) {
         return std::string(executablePath);
     }
@@ -40,7 +41,8 @@ std::optional<std::string> RunningProcessMetadataResolver::bundlePath(std::strin
 
 std::optional<RunningProcessMetadata> RunningProcessMetadataResolver::resolve(int32_t pid) const {
     std::optional<std::string> executablePath;
-    if (const auto raw = processTable_->executablePath(pid)) executablePath = text::repairUTF8(*raw);
+    if (const auto raw = processTable_->executablePath(pid))
+        executablePath = text::repairUTF8(*raw);
 
     std::optional<std::string> bundle;
     if (executablePath) bundle = bundlePath(*executablePath);
@@ -60,7 +62,8 @@ std::optional<RunningProcessMetadata> RunningProcessMetadataResolver::resolve(in
     }
 
     if (!executablePath && !bundle && !bundleID) return std::nullopt;
-    return RunningProcessMetadata{std::move(executablePath), std::move(bundle), std::move(bundleID)};
+    return RunningProcessMetadata{std::move(executablePath), std::move(bundle),
+                                  std::move(bundleID)};
 }
 
 const RunningProcessMetadataResolver& RunningProcessMetadataResolver::system() {
@@ -72,4 +75,4 @@ RunningProcessMetadataLookup RunningProcessMetadataResolver::systemLookup() {
     return [](int32_t pid) { return system().resolve(pid); };
 }
 
-}  // namespace joulix
+} // namespace joulix

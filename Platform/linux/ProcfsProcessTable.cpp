@@ -38,7 +38,8 @@ std::optional<std::string> readSmallFile(const std::string& path) {
 
 uint64_t ticksToNanoseconds(uint64_t ticks, uint64_t ticksPerSecond) {
     constexpr uint64_t nsPerSecond = 1'000'000'000;
-    return ticks / ticksPerSecond * nsPerSecond + ticks % ticksPerSecond * nsPerSecond / ticksPerSecond;
+    return ticks / ticksPerSecond * nsPerSecond +
+           ticks % ticksPerSecond * nsPerSecond / ticksPerSecond;
 }
 
 class ProcfsProcessTable final : public ProcessTable {
@@ -98,7 +99,8 @@ class ProcfsProcessTable final : public ProcessTable {
         const auto rss = parseUnsigned(fields[21]);
         if (!utime || !stime) return std::nullopt;
         return ProcessUsage{ticksToNanoseconds(*utime, ticksPerSecond_),
-                            ticksToNanoseconds(*stime, ticksPerSecond_), rss.value_or(0) * pageSize_};
+                            ticksToNanoseconds(*stime, ticksPerSecond_),
+                            rss.value_or(0) * pageSize_};
     }
 
   private:
@@ -107,7 +109,7 @@ class ProcfsProcessTable final : public ProcessTable {
     uint64_t pageSize_;
 };
 
-}  // namespace
+} // namespace
 
 std::shared_ptr<const ProcessTable> makeProcfsProcessTable(std::string procRoot) {
     return std::make_shared<ProcfsProcessTable>(std::move(procRoot));
@@ -118,4 +120,4 @@ std::shared_ptr<const ProcessTable> systemProcessTable() {
     return table;
 }
 
-}  // namespace joulix
+} // namespace joulix
