@@ -19,4 +19,4 @@ std::optional<std::string> BundleIdentifierCache::bundleIdentifier(const std::st
     return identifier;
 }
 
-} // namespace joulix
+}  // namespace joulix

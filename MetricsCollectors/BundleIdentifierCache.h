@@ -24,4 +24,4 @@ class BundleIdentifierCache {
     std::map<std::string, std::optional<std::string>, std::less<>> byBundlePath_;
 };
 
-} // namespace joulix
+}  // namespace joulix

@@ -101,8 +101,8 @@ PowermetricsCollector::PowermetricsCollector(std::shared_ptr<const ShellRunning>
       parser_(parser) {}
 
 std::pair<std::string, std::vector<std::string>> PowermetricsCollector::command() const {
-    std::vector<std::string> arguments{"-n",     "20",      powermetricsPath,
-                                       "-n",     "1",       "--show-process-energy",
+    std::vector<std::string> arguments{"-n",         "20",    powermetricsPath,
+                                       "-n",         "1",     "--show-process-energy",
                                        "--samplers", "tasks", "--show-all"};
     if (effectiveUserID() == 0) return {"/usr/bin/nice", arguments};
     arguments.insert(arguments.begin(), {"-n", "/usr/bin/nice"});
@@ -132,9 +132,9 @@ PowermetricsParseOutput PowermetricsCollector::collectNormalizedSample() const {
 
     if (result.status != 0) {
         const auto line = firstStderrLine(result.stderr);
-        RuntimeLog::error(component, "powermetrics non-zero status=" +
-                                         std::to_string(result.status) +
-                                         ", firstStderrLine=" + line);
+        RuntimeLog::error(component,
+                          "powermetrics non-zero status=" + std::to_string(result.status) +
+                              ", firstStderrLine=" + line);
         const auto lowered = text::lowercased(result.stderr);
         if (lowered.find("password") != std::string::npos ||
             lowered.find("not in the sudoers") != std::string::npos) {
@@ -145,13 +145,12 @@ PowermetricsParseOutput PowermetricsCollector::collectNormalizedSample() const {
 
     writeRawDumpIfEnabled(executable, arguments, result);
     auto output = parser_.parse(result.stdout);
-    RuntimeLog::info(component,
-                     "Parsed powermetrics output: processes=" +
-                         std::to_string(output.processes.size()) +
-                         ", packageW=" + formatted("%.2f", output.combinedPackageW) +
-                         ", totalSystemWatts=" +
-                         (output.totalSystemWatts ? formatted("%.2f", *output.totalSystemWatts)
-                                                  : std::string("nil")));
+    RuntimeLog::info(
+        component,
+        "Parsed powermetrics output: processes=" + std::to_string(output.processes.size()) +
+            ", packageW=" + formatted("%.2f", output.combinedPackageW) + ", totalSystemWatts=" +
+            (output.totalSystemWatts ? formatted("%.2f", *output.totalSystemWatts)
+                                     : std::string("nil")));
 
     if (isUnusable(output)) {
         RuntimeLog::error(component,
@@ -163,7 +162,8 @@ PowermetricsParseOutput PowermetricsCollector::collectNormalizedSample() const {
 }
 
 bool PowermetricsCollector::isRawDumpEnabled() const {
-    if (const char* value = std::getenv("JLX_PM_RAW_DUMP"); value && std::string_view(value) == "1") {
+    if (const char* value = std::getenv("JLX_PM_RAW_DUMP");
+        value && std::string_view(value) == "1") {
         return true;
     }
     struct stat info {};
@@ -180,7 +180,8 @@ void PowermetricsCollector::writeRawDumpIfEnabled(const std::string& command,
                                                   const ShellResult& result) const {
     if (!isRawDumpEnabled()) return;
     const std::string entry = "----- " + iso8601Now() + " -----\ncommand: " + command + " " +
-                              joined(arguments, " ") + "\nstatus: " + std::to_string(result.status) +
+                              joined(arguments, " ") +
+                              "\nstatus: " + std::to_string(result.status) +
                               "\nstderr-bytes: " + std::to_string(result.stderr.size()) +
                               "\nstdout-bytes: " + std::to_string(result.stdout.size()) +
                               "\nstdout:\n" + result.stdout + "\nstderr:\n" + result.stderr + "\n";
@@ -188,8 +189,8 @@ void PowermetricsCollector::writeRawDumpIfEnabled(const std::string& command,
     // The dump sits in a world-writable folder: never follow a planted link, never block on a
     // planted FIFO, and write only into a regular file.
     const std::string path = rawDumpPath();
-    const int fd = ::open(path.c_str(),
-                          O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
+    const int fd = ::open(
+        path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
     std::string failure;
     if (fd < 0) {
         failure = std::strerror(errno);

@@ -53,7 +53,8 @@ class PowermetricsCollector {
     std::string rawDumpPath() const;
     // Appends one entry to the dump file when enabled; failures are logged, never thrown. The
     // file is opened without following a symbolic link and must be a regular file.
-    void writeRawDumpIfEnabled(const std::string& command, const std::vector<std::string>& arguments,
+    void writeRawDumpIfEnabled(const std::string& command,
+                               const std::vector<std::string>& arguments,
                                const ShellResult& result) const;
 
     // Seams: the effective user id, and the folder of the flag file and default dump file.

@@ -1,10 +1,11 @@
 #include "MetricsCollectors/PowermetricsParser.h"
 
+#include "MetricsCollectors/DecimalNumber.h"
+#include "MetricsCollectors/LineTrim.h"
 #include "SharedModels/Text.h"
 
 #include <algorithm>
 #include <charconv>
-#include <cmath>
 #include <utf8proc.h>
 
 namespace joulix {
@@ -124,24 +125,10 @@ std::optional<PowerMatch> firstPowerMatch(std::string_view s) {
     return std::nullopt;
 }
 
-// A finite decimal number filling the whole text, with an optional sign.
-std::optional<double> parseDecimal(std::string_view text) {
-    if (text.starts_with('+')) {
-        text.remove_prefix(1);
-        if (text.starts_with('-')) return std::nullopt;
-    }
-    double value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc{} || end != text.data() + text.size() || !std::isfinite(value)) {
-        return std::nullopt;
-    }
-    return value;
-}
-
 // Trims white space, newlines and colons from both ends.
 std::string_view trimColonsAndSpace(std::string_view s) {
     while (true) {
-        std::string_view t = text::trim(s);
+        std::string_view t = trimLine(s);
         while (t.starts_with(':'))
             t.remove_prefix(1);
         while (t.ends_with(':'))
@@ -182,14 +169,17 @@ std::optional<int64_t> parseInteger(std::string_view text) {
     return negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
 }
 
+bool isASCII(std::string_view s) {
+    return std::all_of(s.begin(), s.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 // Character positions of one line mapped to byte offsets. Lines are split at LF, so an ASCII
 // line has one character per byte; other lines are measured in grapheme clusters.
 class LineColumns {
   public:
-    explicit LineColumns(std::string_view line) : line_(line) {
-        const bool ascii = std::all_of(line.begin(), line.end(),
-                                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-        if (!ascii) boundaries_ = text::characterBoundaries(line);
+    LineColumns(std::string_view line, bool asciiText) : line_(line) {
+        if (!asciiText && !isASCII(line)) boundaries_ = text::characterBoundaries(line);
     }
 
     std::size_t length() const {
@@ -224,8 +214,12 @@ PackageTotals parsePackageTotals(const std::vector<std::string_view>& lines) {
     using Parser = PowermetricsParser;
     PackageTotals totals;
     for (const auto rawLine : lines) {
-        const auto line = text::trim(rawLine);
-        if (line.empty()) continue;
+        const auto line = trimLine(rawLine);
+        // Every label begins with one of these letters; other lines need no label test.
+        if (line.empty() ||
+            std::string_view("CGAST").find(line.front()) == std::string_view::npos) {
+            continue;
+        }
         if (const auto cpu = Parser::powerValue(line, "CPU Power")) {
             totals.cpuPackageW = *cpu;
         } else if (const auto gpu = Parser::powerValue(line, "GPU Power")) {
@@ -248,13 +242,13 @@ PackageTotals parsePackageTotals(const std::vector<std::string_view>& lines) {
     return totals;
 }
 
-RunningTasks parseRunningTasks(const std::vector<std::string_view>& lines) {
+RunningTasks parseRunningTasks(const std::vector<std::string_view>& lines, bool asciiText) {
     enum class State { beforeSection, lookingForHeader, readingRows };
     State state = State::beforeSection;
     std::size_t nameStart = 0, idStart = 0, cpuStart = 0, gpuStart = 0;
     RunningTasks tasks;
     for (const auto line : lines) {
-        const auto trimmed = text::trim(line);
+        const auto trimmed = trimLine(line);
         if (state == State::beforeSection) {
             if (trimmed == "*** Running tasks ***") state = State::lookingForHeader;
             continue;
@@ -268,7 +262,7 @@ RunningTasks parseRunningTasks(const std::vector<std::string_view>& lines) {
             if (name == line.npos || id == line.npos || cpu == line.npos || gpu == line.npos) {
                 continue;
             }
-            const LineColumns header(line);
+            const LineColumns header(line, asciiText);
             nameStart = header.characterIndex(name);
             idStart = header.characterIndex(id);
             cpuStart = header.characterIndex(cpu);
@@ -278,9 +272,9 @@ RunningTasks parseRunningTasks(const std::vector<std::string_view>& lines) {
         }
         if (trimmed.empty()) continue;
 
-        const LineColumns row(line);
+        const LineColumns row(line, asciiText);
         const auto nameField = row.field(nameStart, idStart);
-        const auto name = text::trim(nameField);
+        const auto name = trimLine(nameField);
         const auto cpuField = row.field(cpuStart, gpuStart);
         if (uppercasedEquals(name, "ALL_TASKS")) {
             tasks.allTasksCPUmsPerSec = PowermetricsParser::parseFirstDouble(cpuField);
@@ -293,7 +287,7 @@ RunningTasks parseRunningTasks(const std::vector<std::string_view>& lines) {
         if (name.empty() || uppercasedEquals(name, "DEAD_TASKS") || name.starts_with("***")) {
             continue;
         }
-        const auto pid = parseInteger(text::trim(row.field(idStart, cpuStart)));
+        const auto pid = parseInteger(trimLine(row.field(idStart, cpuStart)));
         if (!pid || *pid <= 0) continue;
         const double cpuMsPerSec =
             std::max(PowermetricsParser::parseFirstDouble(cpuField).value_or(0), 0.0);
@@ -307,7 +301,7 @@ RunningTasks parseRunningTasks(const std::vector<std::string_view>& lines) {
     return tasks;
 }
 
-} // namespace
+}  // namespace
 
 bool PowermetricsParseOutput::hasPackagePower() const {
     return cpuPackageW > 0 || gpuPackageW > 0 || anePackageW > 0 || combinedPackageW > 0;
@@ -326,7 +320,7 @@ bool PowermetricsParseOutput::gpuPackageAllocatedByCPUShare() const {
 PowermetricsParseOutput PowermetricsParser::parse(std::string_view output) const {
     const auto lines = text::splitKeepingEmpty(output, '\n');
     const auto totals = parsePackageTotals(lines);
-    auto tasks = parseRunningTasks(lines);
+    auto tasks = parseRunningTasks(lines, isASCII(output));
 
     double cpuDenominator = 0;
     if (tasks.totalCPUmsPerSec > 0) {
@@ -376,7 +370,7 @@ std::optional<double> PowermetricsParser::powerValue(std::string_view line,
     if (!line.starts_with(label)) return std::nullopt;
     const auto match = firstPowerMatch(trimColonsAndSpace(line.substr(label.size())));
     if (!match) return std::nullopt;
-    const auto value = parseDecimal(match->number);
+    const auto value = parseDecimalNumber(match->number);
     if (!value) return std::nullopt;
     return convertToWatts(*value, match->unit);
 }
@@ -390,7 +384,7 @@ double PowermetricsParser::convertToWatts(double value, std::string_view unit) {
 }
 
 std::optional<double> PowermetricsParser::parseFirstDouble(std::string_view text) {
-    const auto trimmed = text::trim(text);
+    const auto trimmed = trimLine(text);
     std::size_t end = 0;
     while (end < trimmed.size()) {
         std::size_t length = 1;
@@ -398,7 +392,7 @@ std::optional<double> PowermetricsParser::parseFirstDouble(std::string_view text
         end += length;
     }
     if (end == 0) return std::nullopt;
-    return parseDecimal(trimmed.substr(0, end));
+    return parseDecimalNumber(trimmed.substr(0, end));
 }
 
-} // namespace joulix
+}  // namespace joulix

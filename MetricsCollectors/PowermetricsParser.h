@@ -60,4 +60,4 @@ class PowermetricsParser {
     static std::optional<double> parseFirstDouble(std::string_view text);
 };
 
-} // namespace joulix
+}  // namespace joulix

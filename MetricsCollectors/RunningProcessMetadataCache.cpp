@@ -54,4 +54,4 @@ void RunningProcessMetadataCache::prune(double t) {
     entries_ = std::unordered_map<int32_t, Entry>(newestFirst.begin(), newestFirst.end());
 }
 
-} // namespace joulix
+}  // namespace joulix

@@ -43,4 +43,4 @@ class RunningProcessMetadataCache {
     uint64_t accessCount_ = 0;
 };
 
-} // namespace joulix
+}  // namespace joulix

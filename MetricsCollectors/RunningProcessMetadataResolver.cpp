@@ -18,7 +18,7 @@ std::size_t findIgnoringCase(std::string_view haystack, std::string_view needle)
                                    : static_cast<std::size_t>(found - haystack.begin());
 }
 
-} // namespace
+}  // namespace
 
 RunningProcessMetadataResolver::RunningProcessMetadataResolver(
     std::shared_ptr<const ProcessTable> processTable,
@@ -75,4 +75,4 @@ RunningProcessMetadataLookup RunningProcessMetadataResolver::systemLookup() {
     return [](int32_t pid) { return system().resolve(pid); };
 }
 
-} // namespace joulix
+}  // namespace joulix

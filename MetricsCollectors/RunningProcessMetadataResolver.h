@@ -55,4 +55,4 @@ class RunningProcessMetadataResolver {
     std::unique_ptr<BundleIdentifierCache> bundleIdentifierCache_;
 };
 
-} // namespace joulix
+}  // namespace joulix

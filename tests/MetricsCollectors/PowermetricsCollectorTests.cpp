@@ -70,9 +70,9 @@ class PowermetricsCollectorTests : public ::testing::Test {
 };
 
 TEST_F(PowermetricsCollectorTests, RootRunsNiceDirectlyOthersGoThroughSudo) {
-    const std::vector<std::string> tail{"-n", "20", "/usr/bin/powermetrics", "-n", "1",
-                                        "--show-process-energy", "--samplers", "tasks",
-                                        "--show-all"};
+    const std::vector<std::string> tail{"-n",         "20",    "/usr/bin/powermetrics",
+                                        "-n",         "1",     "--show-process-energy",
+                                        "--samplers", "tasks", "--show-all"};
     auto sudoArguments = tail;
     sudoArguments.insert(sudoArguments.begin(), {"-n", "/usr/bin/nice"});
     EXPECT_EQ(collector.command(), std::make_pair(std::string("/usr/bin/sudo"), sudoArguments));

@@ -27,13 +27,13 @@ TEST(PowermetricsParserTests, PowerValuesOfOneLine) {
         {"GPU Power: 0 mW", "GPU Power", 0.0},
         {"ANE Power: 12 uW", "ANE Power", 0.000012},
         {"Combined Power (CPU + GPU + ANE): 2.5 W", "Combined Power (CPU + GPU + ANE)", 2.5},
-        {"CPU Power: 3 MW", "CPU Power", 0.003}, // upper-case M is still milli
+        {"CPU Power: 3 MW", "CPU Power", 0.003},  // upper-case M is still milli
         {"CPU Power: 2kW", "CPU Power", 2000.0},
-        {"cpu power: 5 W", "CPU Power", std::nullopt},  // the label is case-sensitive
-        {"CPU Power: 5 Wh", "CPU Power", std::nullopt}, // the unit must end a word
-        {"CPU Power: 1.2.3W", "CPU Power", 2.3}, // the first match, as the expression finds it
+        {"cpu power: 5 W", "CPU Power", std::nullopt},   // the label is case-sensitive
+        {"CPU Power: 5 Wh", "CPU Power", std::nullopt},  // the unit must end a word
+        {"CPU Power: 1.2.3W", "CPU Power", 2.3},  // the first match, as the expression finds it
         {"CPU Power: n/a", "CPU Power", std::nullopt},
-        {"CPU Power:\u00a0\u00a07\u2003mW", "CPU Power", 0.007}, // Unicode spaces
+        {"CPU Power:\u00a0\u00a07\u2003mW", "CPU Power", 0.007},  // Unicode spaces
     };
     for (const auto& c : cases) {
         const auto value = PowermetricsParser::powerValue(c.line, c.label);
@@ -71,8 +71,8 @@ TEST(PowermetricsParserTests, CoalitionTableInMilliwatts) {
 
 TEST(PowermetricsParserTests, GPUPowerSplitByCPUShareWhenNoTaskReportsGPUTime) {
     const auto out = PowermetricsParser().parse(readFixture("tasks-watts-gpu-by-cpu-share.txt"));
-    EXPECT_DOUBLE_EQ(out.combinedPackageW, 3);    // no combined line: the sum
-    EXPECT_DOUBLE_EQ(*out.totalSystemWatts, 7.5); // the first system power wins
+    EXPECT_DOUBLE_EQ(out.combinedPackageW, 3);     // no combined line: the sum
+    EXPECT_DOUBLE_EQ(*out.totalSystemWatts, 7.5);  // the first system power wins
     EXPECT_TRUE(out.gpuPackageAllocatedByCPUShare());
     EXPECT_DOUBLE_EQ(out.resolvedCPUAttributionDenominator(), 200);
 
@@ -130,5 +130,5 @@ TEST(PowermetricsParserTests, RealSamplesParseWithoutSurprises) {
     }
 }
 
-} // namespace
-} // namespace joulix
+}  // namespace
+}  // namespace joulix

@@ -40,9 +40,9 @@ TEST(RunningProcessMetadataTests, BundlePathOfAnExecutable) {
     const std::pair<std::string, std::optional<std::string>> cases[] = {
         {"/Applications/Foo.app/Contents/MacOS/Foo", "/Applications/Foo.app"},
         {"/Applications/Foo.app", "/Applications/Foo.app"},
-        {"/X/Foo.App", std::nullopt}, // suffix test is case-sensitive, search needs the slash
+        {"/X/Foo.App", std::nullopt},  // suffix test is case-sensitive, search needs the slash
         {"/X/Foo.APP/Contents/MacOS/Foo", "/X/Foo.APP"},
-        {"/A.app/Contents/B.app/Contents/MacOS/B", "/A.app"}, // the outermost wins
+        {"/A.app/Contents/B.app/Contents/MacOS/B", "/A.app"},  // the outermost wins
         {"/S/Helper.xpc/Contents/MacOS/Helper", "/S/Helper.xpc"},
         {"/usr/bin/ps", std::nullopt},
     };
@@ -69,13 +69,13 @@ TEST(RunningProcessMetadataTests, ResolverCombinesTableBundlesAndApplications) {
     EXPECT_EQ(resolver.resolve(10),
               (M{table->paths[10], "/Applications/Editor.app", "com.example.Editor"}));
     EXPECT_EQ(resolver.resolve(11)->bundleID, "com.example.Editor");
-    EXPECT_EQ(bundles->reads, 1); // one read per bundle path
+    EXPECT_EQ(bundles->reads, 1);  // one read per bundle path
     EXPECT_EQ(resolver.resolve(12), (M{"/usr/bin/top", std::nullopt, std::nullopt}));
     // Bundle without identifier: the application registry's identifier, the path's bundle.
     EXPECT_EQ(resolver.resolve(13),
               (M{table->paths[13], "/opt/Unnamed.app", "com.example.Registered"}));
     EXPECT_EQ(resolver.resolve(14), (M{table->paths[14], "/opt/Unnamed.app", std::nullopt}));
-    EXPECT_EQ(bundles->reads, 2); // the absent identifier is cached as well
+    EXPECT_EQ(bundles->reads, 2);  // the absent identifier is cached as well
     // No executable path: the application's bundle, whose identifier is read from disk.
     EXPECT_EQ(resolver.resolve(15), (M{std::nullopt, "/Applications/Gone.app", std::nullopt}));
     EXPECT_EQ(resolver.resolve(16), std::nullopt);
@@ -115,7 +115,7 @@ TEST_F(MetadataCacheTests, EverySixtyFourthStorePrunesOldEntriesMissesIncluded) 
     resolveAt(1, 0);
     answer = RunningProcessMetadata{"/bin/x", {}, {}};
     resolveAt(2, 0);
-    resolveAt(3, 80); // exactly 120 s old at the pruning store: kept
+    resolveAt(3, 80);  // exactly 120 s old at the pruning store: kept
     for (int32_t pid = 4; pid <= 63; ++pid)
         resolveAt(pid, 200);
     EXPECT_EQ(cache.entryCount(), 63u);
@@ -135,5 +135,5 @@ TEST_F(MetadataCacheTests, OutgrowingTheBoundDropsTheOldest) {
     EXPECT_EQ(calls, 1);
 }
 
-} // namespace
-} // namespace joulix
+}  // namespace
+}  // namespace joulix

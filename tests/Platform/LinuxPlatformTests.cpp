@@ -49,7 +49,7 @@ TEST(LinuxPlatformTests, ReadsAFakeProcfsTree) {
     EXPECT_EQ(table->executablePath(7), std::nullopt);
     const ProcessUsage expected{3'000'000'000, 500'000'000, static_cast<uint64_t>(25 * page)};
     EXPECT_EQ(table->usage(42), expected);
-    EXPECT_EQ(table->usage(7), std::nullopt); // truncated stat line
+    EXPECT_EQ(table->usage(7), std::nullopt);  // truncated stat line
     EXPECT_EQ(table->usage(99), std::nullopt);
 }
 
@@ -101,5 +101,5 @@ TEST(LinuxPlatformTests, BundleIdentifiersFromXMLAndBinaryInfoDictionaries) {
     EXPECT_EQ(at("Missing.app"), std::nullopt);
 }
 
-} // namespace
-} // namespace joulix
+}  // namespace
+}  // namespace joulix

@@ -1,0 +1,49 @@
+#include "MetricsCollectors/DecimalNumber.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+
+namespace joulix {
+
+std::optional<double> parseDecimalNumber(std::string_view text) {
+    bool negative = false;
+    std::string_view digits = text;
+    if (digits.starts_with('+') || digits.starts_with('-')) {
+        negative = digits.front() == '-';
+        digits.remove_prefix(1);
+    }
+    // Short plain numbers ("123.45"): a mantissa below 2^53 and a power of ten up to 10^15 are
+    // exact doubles, so one division gives the correctly rounded value.
+    uint64_t mantissa = 0;
+    std::size_t count = 0, fraction = 0;
+    bool point = false, plain = !digits.empty() && digits.size() <= 16;
+    for (std::size_t i = 0; plain && i < digits.size(); ++i) {
+        const char c = digits[i];
+        if (c >= '0' && c <= '9') {
+            mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
+            ++count;
+            if (point) ++fraction;
+        } else if (c == '.' && !point) {
+            point = true;
+        } else {
+            plain = false;
+        }
+    }
+    if (plain && count > 0 && count <= 15) {
+        static constexpr double powersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+        const double value = static_cast<double>(mantissa) / powersOfTen[fraction];
+        return negative ? -value : value;
+    }
+    if (digits.starts_with('-') || digits.starts_with('+')) return std::nullopt;
+    double value = 0;
+    const char* first = text.data() + (text.starts_with('+') ? 1 : 0);
+    const auto [end, ec] = std::from_chars(first, text.data() + text.size(), value);
+    if (ec != std::errc{} || end != text.data() + text.size() || !std::isfinite(value)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+}  // namespace joulix

@@ -1,0 +1,89 @@
+#include "MetricsCollectors/PSLineScanner.h"
+
+#include "MetricsCollectors/DecimalNumber.h"
+#include "SharedModels/Text.h"
+
+#include <charconv>
+#include <utf8proc.h>
+
+namespace joulix {
+namespace {
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+}  // namespace
+
+void PSLineScanner::skipWhitespace() {
+    while (position_ < text_.size()) {
+        const auto byte = static_cast<unsigned char>(text_[position_]);
+        if (byte < 0x80) {
+            if (byte != ' ' && byte != '\t') return;
+            ++position_;
+            continue;
+        }
+        utf8proc_int32_t cp = 0;
+        const auto n =
+            utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(text_.data() + position_),
+                             static_cast<utf8proc_ssize_t>(text_.size() - position_), &cp);
+        if (n < 1 || !text::isWhitespace(static_cast<char32_t>(cp))) return;
+        position_ += static_cast<std::size_t>(n);
+    }
+}
+
+std::optional<int64_t> PSLineScanner::scanInteger() {
+    skipWhitespace();
+    std::size_t end = position_;
+    if (end < text_.size() && (text_[end] == '+' || text_[end] == '-')) ++end;
+    const std::size_t digits = end;
+    while (end < text_.size() && isDigit(text_[end]))
+        ++end;
+    if (end == digits) return std::nullopt;
+    // Up to 18 digits cannot overflow; longer runs go through the checked conversion.
+    if (end - digits <= 18) {
+        int64_t value = 0;
+        for (std::size_t i = digits; i < end; ++i)
+            value = value * 10 + (text_[i] - '0');
+        if (text_[position_] == '-') value = -value;
+        position_ = end;
+        return value;
+    }
+    const std::size_t from = text_[position_] == '+' ? position_ + 1 : position_;
+    int64_t value = 0;
+    const auto [stop, ec] = std::from_chars(text_.data() + from, text_.data() + end, value);
+    if (ec != std::errc{} || stop != text_.data() + end) return std::nullopt;
+    position_ = end;
+    return value;
+}
+
+std::optional<double> PSLineScanner::scanDouble() {
+    skipWhitespace();
+    std::size_t end = position_;
+    if (end < text_.size() && (text_[end] == '+' || text_[end] == '-')) ++end;
+    std::size_t mantissaDigits = 0;
+    while (end < text_.size() && isDigit(text_[end]))
+        ++end, ++mantissaDigits;
+    if (end < text_.size() && text_[end] == '.') {
+        ++end;
+        while (end < text_.size() && isDigit(text_[end]))
+            ++end, ++mantissaDigits;
+    }
+    if (mantissaDigits == 0) return std::nullopt;
+    if (end < text_.size() && (text_[end] == 'e' || text_[end] == 'E')) {
+        std::size_t exponent = end + 1;
+        if (exponent < text_.size() && (text_[exponent] == '+' || text_[exponent] == '-')) {
+            ++exponent;
+        }
+        if (exponent < text_.size() && isDigit(text_[exponent])) {
+            end = exponent;
+            while (end < text_.size() && isDigit(text_[end]))
+                ++end;
+        }
+    }
+    const auto value = parseDecimalNumber(text_.substr(position_, end - position_));
+    if (value) position_ = end;
+    return value;
+}
+
+}  // namespace joulix
