@@ -16,4 +16,4 @@ class BundleInfoReader {
 
 std::shared_ptr<const BundleInfoReader> systemBundleInfoReader();
 
-} // namespace joulix
+}  // namespace joulix

@@ -33,4 +33,4 @@ std::shared_ptr<const ProcessTable> systemProcessTable();
 // The process table of a procfs tree at `procRoot`.
 std::shared_ptr<const ProcessTable> makeProcfsProcessTable(std::string procRoot);
 
-} // namespace joulix
+}  // namespace joulix

@@ -12,4 +12,4 @@ using ResponsiblePIDFunction = std::function<int32_t(int32_t)>;
 // Performs the lookup now; an empty function when the symbol does not exist.
 ResponsiblePIDFunction lookUpResponsiblePIDFunction();
 
-} // namespace joulix
+}  // namespace joulix

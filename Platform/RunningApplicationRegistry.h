@@ -23,4 +23,4 @@ class RunningApplicationRegistry {
 
 std::shared_ptr<const RunningApplicationRegistry> systemRunningApplicationRegistry();
 
-} // namespace joulix
+}  // namespace joulix

@@ -61,11 +61,11 @@ class PlistBundleInfoReader final : public BundleInfoReader {
     }
 };
 
-} // namespace
+}  // namespace
 
 std::shared_ptr<const BundleInfoReader> systemBundleInfoReader() {
     static const auto reader = std::make_shared<PlistBundleInfoReader>();
     return reader;
 }
 
-} // namespace joulix
+}  // namespace joulix

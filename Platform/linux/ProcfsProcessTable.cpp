@@ -109,7 +109,7 @@ class ProcfsProcessTable final : public ProcessTable {
     uint64_t pageSize_;
 };
 
-} // namespace
+}  // namespace
 
 std::shared_ptr<const ProcessTable> makeProcfsProcessTable(std::string procRoot) {
     return std::make_shared<ProcfsProcessTable>(std::move(procRoot));
@@ -120,4 +120,4 @@ std::shared_ptr<const ProcessTable> systemProcessTable() {
     return table;
 }
 
-} // namespace joulix
+}  // namespace joulix

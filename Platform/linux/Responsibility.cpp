@@ -11,4 +11,4 @@ ResponsiblePIDFunction lookUpResponsiblePIDFunction() {
     return reinterpret_cast<Signature>(symbol);
 }
 
-} // namespace joulix
+}  // namespace joulix

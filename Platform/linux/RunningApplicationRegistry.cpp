@@ -10,11 +10,11 @@ class NoRunningApplicationRegistry final : public RunningApplicationRegistry {
     }
 };
 
-} // namespace
+}  // namespace
 
 std::shared_ptr<const RunningApplicationRegistry> systemRunningApplicationRegistry() {
     static const auto registry = std::make_shared<NoRunningApplicationRegistry>();
     return registry;
 }
 
-} // namespace joulix
+}  // namespace joulix
