@@ -1,0 +1,89 @@
+// joulix processes: one process-sampler pass on this machine, the busiest processes (or every
+// process) as an aligned table or as JSON records.
+#include "MetricsCollectors/ProcessSampler.h"
+#include "SharedModels/SnapshotCodec.h"
+#include "SharedModels/Text.h"
+#include "cli/Commands.h"
+
+#include <cstdio>
+#include <iostream>
+
+namespace joulix::cli {
+namespace {
+
+struct Options {
+    int64_t limit = 20;
+    bool all = false;
+    bool json = false;
+};
+
+std::string padded(std::string text, std::size_t width, bool right) {
+    const auto count = text::characterCount(text);
+    if (count >= width) return text;
+    const std::string fill(width - count, ' ');
+    return right ? fill + text : text + fill;
+}
+
+void printTable(const std::vector<ProcessSample>& samples) {
+    const std::vector<std::string> header{"PID", "PARENT", "CPU %", "NAME", "BUNDLE ID"};
+    std::vector<std::vector<std::string>> rows{header};
+    for (const auto& sample : samples) {
+        char cpu[32];
+        std::snprintf(cpu, sizeof cpu, "%.1f", sample.cpuPercent);
+        rows.push_back({std::to_string(sample.pid),
+                        sample.parentPID ? std::to_string(*sample.parentPID) : "-", cpu,
+                        sample.name, sample.bundleID.value_or("-")});
+    }
+    std::vector<std::size_t> widths(header.size(), 0);
+    for (const auto& row : rows) {
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            widths[i] = std::max(widths[i], text::characterCount(row[i]));
+        }
+    }
+    for (const auto& row : rows) {
+        std::string line;
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            const bool last = i + 1 == row.size();
+            line += last ? row[i] : padded(row[i], widths[i], i < 3) + "  ";
+        }
+        std::cout << line << '\n';
+    }
+}
+
+void printJSON(const std::vector<ProcessSample>& samples) {
+    std::cout << "[";
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        std::cout << (i == 0 ? "\n" : ",\n") << SnapshotCodec::encode(samples[i]);
+    }
+    std::cout << "\n]\n";
+}
+
+void run(const Options& options) {
+    try {
+        const ProcessSampler sampler;
+        const auto samples = options.all ? sampler.sampleProcessTree(options.limit).allProcesses
+                                         : sampler.sampleTopProcesses(options.limit);
+        if (options.json) {
+            printJSON(samples);
+        } else {
+            printTable(samples);
+        }
+    } catch (const std::exception& error) {
+        std::cerr << "joulix processes: " << error.what() << '\n';
+        exitStatus() = 1;
+    }
+}
+
+const CommandRegistration registration([](CLI::App& app) {
+    auto options = std::make_shared<Options>();
+    auto* command =
+        app.add_subcommand("processes", "Sample the processes of this machine once, busiest first");
+    command->add_option("--limit", options->limit, "How many of the busiest processes to show")
+        ->capture_default_str();
+    command->add_flag("--all", options->all, "Show every process, in the order ps lists them");
+    command->add_flag("--json", options->json, "Print the samples as JSON records");
+    command->callback([options] { run(*options); });
+});
+
+}  // namespace
+}  // namespace joulix::cli

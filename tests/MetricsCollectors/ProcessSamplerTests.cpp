@@ -1,0 +1,154 @@
+#include "MetricsCollectors/ProcessSampler.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace joulix {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ScriptedShell final : ShellRunning {
+    ShellResult answer;
+    mutable std::vector<std::string> arguments;
+    ShellResult run(const std::string& executable,
+                    const std::vector<std::string>& args) const override {
+        arguments = args;
+        arguments.insert(arguments.begin(), executable);
+        return answer;
+    }
+};
+
+class ProcessSamplerTests : public ::testing::Test {
+  protected:
+    ProcessSamplerTests() {
+        sampler.metadataCache = &cache;
+        sampler.componentProfiler = &profiler;
+        sampler.metadataResolver = [this](int32_t pid) -> std::optional<RunningProcessMetadata> {
+            resolved.push_back(pid);
+            if (pid == 300)
+                return RunningProcessMetadata{"/Applications/A.app/Contents/MacOS/A",
+                                              "/Applications/A.app", "com.example.A"};
+            return std::nullopt;
+        };
+    }
+    std::vector<int64_t> pids(const std::vector<ProcessSample>& samples) {
+        std::vector<int64_t> out;
+        for (const auto& sample : samples)
+            out.push_back(sample.pid);
+        return out;
+    }
+
+    std::shared_ptr<ScriptedShell> shell = std::make_shared<ScriptedShell>();
+    ProcessSampler sampler{shell};
+    RunningProcessMetadataCache cache;
+    ComponentProfiler profiler{BenchmarkProcessKind::daemon,
+                               "tests",
+                               (fs::temp_directory_path() / "jlx-sampler-profile.jsonl").string(),
+                               0,
+                               24,
+                               false};
+    std::vector<int32_t> resolved;
+};
+
+TEST_F(ProcessSamplerTests, ParsesPSLines) {
+    using Row = ProcessSampler::Row;
+    const std::pair<std::string, std::optional<Row>> cases[] = {
+        {"   123    1  0.0  0.1 /usr/libexec/foo -x", Row{123, 1, 0.0, 0.1, "/usr/libexec/foo -x"}},
+        {"7 0 12.5 3 [kworker/0:1]\r", Row{7, 0, 12.5, 3, "[kworker/0:1]"}},
+        {"8\u00a01\u2003 1.5e1 0 a", Row{8, 1, 15, 0, "a"}},
+        {"123 1 0.0 0.1   ", std::nullopt},  // blank command
+        {"123 1 0.0 /bin/x", std::nullopt},  // fewer than four numbers
+        {"", std::nullopt},
+        {"PID PPID %CPU %MEM COMMAND", std::nullopt},
+        {"4294967296 1 0 0 /bin/x", std::nullopt},  // does not fit in a pid
+    };
+    for (const auto& [line, row] : cases)
+        EXPECT_EQ(ProcessSampler::parsePSLine(line), row) << line;
+}
+
+TEST_F(ProcessSamplerTests, KeepsTheBusiestInRankOrder) {
+    shell->answer = {0,
+                     "  1 0 0.0 0.1 /sbin/init\n"
+                     "300 1 5.0 1.0 /Applications/A.app/Contents/MacOS/A -psn\n"
+                     "200 1 5.0 1.0 kernel_task -x\n"
+                     "  garbage line\n"
+                     "100 1 9.5 0.0 /no/such/tool --flag\n",
+                     ""};
+    const auto top = sampler.sampleTopProcesses(3);
+    EXPECT_EQ(shell->arguments, (std::vector<std::string>{"/bin/ps", "-A", "-ww", "-o",
+                                                          "pid=,ppid=,%cpu=,%mem=,command="}));
+    EXPECT_EQ(pids(top), (std::vector<int64_t>{100, 200, 300}));
+    EXPECT_EQ(resolved, (std::vector<int32_t>{100, 200, 300}));  // only the kept rows
+    EXPECT_EQ(top[0].name, "/no/such/tool --flag");
+    EXPECT_EQ(top[1].name, "kernel_task -x");
+    EXPECT_EQ(top[2].name, "/Applications/A.app/Contents/MacOS/A");
+    EXPECT_EQ(top[2].bundleID, "com.example.A");
+    EXPECT_EQ(top[2].parentPID, 1);
+    EXPECT_DOUBLE_EQ(top[2].cpuPercent, 5.0);
+
+    EXPECT_EQ(pids(sampler.sampleTopProcesses(1)), std::vector<int64_t>{100});
+    EXPECT_EQ(pids(sampler.sampleTopProcesses(0)), std::vector<int64_t>{100});
+    EXPECT_TRUE(sampler.sampleProcesses(2, false).allProcesses.empty());
+
+    const auto tree = sampler.sampleProcessTree(2);
+    EXPECT_EQ(pids(tree.allProcesses), (std::vector<int64_t>{1, 300, 200, 100}));
+    EXPECT_EQ(tree.allProcesses[0].parentPID, std::nullopt);  // ps reports 0 for pid 1
+    ASSERT_EQ(tree.sampledProcesses.size(), 2u);
+    EXPECT_EQ(tree.sampledProcesses[0], tree.allProcesses[3]);
+    EXPECT_EQ(tree.sampledProcesses[1], tree.allProcesses[2]);
+}
+
+TEST_F(ProcessSamplerTests, PSFailuresPropagate) {
+    shell->answer = {1, "", "ps: bad option"};
+    try {
+        sampler.sampleTopProcesses(5);
+        FAIL() << "no error";
+    } catch (const ShellRunnerError& error) {
+        EXPECT_EQ(error.kind(), ShellRunnerError::Kind::nonZeroExit);
+    }
+    shell->answer = {0, "\n\n", ""};
+    EXPECT_EQ(sampler.sampleProcessTree(5), ProcessSamplingSnapshot{});
+}
+
+TEST_F(ProcessSamplerTests, NamesFromMetadataExecutableTokensAndPathsWithSpaces) {
+    const fs::path folder = fs::temp_directory_path() / ("jlx-names-" + std::to_string(getpid()));
+    fs::create_directories(folder / "My Tools");
+    const auto tool = (folder / "My Tools" / "run tool").string();
+    std::ofstream(tool) << "";
+
+    EXPECT_EQ(ProcessSampler::executableToken("\"/Apps/My App.app/My App\" --x"),
+              "/Apps/My App.app/My App");
+    EXPECT_EQ(ProcessSampler::executableToken("'/a \\'b\\' c' -x"), "/a 'b' c");
+    EXPECT_EQ(ProcessSampler::executableToken("\"\" -x"), std::nullopt);
+    EXPECT_EQ(ProcessSampler::resolvedCommandPath(tool + " --verbose -n 3"), tool);
+    EXPECT_EQ(ProcessSampler::resolvedCommandPath("\"" + tool + "\" -n"), tool);
+    EXPECT_EQ(ProcessSampler::resolvedCommandPath("kernel_task"), "kernel_task");
+
+    const RunningProcessMetadata onlyBundle{std::nullopt, "/Apps/B.app", std::nullopt};
+    const RunningProcessMetadata blankExecutable{"  ", "/Apps/B.app", std::nullopt};
+    EXPECT_EQ(ProcessSampler::resolveProcessName("x", onlyBundle), "/Apps/B.app");
+    EXPECT_EQ(ProcessSampler::resolveProcessName(" kernel_task -x ", blankExecutable),
+              "kernel_task -x");
+    EXPECT_EQ(ProcessSampler::resolveProcessName(tool + " -v", std::nullopt), tool);
+    fs::remove_all(folder);
+}
+
+TEST_F(ProcessSamplerTests, FindsItselfInTheMachinesProcessList) {
+    ProcessSampler real;
+    real.metadataCache = &cache;
+    real.componentProfiler = &profiler;
+    const auto tree = real.sampleProcessTree(5);
+    EXPECT_LE(tree.sampledProcesses.size(), 5u);
+    const auto self = std::find_if(tree.allProcesses.begin(), tree.allProcesses.end(),
+                                   [](const auto& sample) { return sample.pid == getpid(); });
+    ASSERT_NE(self, tree.allProcesses.end());
+    EXPECT_EQ(self->name, fs::read_symlink("/proc/self/exe").string());
+    EXPECT_EQ(self->parentPID, getppid());
+}
+
+}  // namespace
+}  // namespace joulix
