@@ -1,7 +1,6 @@
 #include "MetricsCollectors/PowermetricsParser.h"
 
 #include "MetricsCollectors/DecimalNumber.h"
-#include "MetricsCollectors/LineTrim.h"
 #include "SharedModels/Text.h"
 
 #include <algorithm>
@@ -128,7 +127,7 @@ std::optional<PowerMatch> firstPowerMatch(std::string_view s) {
 // Trims white space, newlines and colons from both ends.
 std::string_view trimColonsAndSpace(std::string_view s) {
     while (true) {
-        std::string_view t = trimLine(s);
+        std::string_view t = text::trim(s);
         while (t.starts_with(':'))
             t.remove_prefix(1);
         while (t.ends_with(':'))
@@ -214,7 +213,7 @@ PackageTotals parsePackageTotals(const std::vector<std::string_view>& lines) {
     using Parser = PowermetricsParser;
     PackageTotals totals;
     for (const auto rawLine : lines) {
-        const auto line = trimLine(rawLine);
+        const auto line = text::trim(rawLine);
         // Every label begins with one of these letters; other lines need no label test.
         if (line.empty() ||
             std::string_view("CGAST").find(line.front()) == std::string_view::npos) {
@@ -248,7 +247,7 @@ RunningTasks parseRunningTasks(const std::vector<std::string_view>& lines, bool 
     std::size_t nameStart = 0, idStart = 0, cpuStart = 0, gpuStart = 0;
     RunningTasks tasks;
     for (const auto line : lines) {
-        const auto trimmed = trimLine(line);
+        const auto trimmed = text::trim(line);
         if (state == State::beforeSection) {
             if (trimmed == "*** Running tasks ***") state = State::lookingForHeader;
             continue;
@@ -274,7 +273,7 @@ RunningTasks parseRunningTasks(const std::vector<std::string_view>& lines, bool 
 
         const LineColumns row(line, asciiText);
         const auto nameField = row.field(nameStart, idStart);
-        const auto name = trimLine(nameField);
+        const auto name = text::trim(nameField);
         const auto cpuField = row.field(cpuStart, gpuStart);
         if (uppercasedEquals(name, "ALL_TASKS")) {
             tasks.allTasksCPUmsPerSec = PowermetricsParser::parseFirstDouble(cpuField);
@@ -287,7 +286,7 @@ RunningTasks parseRunningTasks(const std::vector<std::string_view>& lines, bool 
         if (name.empty() || uppercasedEquals(name, "DEAD_TASKS") || name.starts_with("***")) {
             continue;
         }
-        const auto pid = parseInteger(trimLine(row.field(idStart, cpuStart)));
+        const auto pid = parseInteger(text::trim(row.field(idStart, cpuStart)));
         if (!pid || *pid <= 0) continue;
         const double cpuMsPerSec =
             std::max(PowermetricsParser::parseFirstDouble(cpuField).value_or(0), 0.0);
@@ -384,7 +383,7 @@ double PowermetricsParser::convertToWatts(double value, std::string_view unit) {
 }
 
 std::optional<double> PowermetricsParser::parseFirstDouble(std::string_view text) {
-    const auto trimmed = trimLine(text);
+    const auto trimmed = text::trim(text);
     std::size_t end = 0;
     while (end < trimmed.size()) {
         std::size_t length = 1;

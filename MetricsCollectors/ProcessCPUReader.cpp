@@ -1,6 +1,5 @@
 #include "MetricsCollectors/ProcessCPUReader.h"
 
-#include "MetricsCollectors/LineTrim.h"
 #include "MetricsCollectors/PSLineScanner.h"
 #include "SharedModels/Text.h"
 
@@ -21,14 +20,14 @@ struct Row {
 
 // "pid ppid pcpu comm"; pids must fit in 32 bits.
 std::optional<Row> parseRow(std::string_view line) {
-    const auto trimmed = trimLine(line);
+    const auto trimmed = text::trim(line);
     if (trimmed.empty()) return std::nullopt;
     PSLineScanner scanner(trimmed);
     const auto pid = scanner.scanInteger();
     const auto parentPID = pid ? scanner.scanInteger() : std::nullopt;
     const auto cpuPercent = parentPID ? scanner.scanDouble() : std::nullopt;
     if (!cpuPercent) return std::nullopt;
-    const auto command = trimLine(scanner.rest());
+    const auto command = text::trim(scanner.rest());
     if (command.empty() || *pid < std::numeric_limits<int32_t>::min() ||
         *pid > std::numeric_limits<int32_t>::max()) {
         return std::nullopt;

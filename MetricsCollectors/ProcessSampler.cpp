@@ -1,6 +1,5 @@
 #include "MetricsCollectors/ProcessSampler.h"
 
-#include "MetricsCollectors/LineTrim.h"
 #include "MetricsCollectors/PSLineScanner.h"
 #include "SharedModels/BenchmarkComponent.h"
 #include "SharedModels/Date.h"
@@ -135,7 +134,7 @@ ProcessSamplingSnapshot ProcessSampler::sampleProcesses(int64_t limit,
 }
 
 std::optional<ProcessSampler::Row> ProcessSampler::parsePSLine(std::string_view line) {
-    const auto trimmed = trimLine(line);
+    const auto trimmed = text::trim(line);
     if (trimmed.empty()) return std::nullopt;
     PSLineScanner scanner(trimmed);
     const auto pid = scanner.scanInteger();
@@ -146,7 +145,7 @@ std::optional<ProcessSampler::Row> ProcessSampler::parsePSLine(std::string_view 
     if (!cpuPercent) return std::nullopt;
     const auto memPercent = scanner.scanDouble();
     if (!memPercent) return std::nullopt;
-    const auto commandLine = trimLine(scanner.rest());
+    const auto commandLine = text::trim(scanner.rest());
     if (commandLine.empty()) return std::nullopt;
     if (*pid < std::numeric_limits<int32_t>::min() || *pid > std::numeric_limits<int32_t>::max()) {
         return std::nullopt;

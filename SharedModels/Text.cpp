@@ -71,6 +71,17 @@ bool isWhitespaceOrNewline(char32_t c) {
 }
 
 std::string_view trim(std::string_view s) {
+    // ASCII fast path: strip ASCII white space byte by byte; only when an end is a non-ASCII
+    // byte does the Unicode scan below decide.
+    const auto isASCIISpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    while (!s.empty() && isASCIISpace(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && isASCIISpace(s.back()))
+        s.remove_suffix(1);
+    if (s.empty() || (static_cast<unsigned char>(s.front()) < 0x80 &&
+                      static_cast<unsigned char>(s.back()) < 0x80)) {
+        return s;
+    }
     std::size_t first = s.size();
     std::size_t end = 0;
     forEachCodePoint(s, [&](char32_t c, std::size_t pos, std::size_t length) {
