@@ -1,0 +1,124 @@
+#include "MetricsCollectors/AppleSiliconPowerReader.h"
+
+#include "SharedModels/AppConfiguration.h"
+#include "SharedModels/Text.h"
+
+#include <cmath>
+#include <string>
+#include <systemd/sd-journal.h>
+#include <vector>
+
+namespace joulix {
+
+namespace {
+
+constexpr std::string_view energyModelGroup = "Energy Model";
+
+bool endsWith(std::string_view s, std::string_view suffix) {
+    return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+}
+bool beginsWith(std::string_view s, std::string_view prefix) {
+    return s.substr(0, prefix.size()) == prefix;
+}
+bool contains(std::string_view s, std::string_view part) {
+    return s.find(part) != std::string_view::npos;
+}
+
+double joules(int64_t value, std::string_view unit) {
+    const auto raw = static_cast<double>(value);
+    if (unit == "mJ") return raw / 1000.0;
+    if (unit == "uJ") return raw / 1'000'000.0;
+    if (unit == "nJ") return raw / 1'000'000'000.0;
+    return 0;
+}
+
+// A rate that is negative or not a number counts as 0 W.
+double watts(double current, double previous, double dt) {
+    const double rate = (current - previous) / dt;
+    return std::isnan(rate) || rate < 0 ? 0 : rate;
+}
+
+// One debug message in the system log, under this reader's category.
+void logChannelNamesOnce(const std::vector<std::string>& names) {
+    std::string joined;
+    for (const auto& name : names) {
+        if (!joined.empty()) joined += ", ";
+        joined += name;
+    }
+    const std::string message = "IOReport Energy Model channels: " + joined;
+    const std::string subsystem = AppConfiguration::Logging::subsystem();
+    sd_journal_send("MESSAGE=%s", message.c_str(), "PRIORITY=7", "SYSLOG_IDENTIFIER=%s",
+                    subsystem.c_str(), "CATEGORY=AppleSiliconPowerReader", nullptr);
+}
+
+} // namespace
+
+AppleSiliconPowerReader::AppleSiliconPowerReader(
+    const std::shared_ptr<EnergyChannels>& energyChannels)
+    : subscription_(energyChannels ? energyChannels->subscribe(energyModelGroup) : nullptr) {}
+
+SystemPowerSnapshot AppleSiliconPowerReader::sample(Date now) {
+    std::lock_guard guard(lock_);
+    const auto channels = subscription_ ? subscription_->sample() : std::nullopt;
+    if (!channels) return SystemPowerSnapshot{};
+
+    EnergyTotals sums;
+    std::optional<std::vector<std::string>> names;
+    if (!hasLoggedChannelNames_) names.emplace();
+    for (const auto& channel : *channels) {
+        if (channel.group != energyModelGroup) continue;
+        if (!channel.name || !channel.unitLabel) continue;
+        if (names) names->push_back(*channel.name);
+        const double channelJ = joules(channel.value, *channel.unitLabel);
+        const std::string name = text::lowercased(*channel.name);
+        if (endsWith(name, "cpu energy")) {
+            sums.cpuJ += channelJ;
+        } else if (endsWith(name, "gpu energy")) {
+            sums.gpuJ += channelJ;
+        } else if ((contains(name, "ane") && endsWith(name, "energy")) || beginsWith(name, "ane")) {
+            sums.aneJ += channelJ;
+        } else if (beginsWith(name, "dcs")) {
+            sums.displayJ += channelJ;
+        } else if ((contains(name, "dram") && endsWith(name, "energy")) ||
+                   beginsWith(name, "dram")) {
+            sums.dramJ += channelJ;
+        } else if (beginsWith(name, "amcc")) {
+            sums.memoryFabricJ += channelJ;
+        } else if (endsWith(name, "energy") && contains(name, "pci")) {
+            sums.pciJ += channelJ;
+        }
+    }
+    if (names) {
+        hasLoggedChannelNames_ = true;
+        logChannelNamesOnce(*names);
+    }
+
+    double dt = lastSampleAt_ ? now.timeIntervalSinceReferenceDate -
+                                    lastSampleAt_->timeIntervalSinceReferenceDate
+                              : 0;
+    if (dt < 0) dt = 0;
+    const auto previous = previousTotals_;
+    previousTotals_ = sums;
+    lastSampleAt_ = now;
+    if (!previous || !(dt > 0)) {
+        SystemPowerSnapshot baseline;
+        baseline.intervalSeconds = dt;
+        baseline.supported = true;
+        return baseline;
+    }
+
+    SystemPowerSnapshot snapshot;
+    snapshot.cpuW = watts(sums.cpuJ, previous->cpuJ, dt);
+    snapshot.gpuW = watts(sums.gpuJ, previous->gpuJ, dt);
+    snapshot.aneW = watts(sums.aneJ, previous->aneJ, dt);
+    snapshot.dramW = watts(sums.dramJ, previous->dramJ, dt);
+    snapshot.memoryFabricW = watts(sums.memoryFabricJ, previous->memoryFabricJ, dt);
+    snapshot.pciW = watts(sums.pciJ, previous->pciJ, dt);
+    snapshot.displayW = watts(sums.displayJ, previous->displayJ, dt);
+    snapshot.ramW = snapshot.dramW + snapshot.memoryFabricW;
+    snapshot.intervalSeconds = dt;
+    snapshot.supported = true;
+    return snapshot;
+}
+
+} // namespace joulix

@@ -1,0 +1,56 @@
+#pragma once
+// Watts per chip component from the cumulative counters of the "Energy Model" channel group:
+// each sample(now:) turns the joules counted since the previous successful read into watts
+// (CPU, GPU, neural engine, DRAM, memory fabric, PCIe, display). The first call only sets the
+// baseline; a machine without the channels reports `supported` false. Shared between threads:
+// every sample runs under the reader's lock.
+#include "Platform/EnergyChannels.h"
+#include "SharedModels/Date.h"
+
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace joulix {
+
+struct SystemPowerSnapshot {
+    double cpuW = 0;
+    double gpuW = 0;
+    double aneW = 0;
+    double dramW = 0;
+    double memoryFabricW = 0;
+    double ramW = 0; // dramW + memoryFabricW
+    double pciW = 0;
+    double displayW = 0;
+    double intervalSeconds = 0;
+    bool supported = false;
+
+    friend bool operator==(const SystemPowerSnapshot&, const SystemPowerSnapshot&) = default;
+};
+
+class AppleSiliconPowerReader {
+  public:
+    explicit AppleSiliconPowerReader(
+        const std::shared_ptr<EnergyChannels>& energyChannels = platformEnergyChannels());
+
+    SystemPowerSnapshot sample(Date now);
+
+  private:
+    struct EnergyTotals {
+        double cpuJ = 0;
+        double gpuJ = 0;
+        double aneJ = 0;
+        double dramJ = 0;
+        double memoryFabricJ = 0;
+        double pciJ = 0;
+        double displayJ = 0;
+    };
+
+    std::mutex lock_;
+    std::unique_ptr<EnergyChannelSubscription> subscription_;
+    std::optional<EnergyTotals> previousTotals_;
+    std::optional<Date> lastSampleAt_;
+    bool hasLoggedChannelNames_ = false;
+};
+
+} // namespace joulix

@@ -1,0 +1,34 @@
+#pragma once
+// Energy counters on Linux: the RAPL zones of the powercap class
+// (<sysRoot>/class/powercap/<zone>/energy_uj and name), each presented as one channel of the
+// group "Energy Model" with the unit label "uJ". Zones are listed in directory-name order; a zone
+// whose counter cannot be read (energy_uj is root-only on current kernels) is left out. Only the
+// group "Energy Model" has channels.
+//
+// Zone name      Channel name        Counted by the power reader as
+// "core"         "CPU Energy"        CPU
+// "uncore"       "GPU Energy"        GPU (the integrated graphics sit in the uncore domain)
+// "dram"         "DRAM Energy"       DRAM
+// "package-N"    "Package N Energy"  nothing (it contains core and uncore)
+// "psys"         "PSYS Energy"       nothing (the whole platform)
+// anything else  the zone name       by the name's own rules
+#include "Platform/EnergyChannels.h"
+
+#include <string>
+
+namespace joulix {
+
+class PowercapEnergyChannels final : public EnergyChannels {
+  public:
+    explicit PowercapEnergyChannels(std::string sysRoot = "/sys") : sysRoot_(std::move(sysRoot)) {}
+
+    std::unique_ptr<EnergyChannelSubscription> subscribe(std::string_view group) override;
+
+    // The channel name under which a zone is presented (table above).
+    static std::string channelName(std::string_view zoneName);
+
+  private:
+    std::string sysRoot_;
+};
+
+} // namespace joulix
