@@ -1,0 +1,28 @@
+#pragma once
+// The battery's status straight from the power-source services and the battery controller's
+// registry entry, without a subprocess: for callers that sample often. The entry is matched once
+// at construction. Absent when there is no power source. Shared between threads: every sample
+// runs under the reader's lock.
+#include "Platform/PowerSources.h"
+#include "SharedModels/BatteryStatusSample.h"
+
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace joulix {
+
+class DirectBatteryStatusReader {
+  public:
+    explicit DirectBatteryStatusReader(
+        std::shared_ptr<const PowerSources> powerSources = platformPowerSources());
+
+    std::optional<BatteryStatusSample> sample();
+
+  private:
+    std::mutex lock_;
+    std::shared_ptr<const PowerSources> powerSources_;
+    std::shared_ptr<const BatteryRegistryEntry> service_;
+};
+
+} // namespace joulix
