@@ -44,7 +44,7 @@ TEST(BatteryStatusCollector, RunsIoregWithItsArgumentsAndReadsTheXMLFixture) {
     expected.remainingWh = 87 * 12000 / 1e6;
     expected.isCharging = false;
     expected.externalPowerConnected = false;
-    expected.dischargeWatts = 18.0; // InstantAmperage stands in for the missing Amperage
+    expected.dischargeWatts = 18.0;  // InstantAmperage stands in for the missing Amperage
     expected.cycleCount = 312;
     expected.voltageMV = 12000;
     expected.amperageMa = -1500;
@@ -54,7 +54,7 @@ TEST(BatteryStatusCollector, RunsIoregWithItsArgumentsAndReadsTheXMLFixture) {
     expected.currentCapacityMah = 4321;
     expected.nominalChargeCapacityMah = 5010;
     expected.designCycleCount = 1000;
-    expected.serialNumber = "F8Y2041ABCDQ1RJA"; // the empty "Serial" falls back
+    expected.serialNumber = "F8Y2041ABCDQ1RJA";  // the empty "Serial" falls back
     expected.deviceName = "bq40z651";
     expected.fullyCharged = false;
     expected.isACPowered = false;
@@ -65,10 +65,10 @@ TEST(BatteryStatusCollector, RunsIoregWithItsArgumentsAndReadsTheXMLFixture) {
 TEST(BatteryStatusCollector, ReadsTheBinaryFixtureOfAChargingBattery) {
     const auto sample = collect(fixture("apple-silicon-charging.bin.plist"));
     EXPECT_EQ(sample.levelPercent, 60);
-    EXPECT_TRUE(sample.isCharging); // the text "YES"
+    EXPECT_TRUE(sample.isCharging);  // the text "YES"
     EXPECT_TRUE(sample.externalPowerConnected);
     EXPECT_EQ(sample.isACPowered, true);
-    EXPECT_EQ(sample.dischargeWatts, std::nullopt); // positive amperage
+    EXPECT_EQ(sample.dischargeWatts, std::nullopt);  // positive amperage
     EXPECT_EQ(sample.systemTimeRemainingMinutes, 42);
     EXPECT_EQ(sample.cycleCount, 313);
     EXPECT_EQ(sample.temperatureCentiC, 3050);
@@ -145,7 +145,7 @@ TEST(BatteryStatusCollector, ValueReadersRejectOtherTypes) {
     EXPECT_FALSE(sample.isCharging);
     EXPECT_EQ(sample.deviceName, std::nullopt);
     EXPECT_EQ(sample.temperatureCentiC, std::nullopt);
-    EXPECT_FALSE(sample.externalPowerConnected); // "no" is present, so no fallback
+    EXPECT_FALSE(sample.externalPowerConnected);  // "no" is present, so no fallback
     EXPECT_EQ(sample.adapterWatts, std::nullopt);
 }
 
@@ -160,7 +160,10 @@ TEST(BatteryStatusCollector, Failures) {
         }
         return "none";
     };
-    const std::string unusable = "shell: Unable to parse AppleSmartBattery plist output.";
+    const std::string unusable =
+        "shell: " + std::string(ShellRunnerError::failedToLaunch(
+                                    "Unable to parse AppleSmartBattery plist output.")
+                                    .what());
     EXPECT_EQ(failureOf("<plist version=\"1.0\"><array/></plist>"), unusable);
     EXPECT_EQ(failureOf("<plist version=\"1.0\"><dict/></plist>"), unusable);
     EXPECT_EQ(failureOf("<plist version=\"1.0\"><array><dict/><string>x</string></array></plist>"),
@@ -194,5 +197,5 @@ TEST(BatteryStatusCollector, ReadsARealIntelBatteryListing) {
     EXPECT_EQ(sample.designCycleCount, 1000);
 }
 
-} // namespace
-} // namespace joulix
+}  // namespace
+}  // namespace joulix
