@@ -1,0 +1,131 @@
+// One whole sampling pass (ps, powermetrics, ioreg, system_profiler, merge) with stand-in tools
+// that print fixture outputs: our own CPU time (getrusage RUSAGE_SELF, every thread of this
+// process) beside the CPU time of the child processes (RUSAGE_CHILDREN) in the same run.
+// Target: our share at most 10 % of the pass's CPU time.
+#include "MetricsCollectors/LiveAttributionInputBuilder.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Runs the stand-in of a tool wherever the tool's path appears as the executable or an argument.
+class StandInShellRunner final : public joulix::ShellRunning {
+  public:
+    std::map<std::string, std::string> standIns;
+
+    joulix::ShellResult run(const std::string& executable,
+                            const std::vector<std::string>& arguments) const override {
+        std::vector<std::string> mapped;
+        for (const auto& argument : arguments)
+            mapped.push_back(replaced(argument));
+        return runner_.run(replaced(executable), mapped);
+    }
+
+  private:
+    std::string replaced(const std::string& path) const {
+        const auto found = standIns.find(path);
+        return found == standIns.end() ? path : found->second;
+    }
+    joulix::DefaultShellRunner runner_;
+};
+
+// A task table of `tasks` rows with package power lines, as powermetrics prints it.
+std::string powermetricsOutput(int tasks) {
+    std::string text =
+        "*** Running tasks ***\n\nName                 ID        CPU ms/s  GPU ms/s\n";
+    char line[128];
+    for (int i = 0; i < tasks; ++i) {
+        std::snprintf(line, sizeof line, "  %-19s%-10d%-10.2f%-10.2f\n",
+                      ("task-" + std::to_string(i)).c_str(), 100000 + i, 1.0 + i % 37, 0.0);
+        text += line;
+    }
+    return text + "\n**** Processor usage ****\n\nCPU Power: 2400 mW\nGPU Power: 310 mW\n";
+}
+
+struct StandIns {
+    fs::path directory = fs::temp_directory_path() / ("joulix-bench-" + std::to_string(getpid()));
+    std::shared_ptr<StandInShellRunner> shell = std::make_shared<StandInShellRunner>();
+
+    StandIns() {
+        fs::create_directories(directory);
+        std::ofstream(directory / "powermetrics.txt") << powermetricsOutput(400);
+        std::ofstream(directory / "usb.txt") << "USB:\n    Product ID: 0x0005\n";
+        fs::copy_file(std::string(JOULIX_FIXTURES) + "/ioreg/apple-silicon-discharging.plist",
+                      directory / "ioreg.plist", fs::copy_options::overwrite_existing);
+        add("/usr/bin/powermetrics", "powermetrics.txt");
+        add("/usr/sbin/ioreg", "ioreg.plist");
+        add("/usr/sbin/system_profiler", "usb.txt");
+    }
+    ~StandIns() {
+        std::error_code ignored;
+        fs::remove_all(directory, ignored);
+    }
+    void add(const std::string& tool, const std::string& output) {
+        const auto script = directory / fs::path(tool).filename();
+        std::ofstream(script) << "#!/bin/sh\nexec cat '" << (directory / output).string() << "'\n";
+        fs::permissions(script, fs::perms::owner_all);
+        shell->standIns[tool] = script.string();
+    }
+
+    joulix::LiveAttributionInputBuilder builder() const {
+        joulix::PowermetricsCollector powermetrics(shell);
+        powermetrics.effectiveUserID = [] { return 0u; };  // nice, not sudo
+        return {joulix::ProcessSampler(shell), powermetrics, joulix::DisplayPowerEstimator(shell),
+                joulix::USBPowerEstimator(shell), joulix::BatteryStatusCollector(shell)};
+    }
+};
+
+double cpuMilliseconds(int who) {
+    rusage usage{};
+    getrusage(who, &usage);
+    const auto ms = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_usec) / 1000.0;
+    };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+double lastSharePercent = -1;
+
+void BM_SamplingPass(benchmark::State& state) {
+    const StandIns standIns;
+    const auto builder = standIns.builder();
+    builder.buildWithMetadata({}, false);  // warms the metadata cache, as a running monitor has
+
+    const double selfBefore = cpuMilliseconds(RUSAGE_SELF);
+    const double childrenBefore = cpuMilliseconds(RUSAGE_CHILDREN);
+    int64_t processes = 0;
+    for (auto _ : state) {
+        const auto result = builder.buildWithMetadata({}, false);
+        processes = static_cast<int64_t>(result.input.processes.size());
+        benchmark::DoNotOptimize(result);
+    }
+    const double passes = static_cast<double>(state.iterations());
+    const double ours = (cpuMilliseconds(RUSAGE_SELF) - selfBefore) / passes;
+    const double children = (cpuMilliseconds(RUSAGE_CHILDREN) - childrenBefore) / passes;
+    lastSharePercent = ours / (ours + children) * 100.0;
+    state.counters["ourCPUms"] = ours;
+    state.counters["childCPUms"] = children;
+    state.counters["ourSharePercent"] = lastSharePercent;
+    state.counters["processes"] = static_cast<double>(processes);
+}
+BENCHMARK(BM_SamplingPass)->Unit(benchmark::kMillisecond)->MinTime(3.0);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    std::printf("our share of the pass's CPU time: %.1f %% (target: at most 10 %%)\n",
+                lastSharePercent);
+    return 0;
+}
