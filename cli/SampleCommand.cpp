@@ -41,10 +41,10 @@ nlohmann::ordered_json resultJSON(const AttributionBuildResult& result) {
     return json;
 }
 
+// The source of the total, in the builder's words.
 std::string powerSource(const AttributionBuildResult& result) {
-    if (result.metadata.usedEstimatedTotalPower) return "powermetrics package + display + USB";
-    if (result.input.totalDischargeW > 0) return "battery discharge";
-    return "none";
+    if (result.metadata.usedEstimatedTotalPower) return "PM-Package+Components";
+    return result.input.totalDischargeW > 0 ? "IOKit" : "none";
 }
 
 std::string batteryLine(const std::optional<BatteryStatusSample>& battery) {
@@ -63,7 +63,7 @@ std::string batteryLine(const std::optional<BatteryStatusSample>& battery) {
 void printSummary(const AttributionBuildResult& result, int64_t top) {
     const auto& input = result.input;
     const auto& metadata = result.metadata;
-    std::cout << "Total power   " << formatted("%.2f W", input.totalDischargeW) << " ("
+    std::cout << "Total power   " << formatted("%.2f W", input.totalDischargeW) << " (source "
               << powerSource(result) << ")\n";
     std::cout << "Battery       " << batteryLine(result.batteryStatus) << "\n";
     std::cout << "powermetrics  "
@@ -102,9 +102,9 @@ void printSummary(const AttributionBuildResult& result, int64_t top) {
 
 void runSample(const SampleOptions& options) {
     const auto shell = std::make_shared<DefaultShellRunner>();
-    const LiveAttributionInputBuilder builder(
+    const LiveAttributionInputBuilder builder{
         ProcessSampler(shell), PowermetricsCollector(shell), DisplayPowerEstimator(shell),
-        USBPowerEstimator(shell), BatteryStatusCollector(shell));
+        USBPowerEstimator(shell), BatteryStatusCollector(shell)};
     const AttributionBuildResult result = builder.buildWithMetadata({}, false);
     builder.componentProfiler->flush();
 

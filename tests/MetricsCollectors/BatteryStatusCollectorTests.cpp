@@ -62,8 +62,11 @@ TEST(BatteryStatusCollector, RunsIoregWithItsArgumentsAndReadsTheXMLFixture) {
     EXPECT_EQ(sample, expected);
 }
 
-TEST(BatteryStatusCollector, ReadsTheBinaryFixtureOfAChargingBattery) {
-    const auto sample = collect(fixture("apple-silicon-charging.bin.plist"));
+TEST(BatteryStatusCollector, ReadsAChargingBatteryInXMLAndBinaryAlike) {
+    const auto sample = collect(fixture("apple-silicon-charging.plist"));
+    EXPECT_EQ(
+        BatteryStatusCollector::sampleFromPropertyList(fixture("apple-silicon-charging.bin.plist")),
+        sample);
     EXPECT_EQ(sample.levelPercent, 60);
     EXPECT_TRUE(sample.isCharging);  // the text "YES"
     EXPECT_TRUE(sample.externalPowerConnected);

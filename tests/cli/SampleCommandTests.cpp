@@ -161,7 +161,7 @@ TEST_F(SampleCommandEndToEnd, OnBatteryTheTotalIsTheMeasuredDischarge) {
 }
 
 TEST_F(SampleCommandEndToEnd, OnExternalPowerTheTotalIsAssembledFromComponents) {
-    const auto result = runSample("apple-silicon-charging.bin.plist");
+    const auto result = runSample("apple-silicon-charging.plist");
     if (unavailable_) GTEST_SKIP() << "overlay mounts unavailable";
     ASSERT_TRUE(result.is_object());
     EXPECT_EQ(result["metadata"]["usedEstimatedTotalPower"], true);
