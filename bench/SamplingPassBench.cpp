@@ -117,7 +117,7 @@ void BM_SamplingPass(benchmark::State& state) {
     state.counters["ourSharePercent"] = lastSharePercent;
     state.counters["processes"] = static_cast<double>(processes);
 }
-BENCHMARK(BM_SamplingPass)->Unit(benchmark::kMillisecond)->MinTime(3.0);
+BENCHMARK(BM_SamplingPass)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 
 }  // namespace
 

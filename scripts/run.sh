@@ -7,3 +7,5 @@ scripts/build.sh default >/dev/null
 bin=build/default
 echo "== joulix config"
 "$bin/cli/joulix" config
+echo "== joulix sample"
+"$bin/cli/joulix" sample
