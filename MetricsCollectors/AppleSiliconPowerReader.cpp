@@ -38,7 +38,8 @@ double watts(double current, double previous, double dt) {
     return std::isnan(rate) || rate < 0 ? 0 : rate;
 }
 
-// One debug message in the system log, under this reader's category.
+// One debug-level entry in the system log (journald fields as the runtime log writes them),
+// under this reader's category.
 void logChannelNamesOnce(const std::vector<std::string>& names) {
     std::string joined;
     for (const auto& name : names) {
@@ -48,10 +49,10 @@ void logChannelNamesOnce(const std::vector<std::string>& names) {
     const std::string message = "IOReport Energy Model channels: " + joined;
     const std::string subsystem = AppConfiguration::Logging::subsystem();
     sd_journal_send("MESSAGE=%s", message.c_str(), "PRIORITY=7", "SYSLOG_IDENTIFIER=%s",
-                    subsystem.c_str(), "CATEGORY=AppleSiliconPowerReader", nullptr);
+                    subsystem.c_str(), "JLX_CATEGORY=AppleSiliconPowerReader", nullptr);
 }
 
-} // namespace
+}  // namespace
 
 AppleSiliconPowerReader::AppleSiliconPowerReader(
     const std::shared_ptr<EnergyChannels>& energyChannels)
@@ -121,4 +122,4 @@ SystemPowerSnapshot AppleSiliconPowerReader::sample(Date now) {
     return snapshot;
 }
 
-} // namespace joulix
+}  // namespace joulix
