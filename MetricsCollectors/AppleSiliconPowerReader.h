@@ -19,7 +19,7 @@ struct SystemPowerSnapshot {
     double aneW = 0;
     double dramW = 0;
     double memoryFabricW = 0;
-    double ramW = 0; // dramW + memoryFabricW
+    double ramW = 0;  // dramW + memoryFabricW
     double pciW = 0;
     double displayW = 0;
     double intervalSeconds = 0;
@@ -53,4 +53,4 @@ class AppleSiliconPowerReader {
     bool hasLoggedChannelNames_ = false;
 };
 
-} // namespace joulix
+}  // namespace joulix

@@ -16,4 +16,4 @@ BatteryDrainEstimator::estimateTotalDischargeW(const std::vector<double>& topPro
     return watts <= 2.0 ? 2.0 : watts;
 }
 
-} // namespace joulix
+}  // namespace joulix

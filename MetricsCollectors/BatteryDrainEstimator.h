@@ -10,4 +10,4 @@ class BatteryDrainEstimator {
     double estimateTotalDischargeW(const std::vector<double>& topProcessCPU) const;
 };
 
-} // namespace joulix
+}  // namespace joulix

@@ -32,7 +32,7 @@ PowerSourceValue propertyValue(plist_t node) {
     case PLIST_UINT: {
         uint64_t value = 0;
         plist_get_uint_val(node, &value);
-        return static_cast<int64_t>(value); // negative integers are stored two's complement
+        return static_cast<int64_t>(value);  // negative integers are stored two's complement
     }
     case PLIST_REAL: {
         double value = 0;
@@ -96,7 +96,7 @@ std::string optionalInteger(const std::optional<int64_t>& value) {
     return value ? std::to_string(*value) : "nil";
 }
 
-} // namespace
+}  // namespace
 
 BatteryStatusCollector::BatteryStatusCollector(std::shared_ptr<const ShellRunning> shell_)
     : shell(std::move(shell_)) {}
@@ -200,4 +200,4 @@ BatteryStatusSample BatteryStatusCollector::sampleFromPropertyList(std::string_v
     return sample;
 }
 
-} // namespace joulix
+}  // namespace joulix

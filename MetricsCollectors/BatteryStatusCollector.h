@@ -35,4 +35,4 @@ class BatteryStatusCollector {
     std::shared_ptr<const ShellRunning> shell;
 };
 
-} // namespace joulix
+}  // namespace joulix

@@ -71,7 +71,7 @@ double percent(double part, double whole) {
     return std::clamp(part / whole * 100.0, 0.0, 100.0);
 }
 
-} // namespace
+}  // namespace
 
 DirectBatteryStatusReader::DirectBatteryStatusReader(
     std::shared_ptr<const PowerSources> powerSources)
@@ -153,4 +153,4 @@ std::optional<BatteryStatusSample> DirectBatteryStatusReader::sample() {
     return sample;
 }
 
-} // namespace joulix
+}  // namespace joulix

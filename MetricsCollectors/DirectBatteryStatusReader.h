@@ -25,4 +25,4 @@ class DirectBatteryStatusReader {
     std::shared_ptr<const BatteryRegistryEntry> service_;
 };
 
-} // namespace joulix
+}  // namespace joulix

@@ -17,4 +17,4 @@ double DisplayPowerEstimator::estimateWatts() const {
     return *watts;
 }
 
-} // namespace joulix
+}  // namespace joulix

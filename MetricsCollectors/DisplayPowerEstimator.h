@@ -17,7 +17,7 @@ class DisplayPowerEstimator {
     double estimateWatts() const;
 
     std::shared_ptr<SMCDisplayPowerReading> smcReader;
-    std::shared_ptr<const ShellRunning> shell; // held for the owner; no estimate uses it
+    std::shared_ptr<const ShellRunning> shell;  // held for the owner; no estimate uses it
 };
 
-} // namespace joulix
+}  // namespace joulix

@@ -59,4 +59,4 @@ std::optional<std::string> textValue(const PowerSourceValue& value, EmptyText em
     return *text;
 }
 
-} // namespace joulix::property
+}  // namespace joulix::property

@@ -27,4 +27,4 @@ enum class EmptyText { absent, accepted };
 // A text value.
 std::optional<std::string> textValue(const PowerSourceValue& value, EmptyText empty);
 
-} // namespace joulix::property
+}  // namespace joulix::property

@@ -10,4 +10,4 @@ class SMCDisplayPowerReading {
     virtual std::optional<double> readDisplayPowerWatts() = 0;
 };
 
-} // namespace joulix
+}  // namespace joulix

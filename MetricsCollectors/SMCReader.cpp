@@ -48,7 +48,7 @@ int hexDigitValue(char c) {
     return c <= '9' ? c - '0' : c - 'a' + 10;
 }
 
-} // namespace
+}  // namespace
 
 SMCReader::SMCReader(std::shared_ptr<SMCDriver> driver) : driver_(std::move(driver)) {
     connect();
@@ -163,4 +163,4 @@ std::optional<SMCRecordBytes> SMCReader::callSMC(const SMCRecordBytes& input) {
     return output;
 }
 
-} // namespace joulix
+}  // namespace joulix

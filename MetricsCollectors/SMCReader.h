@@ -60,4 +60,4 @@ class SMCReader final : public SMCDisplayPowerReading {
     std::unordered_map<uint32_t, SMCKeyInfoData> keyInfoCache_;
 };
 
-} // namespace joulix
+}  // namespace joulix

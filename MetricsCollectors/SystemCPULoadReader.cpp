@@ -36,4 +36,4 @@ SystemCPUSample SystemCPULoadReader::sample(Date now) {
     return {busyFraction, logicalCPUCount_, dt};
 }
 
-} // namespace joulix
+}  // namespace joulix

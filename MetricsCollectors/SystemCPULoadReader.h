@@ -13,7 +13,7 @@
 namespace joulix {
 
 struct SystemCPUSample {
-    double busyFraction = 0; // 0 to 1
+    double busyFraction = 0;  // 0 to 1
     int64_t logicalCPUCount = 1;
     double intervalSeconds = 0;
 
@@ -37,4 +37,4 @@ class SystemCPULoadReader {
     std::optional<Date> lastSampleAt_;
 };
 
-} // namespace joulix
+}  // namespace joulix

@@ -25,4 +25,4 @@ double USBPowerEstimator::estimateWatts() const {
     return watts > 9.0 ? 9.0 : watts;
 }
 
-} // namespace joulix
+}  // namespace joulix

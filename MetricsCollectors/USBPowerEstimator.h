@@ -19,4 +19,4 @@ class USBPowerEstimator {
     std::shared_ptr<const ShellRunning> shell;
 };
 
-} // namespace joulix
+}  // namespace joulix

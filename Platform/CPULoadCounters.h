@@ -26,4 +26,4 @@ class CPULoadCounters {
 // This platform's CPU load counters.
 std::shared_ptr<const CPULoadCounters> platformCPULoadCounters();
 
-} // namespace joulix
+}  // namespace joulix

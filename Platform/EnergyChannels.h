@@ -36,4 +36,4 @@ class EnergyChannels {
 // This platform's energy counters.
 std::shared_ptr<EnergyChannels> platformEnergyChannels();
 
-} // namespace joulix
+}  // namespace joulix

@@ -37,4 +37,4 @@ class PowerSources {
 // This platform's power sources.
 std::shared_ptr<const PowerSources> platformPowerSources();
 
-} // namespace joulix
+}  // namespace joulix

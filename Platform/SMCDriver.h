@@ -25,4 +25,4 @@ class SMCDriver {
 // This platform's controller driver.
 std::shared_ptr<SMCDriver> platformSMCDriver();
 
-} // namespace joulix
+}  // namespace joulix

@@ -37,7 +37,7 @@ class PowercapSubscription final : public EnergyChannelSubscription {
     std::vector<Zone> zones_;
 };
 
-} // namespace
+}  // namespace
 
 std::string PowercapEnergyChannels::channelName(std::string_view zoneName) {
     if (zoneName == "core") return "CPU Energy";
@@ -77,4 +77,4 @@ std::shared_ptr<EnergyChannels> platformEnergyChannels() {
     return std::make_shared<PowercapEnergyChannels>();
 }
 
-} // namespace joulix
+}  // namespace joulix

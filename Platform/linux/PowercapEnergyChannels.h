@@ -31,4 +31,4 @@ class PowercapEnergyChannels final : public EnergyChannels {
     std::string sysRoot_;
 };
 
-} // namespace joulix
+}  // namespace joulix

@@ -40,4 +40,4 @@ std::shared_ptr<const CPULoadCounters> platformCPULoadCounters() {
     return std::make_shared<ProcStatCPULoadCounters>();
 }
 
-} // namespace joulix
+}  // namespace joulix

@@ -24,4 +24,4 @@ class ProcStatCPULoadCounters final : public CPULoadCounters {
     std::string procRoot_;
 };
 
-} // namespace joulix
+}  // namespace joulix

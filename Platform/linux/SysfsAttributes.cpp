@@ -27,4 +27,4 @@ std::optional<int64_t> readInteger(const std::string& path) {
     return value;
 }
 
-} // namespace joulix::sysfs
+}  // namespace joulix::sysfs

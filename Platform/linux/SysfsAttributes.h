@@ -11,4 +11,4 @@ std::optional<std::string> readText(const std::string& path);
 // The file's value as a signed decimal integer; absent when unreadable or not a whole number.
 std::optional<int64_t> readInteger(const std::string& path);
 
-} // namespace joulix::sysfs
+}  // namespace joulix::sysfs

@@ -166,7 +166,7 @@ class SysfsBatteryEntry final : public BatteryRegistryEntry {
     Supply battery_;
 };
 
-} // namespace
+}  // namespace
 
 std::optional<std::vector<PowerSourceDictionary>>
 SysfsPowerSources::powerSourceDescriptions() const {
@@ -225,4 +225,4 @@ std::shared_ptr<const PowerSources> platformPowerSources() {
     return std::make_shared<SysfsPowerSources>();
 }
 
-} // namespace joulix
+}  // namespace joulix

@@ -58,4 +58,4 @@ class SysfsPowerSources final : public PowerSources {
     std::string sysRoot_;
 };
 
-} // namespace joulix
+}  // namespace joulix

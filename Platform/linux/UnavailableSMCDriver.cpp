@@ -6,4 +6,4 @@ std::shared_ptr<SMCDriver> platformSMCDriver() {
     return std::make_shared<UnavailableSMCDriver>();
 }
 
-} // namespace joulix
+}  // namespace joulix

@@ -13,4 +13,4 @@ class UnavailableSMCDriver final : public SMCDriver {
     void close(uint32_t) override {}
 };
 
-} // namespace joulix
+}  // namespace joulix

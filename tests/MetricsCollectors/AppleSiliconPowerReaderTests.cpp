@@ -71,7 +71,7 @@ TEST(AppleSiliconPowerReader, ChannelsGoToTheirBuckets) {
     };
     channels->next = readings(0);
     reader.sample(at(0));
-    channels->next = readings(1000); // each mJ figure above becomes that many watts over 1 s
+    channels->next = readings(1000);  // each mJ figure above becomes that many watts over 1 s
     const auto snapshot = reader.sample(at(1));
     EXPECT_DOUBLE_EQ(snapshot.cpuW, 1);
     EXPECT_DOUBLE_EQ(snapshot.gpuW, 2);
@@ -89,13 +89,13 @@ TEST(AppleSiliconPowerReader, BackwardsTimeOrCountersGiveZeroAndRebase) {
     channels->next = {{channel("CPU Energy", "mJ", 9000)}};
     reader.sample(at(10));
     channels->next = {{channel("CPU Energy", "mJ", 1000)}};
-    EXPECT_EQ(reader.sample(at(12)).cpuW, 0); // the counter went back
+    EXPECT_EQ(reader.sample(at(12)).cpuW, 0);  // the counter went back
     channels->next = {{channel("CPU Energy", "mJ", 3000)}};
     const auto earlier = reader.sample(at(5));
     EXPECT_EQ(earlier.cpuW, 0);
     EXPECT_EQ(earlier.intervalSeconds, 0);
     channels->next = {{channel("CPU Energy", "mJ", 4000)}};
-    EXPECT_DOUBLE_EQ(reader.sample(at(6)).cpuW, 1.0); // measured from the re-based totals
+    EXPECT_DOUBLE_EQ(reader.sample(at(6)).cpuW, 1.0);  // measured from the re-based totals
 }
 
 TEST(AppleSiliconPowerReader, AFailedReadKeepsTheBaseline) {
@@ -117,7 +117,7 @@ TEST(AppleSiliconPowerReader, RAPLZonesOfAFakePowercapTree) {
         sys.writeFile("class/powercap/" + directory + "/name", name + "\n");
         sys.writeFile("class/powercap/" + directory + "/energy_uj", std::to_string(uj) + "\n");
     };
-    sys.writeFile("class/powercap/intel-rapl/enabled", "1\n"); // the control type, no counter
+    sys.writeFile("class/powercap/intel-rapl/enabled", "1\n");  // the control type, no counter
     zone("intel-rapl:0", "package-0", 50'000'000);
     zone("intel-rapl:0:0", "core", 20'000'000);
     zone("intel-rapl:0:1", "uncore", 1'000'000);
@@ -142,7 +142,7 @@ TEST(AppleSiliconPowerReader, RAPLZonesOfAFakePowercapTree) {
 
 TEST(AppleSiliconPowerReader, UnsupportedWithoutZones) {
     testing::TemporaryDirectory sys;
-    sys.writeFile("class/powercap/intel-rapl:0/name", "package-0\n"); // counter unreadable
+    sys.writeFile("class/powercap/intel-rapl:0/name", "package-0\n");  // counter unreadable
     AppleSiliconPowerReader reader(std::make_shared<PowercapEnergyChannels>(sys.string()));
     EXPECT_FALSE(reader.sample(at(0)).supported);
     EXPECT_FALSE(reader.sample(at(1)).supported);
@@ -150,5 +150,5 @@ TEST(AppleSiliconPowerReader, UnsupportedWithoutZones) {
     EXPECT_FALSE(none.sample(at(0)).supported);
 }
 
-} // namespace
-} // namespace joulix
+}  // namespace
+}  // namespace joulix

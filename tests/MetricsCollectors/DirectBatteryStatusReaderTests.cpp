@@ -21,7 +21,7 @@ TEST(DirectBatteryStatusReader, DischargingLaptop) {
     expected.remainingWh = 3200 * 11400 / 1e6;
     expected.isCharging = false;
     expected.externalPowerConnected = false;
-    expected.systemTimeRemainingMinutes = 128; // 3.2 Ah at 1.5 A
+    expected.systemTimeRemainingMinutes = 128;  // 3.2 Ah at 1.5 A
     expected.dischargeWatts = 1500 * 11400 / 1e6;
     expected.cycleCount = 210;
     expected.voltageMV = 11400;
@@ -35,7 +35,7 @@ TEST(DirectBatteryStatusReader, DischargingLaptop) {
     expected.deviceName = "5B10W13930";
     expected.fullyCharged = false;
     expected.isACPowered = false;
-    EXPECT_EQ(*sample, expected); // the mouse battery listed first is not the system's
+    EXPECT_EQ(*sample, expected);  // the mouse battery listed first is not the system's
 }
 
 TEST(DirectBatteryStatusReader, ChargingLaptopWithEnergyCountersAndAUSBCAdapter) {
@@ -50,9 +50,9 @@ TEST(DirectBatteryStatusReader, ChargingLaptopWithEnergyCountersAndAUSBCAdapter)
     EXPECT_EQ(sample->maxCapacityMah, 4385);
     EXPECT_EQ(sample->designCapacityMah, 5000);
     EXPECT_EQ(sample->voltageMV, 12600);
-    EXPECT_EQ(sample->amperageMa, 2000); // 25.2 W at 12.6 V, flowing in
+    EXPECT_EQ(sample->amperageMa, 2000);  // 25.2 W at 12.6 V, flowing in
     EXPECT_EQ(sample->dischargeWatts, std::nullopt);
-    EXPECT_EQ(sample->systemTimeRemainingMinutes, 24); // 10 Wh to go at 25.2 W
+    EXPECT_EQ(sample->systemTimeRemainingMinutes, 24);  // 10 Wh to go at 25.2 W
     EXPECT_EQ(sample->adapterWatts, 65);
     EXPECT_EQ(sample->adapterName, "ucsi-source-psy-USBC000:001");
     EXPECT_EQ(sample->deviceName, "DELL-7FHHV");
@@ -130,7 +130,7 @@ TEST(DirectBatteryStatusReader, LevelAndTimeRules) {
         ASSERT_TRUE(sample);
         EXPECT_DOUBLE_EQ(sample->levelPercent, c.level);
         EXPECT_EQ(sample->systemTimeRemainingMinutes, c.minutes);
-        EXPECT_TRUE(sample->externalPowerConnected); // no state: "AC Power"
+        EXPECT_TRUE(sample->externalPowerConnected);  // no state: "AC Power"
     }
 }
 
@@ -147,8 +147,8 @@ TEST(DirectBatteryStatusReader, RegistryBooleansIgnoreText) {
     EXPECT_FALSE(sample->isCharging);
     EXPECT_FALSE(sample->externalPowerConnected);
     EXPECT_DOUBLE_EQ(*sample->dischargeWatts, 6.0);
-    EXPECT_EQ(sample->serialNumber, ""); // an empty text is kept by this reader
+    EXPECT_EQ(sample->serialNumber, "");  // an empty text is kept by this reader
 }
 
-} // namespace
-} // namespace joulix
+}  // namespace
+}  // namespace joulix

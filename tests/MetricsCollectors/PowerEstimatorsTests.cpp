@@ -72,8 +72,8 @@ TEST(DisplayPowerEstimator, OnlyANonNegativeReadingCounts) {
     EXPECT_EQ(estimate(-1.0), 0);
     EXPECT_EQ(estimate(std::nullopt), 0);
     EXPECT_EQ(estimate(std::numeric_limits<double>::quiet_NaN()), 0);
-    EXPECT_EQ(DisplayPowerEstimator().estimateWatts(), 0); // no controller on this machine
+    EXPECT_EQ(DisplayPowerEstimator().estimateWatts(), 0);  // no controller on this machine
 }
 
-} // namespace
-} // namespace joulix
+}  // namespace
+}  // namespace joulix

@@ -16,7 +16,7 @@ namespace {
 class FakeSMCDriver final : public SMCDriver {
   public:
     struct Key {
-        std::string type; // four characters
+        std::string type;  // four characters
         std::vector<uint8_t> bytes;
     };
     std::map<std::string, Key> keys;
@@ -108,10 +108,10 @@ TEST(SMCReader, CachesKeyInfoButNotItsFailures) {
     EXPECT_EQ(reader.readSystemTotalPowerWatts(), std::nullopt);
     EXPECT_EQ(reader.readSystemTotalPowerWatts(), 10.0);
     EXPECT_EQ(reader.readSystemTotalPowerWatts(), 10.0);
-    EXPECT_EQ(driver->callsByCommand[9], 2); // the failure, then the one cached answer
+    EXPECT_EQ(driver->callsByCommand[9], 2);  // the failure, then the one cached answer
     EXPECT_EQ(driver->callsByCommand[5], 2);
 
-    EXPECT_EQ(reader.readDisplayPowerWatts(), std::nullopt); // a key the controller lacks
+    EXPECT_EQ(reader.readDisplayPowerWatts(), std::nullopt);  // a key the controller lacks
 }
 
 TEST(SMCReader, ClosesItsConnectionAndStaysDisconnectedWithoutADriver) {
@@ -124,5 +124,5 @@ TEST(SMCReader, ClosesItsConnectionAndStaysDisconnectedWithoutADriver) {
     EXPECT_EQ(linuxReader.readSystemTotalPowerWatts(), std::nullopt);
 }
 
-} // namespace
-} // namespace joulix
+}  // namespace
+}  // namespace joulix

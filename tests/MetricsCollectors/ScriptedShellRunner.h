@@ -50,4 +50,4 @@ class ScriptedShellRunner final : public ShellRunning {
     mutable std::vector<Call> calls_;
 };
 
-} // namespace joulix::testing
+}  // namespace joulix::testing

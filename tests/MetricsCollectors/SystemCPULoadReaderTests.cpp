@@ -27,7 +27,7 @@ TEST(SystemCPULoadReader, WrappingCountersStillGiveTheirDelta) {
     proc.writeFile("stat", "cpu  4294967290 0 0 4294967295 0 0 0\n");
     SystemCPULoadReader reader(4, std::make_shared<ProcStatCPULoadCounters>(proc.string()));
     reader.sample(Date{0});
-    proc.writeFile("stat", "cpu  4294967300 0 0 4294967305 0 0 0\n"); // both past 2^32
+    proc.writeFile("stat", "cpu  4294967300 0 0 4294967305 0 0 0\n");  // both past 2^32
     EXPECT_DOUBLE_EQ(reader.sample(Date{1}).busyFraction, 10.0 / 20.0);
 }
 
@@ -39,5 +39,5 @@ TEST(SystemCPULoadReader, CountAndUnreadableCounters) {
     EXPECT_EQ(ProcStatCPULoadCounters::parseCPULine("intr 1 2 3 4 5"), std::nullopt);
 }
 
-} // namespace
-} // namespace joulix
+}  // namespace
+}  // namespace joulix

@@ -36,4 +36,4 @@ class TemporaryDirectory {
     std::filesystem::path path_;
 };
 
-} // namespace joulix::testing
+}  // namespace joulix::testing
