@@ -28,7 +28,7 @@ ProcessTerminationResult DefaultProcessTerminator::terminateProcess(int32_t pid)
             return ProcessTerminationResult::success("Process " + pidText + " is already stopped.");
         }
         return ProcessTerminationResult::failure("Unable to inspect process " + pidText + ": " +
-                                                 errorText(probeError) + ".");
+                                                 errorNumberText(probeError) + ".");
     }
 
     if (const int termError = signals_->sendSignal(pid, SIGTERM); termError != 0) {
@@ -37,7 +37,7 @@ ProcessTerminationResult DefaultProcessTerminator::terminateProcess(int32_t pid)
                                                      " exited before termination completed.");
         }
         return ProcessTerminationResult::failure("Unable to terminate process " + pidText + ": " +
-                                                 errorText(termError) + ".");
+                                                 errorNumberText(termError) + ".");
     }
     if (waitForExit(pid, terminateWaitSeconds)) return ProcessTerminationResult::success();
 
@@ -47,7 +47,7 @@ ProcessTerminationResult DefaultProcessTerminator::terminateProcess(int32_t pid)
                                                      " exited before SIGKILL completed.");
         }
         return ProcessTerminationResult::failure("Unable to force terminate process " + pidText +
-                                                 ": " + errorText(killError) + ".");
+                                                 ": " + errorNumberText(killError) + ".");
     }
     if (waitForExit(pid, killWaitSeconds)) {
         return ProcessTerminationResult::success("Process " + pidText + " required SIGKILL.");

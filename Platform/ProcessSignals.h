@@ -18,6 +18,6 @@ class ProcessSignaling {
 const ProcessSignaling& systemProcessSignals();
 
 // The platform's text for an error number (strerror).
-std::string errorText(int errorNumber);
+std::string errorNumberText(int errorNumber);
 
 }  // namespace joulix

@@ -22,12 +22,15 @@ cat >"$workdir/bus.conf" <<CONF
 <busconfig>
   <listen>unix:path=$workdir/socket</listen>
   <auth>EXTERNAL</auth>
-  <policy context="default"><allow user="*"/><allow own="*"/><allow send_destination="*"/></policy>
+  <policy context="default">
+    <allow user="*"/><allow own="*"/><allow send_destination="*"/><allow eavesdrop="true"/>
+  </policy>
 </busconfig>
 CONF
-{ read -r address; read -r buspid; } < <(dbus-daemon --config-file="$workdir/bus.conf" --fork \
-  --print-address=1 --print-pid=1)
-pids+=("$buspid")
+dbus-daemon --config-file="$workdir/bus.conf" --nofork --print-address=3 3>"$workdir/address" &
+pids+=($!)
+for _ in $(seq 50); do [ -s "$workdir/address" ] && break; sleep 0.1; done
+read -r address <"$workdir/address"
 echo "== private bus at $address"
 JLX_LOG_LEVEL=info "$bin/JoulixDaemon/JoulixDaemon" --address "$address" &
 pids+=($!)

@@ -21,7 +21,7 @@ const ProcessSignaling& systemProcessSignals() {
     return signals;
 }
 
-std::string errorText(int errorNumber) {
+std::string errorNumberText(int errorNumber) {
     char buffer[256];
     // GNU strerror_r returns the text, which may or may not live in `buffer`.
     return ::strerror_r(errorNumber, buffer, sizeof buffer);

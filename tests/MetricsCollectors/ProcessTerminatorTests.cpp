@@ -69,7 +69,7 @@ TEST(ProcessTerminatorTests, RefusesWithoutSendingAnySignal) {
 }
 
 TEST(ProcessTerminatorTests, EveryOutcomeOfTheSignalSequence) {
-    const std::string eperm = errorText(EPERM);
+    const std::string eperm = errorNumberText(EPERM);
     struct Case {
         const char* name;
         int probeError, termError, killError, waitProbeError, exitsOn;
