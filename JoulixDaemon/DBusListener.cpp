@@ -88,7 +88,11 @@ struct DBusListener::Impl {
 
     void clientLeft(sdbus::Message& signal) {
         std::string name, oldOwner, newOwner;
-        signal >> name >> oldOwner >> newOwner;
+        try {
+            signal >> name >> oldOwner >> newOwner;
+        } catch (const sdbus::Error&) {
+            return;
+        }
         if (name.starts_with(':') && newOwner.empty()) dispatcher.clientDisappeared(name);
     }
 

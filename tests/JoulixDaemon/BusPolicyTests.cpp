@@ -33,15 +33,7 @@ class BusPolicyTests : public ::testing::Test {
                                                     "/../../packaging/com.joulix.metricsd.conf");
         daemon = std::make_unique<ChildProcess>(std::vector<std::string>{
             testing::binary("JoulixDaemon/JoulixDaemon"), "--address", bus->address()});
-        bool up = false;
-        for (int i = 0; i < 250 && !up; ++i) {
-            try {
-                up = BatteryMetricsClient(BusSelection::at(bus->address())).ping();
-            } catch (const Error&) {
-                std::this_thread::sleep_for(20ms);
-            }
-        }
-        ASSERT_TRUE(up);
+        ASSERT_TRUE(testing::waitUntilServing(bus->address(), "com.joulix.metricsd"));
     }
 
     // busctl as the outsider (a client we did not write, with no group but its own).

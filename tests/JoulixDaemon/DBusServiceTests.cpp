@@ -16,24 +16,13 @@ using testing::ChildProcess;
 using testing::PrivateBus;
 using testing::runCommand;
 
-bool answersPing(const std::string& address) {
-    for (int attempt = 0; attempt < 250; ++attempt) {
-        try {
-            if (BatteryMetricsClient(BusSelection::at(address)).ping()) return true;
-        } catch (const Error&) {
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    return false;
-}
-
 class DBusServiceTests : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         bus = std::make_unique<PrivateBus>();
         daemon = std::make_unique<ChildProcess>(std::vector<std::string>{
             testing::binary("JoulixDaemon/JoulixDaemon"), "--address", bus->address()});
-        ready = answersPing(bus->address());
+        ready = testing::waitUntilServing(bus->address(), "com.joulix.metricsd");
     }
     static void TearDownTestSuite() {
         daemon.reset();

@@ -1,7 +1,9 @@
 #include "PrivateBus.h"
 
+#include "JoulixDaemon/BatteryMetricsClient.h"
 #include "SharedModels/Error.h"
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -118,6 +120,17 @@ CommandOutput runCommand(const std::string& shellCommand) {
     const int status = ::pclose(pipe);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+bool waitUntilServing(const std::string& address, const std::string& busName) {
+    for (int attempt = 0; attempt < 250; ++attempt) {
+        try {
+            if (BatteryMetricsClient(BusSelection::at(address), busName).ping()) return true;
+        } catch (const Error&) {
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
 }
 
 pid_t vacantPid() {

@@ -50,6 +50,9 @@ struct CommandOutput {
 };
 CommandOutput runCommand(const std::string& shellCommand);
 
+// Waits up to 5 s for the daemon at `busName` on `address` to answer a ping.
+bool waitUntilServing(const std::string& address, const std::string& busName);
+
 // A pid that no process has: a child's, after it has been reaped.
 pid_t vacantPid();
 
