@@ -153,5 +153,13 @@ TEST(DaemonClientTests, UnreachableDaemonIsNamedWithItsBus) {
     EXPECT_EQ(std::count(result.output.begin(), result.output.end(), '\n'), 1);
 }
 
+TEST(DaemonBusTests, ObjectPathAndInterfaceFollowTheBusName) {
+    EXPECT_EQ(DaemonBus::objectPath("com.joulix.metricsd"), "/com/joulix/metricsd");
+    EXPECT_EQ(DaemonBus::interfaceName("com.joulix.metricsd"),
+              "com.joulix.metricsd.BatteryMetrics");
+    // "-" is allowed in bus names but not in object paths.
+    EXPECT_EQ(DaemonBus::objectPath("org.my-company.metricsd"), "/org/my_company/metricsd");
+}
+
 }  // namespace
 }  // namespace joulix
