@@ -8,7 +8,7 @@ packages=(
   libsqlite3-dev nlohmann-json3-dev libplist-dev libutf8proc-dev
   libsdbus-c++-dev libsystemd-dev libcli11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  dbus-daemon dbus-bin procps util-linux passwd
+  dbus-daemon dbus-bin systemd procps util-linux passwd
 )
 
 missing=()

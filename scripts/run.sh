@@ -7,5 +7,44 @@ scripts/build.sh default >/dev/null
 bin=build/default
 echo "== joulix config"
 "$bin/cli/joulix" config
+
+# The privileged service end to end on a private bus of our own: start the bus and the daemon,
+# ping it, terminate a throwaway child through it, and stop everything started here.
+workdir=$(mktemp -d /tmp/jlx-run-XXXXXX)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$workdir"
+}
+trap cleanup EXIT
+cat >"$workdir/bus.conf" <<CONF
+<busconfig>
+  <listen>unix:path=$workdir/socket</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/><allow own="*"/><allow send_destination="*"/><allow eavesdrop="true"/>
+  </policy>
+</busconfig>
+CONF
+dbus-daemon --config-file="$workdir/bus.conf" --nofork --print-address=3 3>"$workdir/address" &
+pids+=($!)
+for _ in $(seq 50); do [ -s "$workdir/address" ] && break; sleep 0.1; done
+read -r address <"$workdir/address"
+echo "== private bus at $address"
+JLX_LOG_LEVEL=info "$bin/JoulixDaemon/JoulixDaemon" --address "$address" &
+pids+=($!)
+for _ in $(seq 50); do "$bin/cli/joulix" ping --address "$address" >/dev/null 2>&1 && break; sleep 0.1; done
+echo "== joulix ping"
+"$bin/cli/joulix" ping --address "$address"
+sleep 300 &
+child=$!
+pids+=("$child")
+echo "== joulix terminate $child (a throwaway sleep)"
+status=0
+"$bin/cli/joulix" terminate "$child" --address "$address" || status=$?
+kill -0 "$child" 2>/dev/null && echo "child $child still runs" || echo "child $child ended (exit $status)"
+echo "== joulix terminate 1"
+"$bin/cli/joulix" terminate 1 --address "$address" || echo "(refused, exit $?)"
 echo "== joulix sample"
 "$bin/cli/joulix" sample

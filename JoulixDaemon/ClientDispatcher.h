@@ -1,0 +1,77 @@
+#pragma once
+// Delivers each client's requests in order on that client's own worker thread, so a slow request
+// of one client never holds another. A client's first request first runs the accept hook on its
+// connection. At most `maximumWorkers` worker threads exist: an idle worker is reclaimed for a new
+// client when the limit is reached, and a request is refused only when every worker is busy.
+// When a client leaves, its queued requests are dropped (their replies would go nowhere) and its
+// worker ends after the request in progress.
+#include "JoulixDaemon/ServiceListener.h"
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace joulix {
+
+class ClientDispatcher {
+  public:
+    static constexpr std::size_t defaultMaximumWorkers = 64;
+
+    // Runs on the client's worker with the object to call, or null when the client's connection
+    // was not accepted.
+    using Request = std::function<void(BatteryMetricsXPCProtocol* target)>;
+    using AcceptHook = std::function<bool(ClientConnection& connection)>;
+
+    explicit ClientDispatcher(AcceptHook accept,
+                              std::size_t maximumWorkers = defaultMaximumWorkers);
+    // Drops queued requests, lets requests in progress finish and joins every worker.
+    ~ClientDispatcher();
+    ClientDispatcher(const ClientDispatcher&) = delete;
+    ClientDispatcher& operator=(const ClientDispatcher&) = delete;
+
+    // Queues `request` for `client`. False, with nothing queued, when all workers are busy.
+    bool dispatch(const std::string& client, Request request);
+    void clientDisappeared(const std::string& client);
+
+    std::size_t maximumWorkers() const { return maximumWorkers_; }
+    std::size_t liveWorkerCount() const;
+
+  private:
+    struct Client {
+        ClientConnection connection;
+        bool decided = false;
+    };
+    struct Worker {
+        std::shared_ptr<Client> client;
+        std::deque<Request> queue;
+        bool busy = false;
+        bool stopping = false;
+        bool finished = false;
+        std::condition_variable wake;
+        std::thread thread;
+    };
+
+    void work(Worker& worker);
+    void deliver(Client& client, Request& request);
+    // With lock_ held: makes room for one more worker; false when every worker is busy.
+    bool makeRoomLocked(std::unique_lock<std::mutex>& guard);
+    void retireLocked(std::map<std::string, std::shared_ptr<Worker>>::iterator it);
+    void reapFinishedLocked();
+
+    const AcceptHook accept_;
+    const std::size_t maximumWorkers_;
+    mutable std::mutex lock_;
+    std::map<std::string, std::shared_ptr<Client>> clients_;
+    std::map<std::string, std::shared_ptr<Worker>> workers_;
+    std::list<std::shared_ptr<Worker>> retired_;  // stopping workers not yet joined
+    std::condition_variable workerFinished_;
+};
+
+}  // namespace joulix

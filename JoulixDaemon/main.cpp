@@ -1,0 +1,52 @@
+// JoulixDaemon: the privileged service. Serves the system bus unless told otherwise:
+//   JoulixDaemon [--session | --address ADDRESS]
+#include "JoulixDaemon/BatteryMetricsService.h"
+#include "JoulixDaemon/DBusListener.h"
+#include "SharedModels/AppConfiguration.h"
+#include "SharedModels/RuntimeLog.h"
+
+#include <cstdio>
+#include <string_view>
+#include <unistd.h>
+
+namespace {
+constexpr const char* usage = "usage: JoulixDaemon [--session | --address ADDRESS]\n";
+
+bool parseBus(int argc, char** argv, joulix::BusSelection& bus) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--session") {
+            bus = joulix::BusSelection::session();
+        } else if (argument == "--address" && i + 1 < argc) {
+            bus = joulix::BusSelection::at(argv[++i]);
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    joulix::BusSelection bus;
+    if (!parseBus(argc, argv, bus)) {
+        std::fputs(usage, stderr);
+        return 64;
+    }
+    try {
+        // Created once and kept for the life of the process.
+        static joulix::BatteryMetricsService service;
+        static joulix::DBusListener listener(bus,
+                                             joulix::AppConfiguration::daemonBundleIdentifier());
+        joulix::RuntimeLog::info("Daemon", "Starting listener for " +
+                                               joulix::AppConfiguration::daemonBundleIdentifier());
+        listener.setDelegate(service);
+        listener.resume();
+    } catch (const joulix::Error& error) {
+        joulix::RuntimeLog::error("Daemon", error.what());
+        return 1;
+    }
+    // Requests are served on the listener's threads; the service manager ends the process.
+    while (true)
+        ::pause();
+}

@@ -1,0 +1,32 @@
+#pragma once
+// What the daemon's subcommands share: the --session / --address options and one way to run a
+// request, print its outcome and set the exit status (0 success, 1 refused, 2 unreachable).
+#include "JoulixDaemon/BatteryMetricsClient.h"
+
+#include <CLI/CLI.hpp>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace joulix::cli {
+
+struct DaemonClientOptions {
+    bool session = false;
+    std::string address;
+
+    BusSelection bus() const;
+};
+
+// Adds --session and --address ADDRESS to `command`.
+std::shared_ptr<DaemonClientOptions> addBusOptions(CLI::App& command);
+
+enum DaemonExitStatus { succeeded = 0, refused = 1, unreachable = 2 };
+
+// Runs `request` against the daemon and sets exitStatus() from its outcome.
+void runDaemonRequest(const DaemonClientOptions& options,
+                      const std::function<DaemonExitStatus(BatteryMetricsClient&)>& request);
+
+// Prints the reply's message, if any, and tells success from refusal.
+DaemonExitStatus reportReply(const ServiceReply& reply);
+
+}  // namespace joulix::cli

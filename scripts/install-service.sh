@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the privileged service on this machine: the daemon binary, its systemd unit, its
+# D-Bus system policy, activation file and interface description, and the group "joulix" whose
+# members may call the privileged methods. Safe to run again. Run as root after a build.
+# Usage: scripts/install-service.sh [build-dir]   (default: build/default)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/default}
+daemon="$build/JoulixDaemon/JoulixDaemon"
+[ -x "$daemon" ] || { echo "install-service: build first ($daemon is missing)" >&2; exit 1; }
+[ "$(id -u)" -eq 0 ] || { echo "install-service: run as root" >&2; exit 1; }
+
+install -D -m 0755 "$daemon" /usr/local/libexec/joulix/JoulixDaemon
+install -D -m 0644 packaging/joulix-metricsd.service /etc/systemd/system/joulix-metricsd.service
+install -D -m 0644 packaging/com.joulix.metricsd.conf /usr/share/dbus-1/system.d/com.joulix.metricsd.conf
+install -D -m 0644 packaging/com.joulix.metricsd.service \
+  /usr/share/dbus-1/system-services/com.joulix.metricsd.service
+install -D -m 0644 packaging/com.joulix.metricsd.BatteryMetrics.xml \
+  /usr/share/dbus-1/interfaces/com.joulix.metricsd.BatteryMetrics.xml
+getent group joulix >/dev/null || groupadd --system joulix
+
+# Let running managers pick up the new files; either may be absent (containers, chroots).
+if [ -d /run/systemd/system ]; then
+  systemctl daemon-reload
+  systemctl enable joulix-metricsd.service >/dev/null 2>&1 || true
+fi
+if command -v busctl >/dev/null && [ -S /run/dbus/system_bus_socket ]; then
+  busctl call org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus ReloadConfig >/dev/null || true
+fi
+echo "Installed. Add users to the group with: usermod -aG joulix USER"

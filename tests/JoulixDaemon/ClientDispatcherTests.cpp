@@ -1,0 +1,100 @@
+#include "JoulixDaemon/ClientDispatcher.h"
+
+#include <atomic>
+#include <future>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <vector>
+
+namespace joulix {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A request that blocks its worker until released.
+struct Gate {
+    std::promise<void> open;
+    std::shared_future<void> opened = open.get_future().share();
+    ClientDispatcher::Request request() {
+        return [f = opened](BatteryMetricsXPCProtocol*) { f.wait(); };
+    }
+};
+
+ClientDispatcher::Request note(std::promise<void>& done) {
+    return [&done](BatteryMetricsXPCProtocol*) { done.set_value(); };
+}
+
+TEST(ClientDispatcherTests, RunsEachClientsRequestsInOrderAndAcceptsOnce) {
+    std::atomic<int> accepted = 0;
+    std::mutex lock;
+    std::vector<int> order;
+    ClientDispatcher dispatcher([&](ClientConnection&) { return ++accepted > 0; });
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_TRUE(dispatcher.dispatch(":1.1", [&, i](BatteryMetricsXPCProtocol*) {
+            std::lock_guard guard(lock);
+            order.push_back(i);
+        }));
+    }
+    std::promise<void> done;
+    dispatcher.dispatch(":1.1", note(done));
+    done.get_future().wait();
+    ASSERT_EQ(order.size(), 100u);
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(order[i], i);
+    EXPECT_EQ(accepted, 1);
+}
+
+TEST(ClientDispatcherTests, RefusedConnectionGetsNoTarget) {
+    ClientDispatcher dispatcher([](ClientConnection&) { return false; });
+    std::promise<BatteryMetricsXPCProtocol*> seen;
+    dispatcher.dispatch(":1.1", [&](BatteryMetricsXPCProtocol* target) { seen.set_value(target); });
+    EXPECT_EQ(seen.get_future().get(), nullptr);
+}
+
+TEST(ClientDispatcherTests, BusyClientDoesNotHoldOthers) {
+    ClientDispatcher dispatcher([](ClientConnection&) { return true; });
+    Gate gate;
+    dispatcher.dispatch(":1.1", gate.request());
+    std::promise<void> done;
+    dispatcher.dispatch(":1.2", note(done));
+    EXPECT_EQ(done.get_future().wait_for(5s), std::future_status::ready);
+    gate.open.set_value();
+}
+
+TEST(ClientDispatcherTests, BoundsWorkersReclaimingIdleOnesAndRefusingWhenAllAreBusy) {
+    ClientDispatcher dispatcher([](ClientConnection&) { return true; }, 2);
+    Gate first, second;
+    std::promise<void> idleDone;
+    dispatcher.dispatch(":1.1", note(idleDone));
+    idleDone.get_future().wait();
+    dispatcher.dispatch(":1.2", first.request());
+    // Once :1.1's worker is idle (it turns idle just after its request), it makes way for :1.3.
+    bool admitted = false;
+    for (int i = 0; i < 500 && !admitted; ++i) {
+        admitted = dispatcher.dispatch(":1.3", second.request());
+        if (!admitted) std::this_thread::sleep_for(2ms);
+    }
+    ASSERT_TRUE(admitted);
+    EXPECT_EQ(dispatcher.liveWorkerCount(), 2u);
+    EXPECT_FALSE(dispatcher.dispatch(":1.4", [](BatteryMetricsXPCProtocol*) {}));
+    first.open.set_value();
+    second.open.set_value();
+}
+
+TEST(ClientDispatcherTests, ClientLeavingDropsQueuedRequestsAndEndsItsWorker) {
+    ClientDispatcher dispatcher([](ClientConnection&) { return true; });
+    Gate gate;
+    std::atomic<bool> ranQueued = false;
+    dispatcher.dispatch(":1.1", gate.request());
+    dispatcher.dispatch(":1.1", [&](BatteryMetricsXPCProtocol*) { ranQueued = true; });
+    dispatcher.clientDisappeared(":1.1");
+    gate.open.set_value();
+    for (int i = 0; i < 500 && dispatcher.liveWorkerCount() > 0; ++i) {
+        std::this_thread::sleep_for(2ms);
+    }
+    EXPECT_EQ(dispatcher.liveWorkerCount(), 0u);
+    EXPECT_FALSE(ranQueued);
+}
+
+}  // namespace
+}  // namespace joulix
