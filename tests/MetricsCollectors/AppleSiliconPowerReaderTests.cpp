@@ -1,9 +1,10 @@
 #include "MetricsCollectors/AppleSiliconPowerReader.h"
 
 #include "Platform/linux/PowercapEnergyChannels.h"
-#include "TemporaryDirectory.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 namespace joulix {
 namespace {
@@ -15,7 +16,7 @@ class ScriptedEnergyChannels final : public EnergyChannels {
 
     std::unique_ptr<EnergyChannelSubscription> subscribe(std::string_view group) override {
         struct Subscription final : EnergyChannelSubscription {
-            ScriptedEnergyChannels* owner;
+            const ScriptedEnergyChannels* owner = nullptr;
             std::optional<std::vector<EnergyChannelReading>> sample() override {
                 return owner->next;
             }
@@ -31,23 +32,27 @@ EnergyChannelReading channel(const char* name, const char* unit, int64_t value) 
     return {"Energy Model", name, unit, value};
 }
 
-Date at(double seconds) {
-    return Date{seconds};
-}
-
-TEST(AppleSiliconPowerReader, FirstCallIsTheBaselineThenWattsPerInterval) {
+TEST(AppleSiliconPowerReader, BaselineThenWattsPerIntervalRebasingAfterFaults) {
+    // step, time, CPU energy in mJ (absent: the read fails), watts, interval
+    const std::tuple<const char*, double, std::optional<int64_t>, double, double> steps[] = {
+        {"first call: the baseline", 100, 1000, 0, 0},
+        {"watts over the interval", 102, 5000, 2, 2},
+        {"counter went back", 104, 1000, 0, 2},
+        {"failed read keeps the baseline", 105, std::nullopt, 0, 0},
+        {"measured from the kept baseline", 108, 5000, 1, 4},
+        {"time went back", 90, 6000, 0, 0},
+        {"measured from the re-based totals", 91, 7000, 1, 1},
+    };
     auto channels = std::make_shared<ScriptedEnergyChannels>();
     AppleSiliconPowerReader reader(channels);
-    channels->next = {{channel("CPU Energy", "mJ", 1000)}};
-    SystemPowerSnapshot baseline;
-    baseline.supported = true;
-    EXPECT_EQ(reader.sample(at(100)), baseline);
-
-    channels->next = {{channel("CPU Energy", "mJ", 5000)}};
-    const auto snapshot = reader.sample(at(102));
-    EXPECT_DOUBLE_EQ(snapshot.cpuW, 2.0);
-    EXPECT_DOUBLE_EQ(snapshot.intervalSeconds, 2.0);
-    EXPECT_TRUE(snapshot.supported);
+    for (const auto& [step, time, cpuMJ, cpuW, interval] : steps) {
+        channels->next = std::nullopt;
+        if (cpuMJ) channels->next = {{channel("CPU Energy", "mJ", *cpuMJ)}};
+        EXPECT_EQ(reader.sample(Date{time}),
+                  (SystemPowerSnapshot{
+                      .cpuW = cpuW, .intervalSeconds = interval, .supported = cpuMJ.has_value()}))
+            << step;
+    }
 }
 
 TEST(AppleSiliconPowerReader, ChannelsGoToTheirBuckets) {
@@ -70,45 +75,10 @@ TEST(AppleSiliconPowerReader, ChannelsGoToTheirBuckets) {
         };
     };
     channels->next = readings(0);
-    reader.sample(at(0));
+    reader.sample(Date{0});
     channels->next = readings(1000);  // each mJ figure above becomes that many watts over 1 s
-    const auto snapshot = reader.sample(at(1));
-    EXPECT_DOUBLE_EQ(snapshot.cpuW, 1);
-    EXPECT_DOUBLE_EQ(snapshot.gpuW, 2);
-    EXPECT_DOUBLE_EQ(snapshot.aneW, 3);
-    EXPECT_DOUBLE_EQ(snapshot.displayW, 4);
-    EXPECT_DOUBLE_EQ(snapshot.dramW, 5);
-    EXPECT_DOUBLE_EQ(snapshot.memoryFabricW, 6);
-    EXPECT_DOUBLE_EQ(snapshot.ramW, 11);
-    EXPECT_DOUBLE_EQ(snapshot.pciW, 7);
-}
-
-TEST(AppleSiliconPowerReader, BackwardsTimeOrCountersGiveZeroAndRebase) {
-    auto channels = std::make_shared<ScriptedEnergyChannels>();
-    AppleSiliconPowerReader reader(channels);
-    channels->next = {{channel("CPU Energy", "mJ", 9000)}};
-    reader.sample(at(10));
-    channels->next = {{channel("CPU Energy", "mJ", 1000)}};
-    EXPECT_EQ(reader.sample(at(12)).cpuW, 0);  // the counter went back
-    channels->next = {{channel("CPU Energy", "mJ", 3000)}};
-    const auto earlier = reader.sample(at(5));
-    EXPECT_EQ(earlier.cpuW, 0);
-    EXPECT_EQ(earlier.intervalSeconds, 0);
-    channels->next = {{channel("CPU Energy", "mJ", 4000)}};
-    EXPECT_DOUBLE_EQ(reader.sample(at(6)).cpuW, 1.0);  // measured from the re-based totals
-}
-
-TEST(AppleSiliconPowerReader, AFailedReadKeepsTheBaseline) {
-    auto channels = std::make_shared<ScriptedEnergyChannels>();
-    AppleSiliconPowerReader reader(channels);
-    channels->next = {{channel("GPU Energy", "mJ", 0)}};
-    reader.sample(at(0));
-    channels->next = std::nullopt;
-    EXPECT_EQ(reader.sample(at(1)), SystemPowerSnapshot{});
-    channels->next = {{channel("GPU Energy", "mJ", 8000)}};
-    const auto snapshot = reader.sample(at(4));
-    EXPECT_DOUBLE_EQ(snapshot.gpuW, 2.0);
-    EXPECT_DOUBLE_EQ(snapshot.intervalSeconds, 4.0);
+    // cpu, gpu, ane, dram, memory fabric, ram, pci, display, interval, supported
+    EXPECT_EQ(reader.sample(Date{1}), (SystemPowerSnapshot{1, 2, 3, 5, 6, 11, 7, 4, 1, true}));
 }
 
 TEST(AppleSiliconPowerReader, RAPLZonesOfAFakePowercapTree) {
@@ -125,29 +95,24 @@ TEST(AppleSiliconPowerReader, RAPLZonesOfAFakePowercapTree) {
     zone("intel-rapl:1", "psys", 90'000'000);
     AppleSiliconPowerReader reader(std::make_shared<PowercapEnergyChannels>(sys.string()));
 
-    SystemPowerSnapshot baseline;
-    baseline.supported = true;
-    EXPECT_EQ(reader.sample(at(0)), baseline);
+    EXPECT_EQ(reader.sample(Date{0}), (SystemPowerSnapshot{.supported = true}));
     zone("intel-rapl:0:0", "core", 29'000'000);
     zone("intel-rapl:0:1", "uncore", 1'500'000);
     zone("intel-rapl:0:2", "dram", 5'500'000);
     zone("intel-rapl:0", "package-0", 99'000'000);
-    const auto snapshot = reader.sample(at(2));
-    EXPECT_DOUBLE_EQ(snapshot.cpuW, 4.5);
-    EXPECT_DOUBLE_EQ(snapshot.gpuW, 0.25);
-    EXPECT_DOUBLE_EQ(snapshot.dramW, 0.75);
-    EXPECT_DOUBLE_EQ(snapshot.ramW, 0.75);
-    EXPECT_EQ(snapshot.aneW + snapshot.pciW + snapshot.displayW, 0);
+    // cpu, gpu, ane, dram, memory fabric, ram, pci, display, interval, supported
+    EXPECT_EQ(reader.sample(Date{2}),
+              (SystemPowerSnapshot{4.5, 0.25, 0, 0.75, 0, 0.75, 0, 0, 2, true}));
 }
 
 TEST(AppleSiliconPowerReader, UnsupportedWithoutZones) {
     testing::TemporaryDirectory sys;
     sys.writeFile("class/powercap/intel-rapl:0/name", "package-0\n");  // counter unreadable
     AppleSiliconPowerReader reader(std::make_shared<PowercapEnergyChannels>(sys.string()));
-    EXPECT_FALSE(reader.sample(at(0)).supported);
-    EXPECT_FALSE(reader.sample(at(1)).supported);
+    EXPECT_FALSE(reader.sample(Date{0}).supported);
+    EXPECT_FALSE(reader.sample(Date{1}).supported);
     AppleSiliconPowerReader none(std::make_shared<PowercapEnergyChannels>(sys.string() + "/x"));
-    EXPECT_FALSE(none.sample(at(0)).supported);
+    EXPECT_FALSE(none.sample(Date{0}).supported);
 }
 
 }  // namespace

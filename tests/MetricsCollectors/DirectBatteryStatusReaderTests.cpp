@@ -1,8 +1,10 @@
 #include "MetricsCollectors/DirectBatteryStatusReader.h"
 
 #include "Platform/linux/SysfsPowerSources.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 namespace joulix {
 namespace {
@@ -14,28 +16,18 @@ std::optional<BatteryStatusSample> sampleOfTree(const std::string& name) {
 }
 
 TEST(DirectBatteryStatusReader, DischargingLaptop) {
-    const auto sample = sampleOfTree("discharging-laptop");
-    ASSERT_TRUE(sample);
-    BatteryStatusSample expected;
-    expected.levelPercent = 64;
-    expected.remainingWh = 3200 * 11400 / 1e6;
-    expected.isCharging = false;
-    expected.externalPowerConnected = false;
-    expected.systemTimeRemainingMinutes = 128;  // 3.2 Ah at 1.5 A
-    expected.dischargeWatts = 1500 * 11400 / 1e6;
-    expected.cycleCount = 210;
-    expected.voltageMV = 11400;
-    expected.amperageMa = -1500;
-    expected.temperatureCentiC = 3120;
-    expected.designCapacityMah = 5200;
-    expected.maxCapacityMah = 5000;
-    expected.currentCapacityMah = 3200;
-    expected.nominalChargeCapacityMah = 5000;
-    expected.serialNumber = "12345";
-    expected.deviceName = "5B10W13930";
-    expected.fullyCharged = false;
-    expected.isACPowered = false;
-    EXPECT_EQ(*sample, expected);  // the mouse battery listed first is not the system's
+    // 3.2 Ah at 1.5 A is 128 minutes; the mouse battery listed first is not the system's.
+    // clang-format off
+    const BatteryStatusSample expected{
+        .levelPercent = 64, .remainingWh = 3200 * 11400 / 1e6, .isCharging = false,
+        .externalPowerConnected = false, .systemTimeRemainingMinutes = 128,
+        .dischargeWatts = 1500 * 11400 / 1e6, .cycleCount = 210, .voltageMV = 11400,
+        .amperageMa = -1500, .temperatureCentiC = 3120, .designCapacityMah = 5200,
+        .maxCapacityMah = 5000, .currentCapacityMah = 3200, .nominalChargeCapacityMah = 5000,
+        .serialNumber = "12345", .deviceName = "5B10W13930", .fullyCharged = false,
+        .isACPowered = false};
+    // clang-format on
+    EXPECT_EQ(sampleOfTree("discharging-laptop"), expected);
 }
 
 TEST(DirectBatteryStatusReader, ChargingLaptopWithEnergyCountersAndAUSBCAdapter) {
@@ -64,90 +56,73 @@ TEST(DirectBatteryStatusReader, DesktopOnMainsHasNoPowerSource) {
     EXPECT_EQ(sampleOfTree("no-such-tree"), std::nullopt);
 }
 
-// Power sources with fixed contents, for the level and time rules.
-class FixedPowerSources final : public PowerSources {
-  public:
-    PowerSourceDictionary description;
-    PowerSourceDictionary registry;
-
+// One power source description and a battery registry entry with fixed contents.
+struct FixedPowerSources final : PowerSources, BatteryRegistryEntry {
+    PowerSourceDictionary description, registry;
     std::optional<std::vector<PowerSourceDictionary>> powerSourceDescriptions() const override {
         return std::vector<PowerSourceDictionary>{description};
     }
     std::shared_ptr<const BatteryRegistryEntry> matchBatteryEntry() const override {
-        struct Entry final : BatteryRegistryEntry {
-            const PowerSourceDictionary* values;
-            std::optional<PowerSourceValue> property(std::string_view key) const override {
-                const auto found = values->find(key);
-                if (found == values->end()) return std::nullopt;
-                return found->second;
-            }
-        };
-        auto entry = std::make_shared<Entry>();
-        entry->values = &registry;
-        return entry;
+        return {std::shared_ptr<void>(), this};  // not owned
+    }
+    std::optional<PowerSourceValue> property(std::string_view key) const override {
+        return testing::lookup(registry, key);
     }
     std::optional<PowerSourceDictionary> externalPowerAdapterDetails() const override {
         return std::nullopt;
     }
 };
 
+BatteryStatusSample sampleOf(const PowerSourceDictionary& description,
+                             const PowerSourceDictionary& registry) {
+    auto sources = std::make_shared<FixedPowerSources>();
+    sources->description = description;
+    sources->registry = registry;
+    return DirectBatteryStatusReader(sources).sample().value();
+}
+
 TEST(DirectBatteryStatusReader, LevelAndTimeRules) {
-    struct Case {
-        const char* name;
-        PowerSourceDictionary description;
-        PowerSourceDictionary registry;
-        double level;
-        std::optional<int64_t> minutes;
-    };
     using D = PowerSourceDictionary;
-    const Case cases[] = {
-        {"charged wins", D{{"Is Charged", true}, {"Current Capacity", int64_t{40}}}, D{}, 100,
-         std::nullopt},
-        {"percent of max", D{{"Current Capacity", int64_t{30}}, {"Max Capacity", int64_t{60}}}, D{},
-         50, std::nullopt},
-        {"plain percent", D{{"Current Capacity", int64_t{42}}}, D{}, 42, std::nullopt},
+    // case, description, registry entry, level, minutes remaining
+    // clang-format off
+    const std::tuple<const char*, D, D, double, std::optional<int64_t>> cases[] = {
+        {"charged wins", D{{"Is Charged", true}, {"Current Capacity", int64_t{40}}}, D{}, 100, {}},
+        {"percent of max", D{{"Current Capacity", int64_t{30}}, {"Max Capacity", int64_t{60}}},
+         D{}, 50, {}},
+        {"plain percent", D{{"Current Capacity", int64_t{42}}}, D{}, 42, {}},
         {"150 % falls through to the registry", D{{"Current Capacity", int64_t{150}}},
-         D{{"AppleRawCurrentCapacity", int64_t{1000}}, {"AppleRawMaxCapacity", int64_t{4000}}}, 25,
-         std::nullopt},
-        {"no raw current", D{}, D{{"MaxCapacity", int64_t{4000}}}, 0, std::nullopt},
-        {"raw fallbacks", D{}, D{{"CurrentCapacity", int64_t{900}}, {"MaxCapacity", int64_t{0}}}, 0,
-         std::nullopt},
-        {"raw percent", D{}, D{{"CurrentCapacity", int64_t{77}}}, 77, std::nullopt},
+         D{{"AppleRawCurrentCapacity", int64_t{1000}}, {"AppleRawMaxCapacity", int64_t{4000}}},
+         25, {}},
+        {"no raw current", D{}, D{{"MaxCapacity", int64_t{4000}}}, 0, {}},
+        {"raw fallbacks", D{}, D{{"CurrentCapacity", int64_t{900}}, {"MaxCapacity", int64_t{0}}},
+         0, {}},
+        {"raw percent", D{}, D{{"CurrentCapacity", int64_t{77}}}, 77, {}},
         {"time to empty -1 hides time to full",
-         D{{"Time to Empty", int64_t{-1}}, {"Time to Full Charge", int64_t{50}}}, D{}, 0,
-         std::nullopt},
+         D{{"Time to Empty", int64_t{-1}}, {"Time to Full Charge", int64_t{50}}}, D{}, 0, {}},
         {"time to full when empty is not an integer",
-         D{{"Time to Empty", std::string("soon")}, {"Time to Full Charge", int64_t{50}}}, D{}, 0,
-         50},
+         D{{"Time to Empty", std::string("soon")}, {"Time to Full Charge", int64_t{50}}}, D{},
+         0, 50},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        auto sources = std::make_shared<FixedPowerSources>();
-        sources->description = c.description;
-        sources->registry = c.registry;
-        DirectBatteryStatusReader reader(sources);
-        const auto sample = reader.sample();
-        ASSERT_TRUE(sample);
-        EXPECT_DOUBLE_EQ(sample->levelPercent, c.level);
-        EXPECT_EQ(sample->systemTimeRemainingMinutes, c.minutes);
-        EXPECT_TRUE(sample->externalPowerConnected);  // no state: "AC Power"
+    // clang-format on
+    for (const auto& [name, description, registry, level, minutes] : cases) {
+        SCOPED_TRACE(name);
+        const auto sample = sampleOf(description, registry);
+        EXPECT_DOUBLE_EQ(sample.levelPercent, level);
+        EXPECT_EQ(sample.systemTimeRemainingMinutes, minutes);
+        EXPECT_TRUE(sample.externalPowerConnected);  // no state: "AC Power"
     }
 }
 
 TEST(DirectBatteryStatusReader, RegistryBooleansIgnoreText) {
-    auto sources = std::make_shared<FixedPowerSources>();
-    sources->description = {{"Power Source State", std::string("Battery Power")}};
-    sources->registry = {{"IsCharging", std::string("YES")},
-                         {"Voltage", int64_t{12000}},
-                         {"Amperage", std::string("-500")},
-                         {"Serial", std::string("")}};
-    DirectBatteryStatusReader reader(sources);
-    const auto sample = reader.sample();
-    ASSERT_TRUE(sample);
-    EXPECT_FALSE(sample->isCharging);
-    EXPECT_FALSE(sample->externalPowerConnected);
-    EXPECT_DOUBLE_EQ(*sample->dischargeWatts, 6.0);
-    EXPECT_EQ(sample->serialNumber, "");  // an empty text is kept by this reader
+    const auto sample = sampleOf({{"Power Source State", std::string("Battery Power")}},
+                                 {{"IsCharging", std::string("YES")},
+                                  {"Voltage", int64_t{12000}},
+                                  {"Amperage", std::string("-500")},
+                                  {"Serial", std::string("")}});
+    EXPECT_FALSE(sample.isCharging);
+    EXPECT_FALSE(sample.externalPowerConnected);
+    EXPECT_DOUBLE_EQ(*sample.dischargeWatts, 6.0);
+    EXPECT_EQ(sample.serialNumber, "");  // an empty text is kept by this reader
 }
 
 }  // namespace

@@ -2,11 +2,12 @@
 #include "MetricsCollectors/DisplayPowerEstimator.h"
 #include "MetricsCollectors/USBPowerEstimator.h"
 
-#include "ScriptedShellRunner.h"
+#include "TestSupport.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
+#include <tuple>
 
 namespace joulix {
 namespace {
@@ -21,27 +22,18 @@ std::string deviceListing(int devices) {
     return out;
 }
 
-TEST(USBPowerEstimator, WattsPerListedDevice) {
-    const struct {
-        int devices;
-        double watts;
-    } cases[] = {{0, 0}, {3, 1.35}, {20, 9.0}, {25, 9.0}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.devices);
-        auto shell = std::make_shared<testing::ScriptedShellRunner>();
-        shell->answer("/usr/sbin/system_profiler", {0, deviceListing(c.devices), ""});
-        EXPECT_NEAR(USBPowerEstimator(shell).estimateWatts(), c.watts, 1e-12);
+TEST(USBPowerEstimator, WattsPerListedDeviceOrHalfAWattWhenTheToolFails) {
+    // status, devices, watts
+    const std::tuple<int, int, double> cases[] = {
+        {0, 0, 0}, {0, 3, 1.35}, {0, 20, 9.0}, {0, 25, 9.0}, {1, 3, 0.5}};
+    for (const auto& [status, devices, watts] : cases) {
+        auto shell = testing::scriptedShell();
+        shell->answer("/usr/sbin/system_profiler", {status, deviceListing(devices), ""});
+        EXPECT_NEAR(USBPowerEstimator(shell).estimateWatts(), watts, 1e-12) << devices;
         EXPECT_EQ(shell->calls().at(0).arguments,
                   (std::vector<std::string>{"SPUSBDataType", "-detailLevel", "mini"}));
     }
-}
-
-TEST(USBPowerEstimator, AFailingToolGivesHalfAWatt) {
-    auto failing = std::make_shared<testing::ScriptedShellRunner>();
-    failing->answer("/usr/sbin/system_profiler", {1, deviceListing(3), ""});
-    EXPECT_EQ(USBPowerEstimator(failing).estimateWatts(), 0.5);
-    EXPECT_EQ(USBPowerEstimator(std::make_shared<testing::ScriptedShellRunner>()).estimateWatts(),
-              0.5);
+    EXPECT_EQ(USBPowerEstimator(testing::scriptedShell()).estimateWatts(), 0.5);
 }
 
 TEST(BatteryDrainEstimator, EstimatesWithinItsBounds) {
@@ -53,18 +45,9 @@ TEST(BatteryDrainEstimator, EstimatesWithinItsBounds) {
     EXPECT_EQ(estimator.estimateTotalDischargeW({std::nan("")}), 2.4);
 }
 
-class FixedDisplayReading final : public SMCDisplayPowerReading {
-  public:
-    explicit FixedDisplayReading(std::optional<double> watts) : watts_(watts) {}
-    std::optional<double> readDisplayPowerWatts() override { return watts_; }
-
-  private:
-    std::optional<double> watts_;
-};
-
 TEST(DisplayPowerEstimator, OnlyANonNegativeReadingCounts) {
     const auto estimate = [](std::optional<double> watts) {
-        return DisplayPowerEstimator(nullptr, std::make_shared<FixedDisplayReading>(watts))
+        return DisplayPowerEstimator(nullptr, std::make_shared<testing::FixedDisplayReading>(watts))
             .estimateWatts();
     };
     EXPECT_EQ(estimate(3.25), 3.25);

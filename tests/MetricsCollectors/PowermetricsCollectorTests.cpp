@@ -1,12 +1,13 @@
 #include "MetricsCollectors/PowermetricsCollector.h"
-#include "SharedModels/RuntimeLog.h"
+
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <tuple>
 #include <unistd.h>
 
 namespace joulix {
@@ -14,46 +15,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct ScriptedShell final : ShellRunning {
-    std::function<ShellResult()> answer;
-    mutable std::vector<std::pair<std::string, std::vector<std::string>>> calls;
-    ShellResult run(const std::string& executable,
-                    const std::vector<std::string>& arguments) const override {
-        calls.emplace_back(executable, arguments);
-        return answer();
-    }
-};
-
-// Collects the lines the runtime log writes while the test runs.
-class LogCapture {
-  public:
-    LogCapture() {
-        RuntimeLog::setMinimumLevel(RuntimeLogLevel::info);
-        RuntimeLog::setNotificationBroadcastEnabled(true);
-        token_ = RuntimeLog::addObserver([this](const std::string& line) { lines_ += line; });
-    }
-    ~LogCapture() { RuntimeLog::removeObserver(token_); }
-    bool contains(const std::string& text) const { return lines_.find(text) != lines_.npos; }
-
-  private:
-    uint64_t token_;
-    std::string lines_;
-};
+using testing::LogCapture;
 
 class PowermetricsCollectorTests : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "jlx-pm-XXXXXX").string();
-        folder = ::mkdtemp(pattern.data());
+    PowermetricsCollectorTests() {
         collector.temporaryDirectory = folder.string();
         collector.effectiveUserID = [] { return 501u; };
         ::unsetenv("JLX_PM_RAW_DUMP");
         ::unsetenv("JLX_PM_RAW_DUMP_PATH");
     }
-    void TearDown() override { fs::remove_all(folder); }
 
     void answer(int32_t status, std::string out, std::string err = "") {
-        shell->answer = [=] { return ShellResult{status, out, err}; };
+        shell->answer("*", {status, out, err});
     }
     std::optional<PowermetricsCollectorError> failure() {
         try {
@@ -64,8 +38,9 @@ class PowermetricsCollectorTests : public ::testing::Test {
         return std::nullopt;
     }
 
-    fs::path folder;
-    std::shared_ptr<ScriptedShell> shell = std::make_shared<ScriptedShell>();
+    testing::TemporaryDirectory temporary;
+    fs::path folder = temporary.path();
+    testing::Shell shell = testing::scriptedShell();
     PowermetricsCollector collector{shell};
 };
 
@@ -82,7 +57,8 @@ TEST_F(PowermetricsCollectorTests, RootRunsNiceDirectlyOthersGoThroughSudo) {
     LogCapture log;
     answer(0, "CPU Power: 1 W\n");
     collector.collectNormalizedSample();
-    EXPECT_EQ(shell->calls.back(), collector.command());
+    EXPECT_EQ(shell->calls().back().executable, "/usr/bin/nice");
+    EXPECT_EQ(shell->calls().back().arguments, tail);
     EXPECT_TRUE(log.contains("[Powermetrics] Starting powermetrics fetch: /usr/bin/nice -n 20 "
                              "/usr/bin/powermetrics -n 1 --show-process-energy"));
     EXPECT_TRUE(log.contains("with status=0, stdoutBytes=15, stderrBytes=0"));
@@ -92,33 +68,25 @@ TEST_F(PowermetricsCollectorTests, RootRunsNiceDirectlyOthersGoThroughSudo) {
 
 TEST_F(PowermetricsCollectorTests, FailuresBecomeTypedErrors) {
     using Kind = PowermetricsCollectorError::Kind;
-    struct Case {
-        int32_t status;
-        std::string out;
-        std::string err;
-        Kind kind;
-        std::string description;
-    };
-    const Case cases[] = {
-        {1, "", "sudo: a PASSWORD is required\n", Kind::insufficientPrivileges,
+    const std::tuple<int32_t, std::string, Kind, std::string> cases[] = {
+        {1, "sudo: a PASSWORD is required\n", Kind::insufficientPrivileges,
          "powermetrics requires admin privileges: sudo: a PASSWORD is required"},
-        {1, "", "\n\nme is Not In The Sudoers file.\nmore\n", Kind::insufficientPrivileges,
+        {1, "\n\nme is Not In The Sudoers file.\nmore\n", Kind::insufficientPrivileges,
          "powermetrics requires admin privileges: me is Not In The Sudoers file."},
-        {1, "", "", Kind::commandFailed, "powermetrics command failed: <empty>"},
-        {127, "", "nice: powermetrics: No such file\n", Kind::commandFailed,
+        {1, "", Kind::commandFailed, "powermetrics command failed: <empty>"},
+        {127, "nice: powermetrics: No such file\n", Kind::commandFailed,
          "powermetrics command failed: nice: powermetrics: No such file"},
-        {0, "*** Running tasks ***\nnothing here\n", "", Kind::emptyOrUnparseableOutput,
-         "powermetrics returned no usable power data."},
+        {0, "", Kind::emptyOrUnparseableOutput, "powermetrics returned no usable power data."},
     };
-    for (const auto& c : cases) {
+    for (const auto& [status, err, kind, description] : cases) {
         LogCapture log;
-        answer(c.status, c.out, c.err);
+        answer(status, status == 0 ? "*** Running tasks ***\nnothing here\n" : "", err);
         const auto error = failure();
-        ASSERT_TRUE(error) << c.description;
-        EXPECT_EQ(error->kind(), c.kind);
-        EXPECT_EQ(error->what(), c.description);
+        ASSERT_TRUE(error) << description;
+        EXPECT_EQ(error->kind(), kind);
+        EXPECT_EQ(error->what(), description);
         EXPECT_EQ(log.contains("[ERROR] [Powermetrics] powermetrics non-zero status="),
-                  c.status != 0);
+                  status != 0);
     }
 
     LogCapture log;
@@ -128,11 +96,9 @@ TEST_F(PowermetricsCollectorTests, FailuresBecomeTypedErrors) {
                              "process/package/system power. preview=*** Running tasks *** | "
                              "nothing here\n"));
 
-    shell->answer = []() -> ShellResult { throw Error("Command timed out"); };
-    const auto thrown = failure();
-    ASSERT_TRUE(thrown);
-    EXPECT_EQ(thrown->kind(), Kind::commandFailed);
-    EXPECT_EQ(thrown->message(), "Command timed out");
+    shell->script("*", [](const auto&) -> ShellResult { throw Error("Command timed out"); });
+    EXPECT_EQ(failure().value().message(), "Command timed out");
+    EXPECT_EQ(failure().value().kind(), Kind::commandFailed);
 }
 
 TEST_F(PowermetricsCollectorTests, UsableOutputs) {
@@ -152,17 +118,14 @@ TEST_F(PowermetricsCollectorTests, RawDumpAppendsEntriesAndNeverFollowsALink) {
     ::setenv("JLX_PM_RAW_DUMP_PATH", "", 1);  // empty: the default path
     collector.collectNormalizedSample();
     collector.collectNormalizedSample();
-    std::stringstream contents;
-    contents << std::ifstream(dump).rdbuf();
     const std::string body = " -----\ncommand: /usr/bin/sudo -n /usr/bin/nice -n 20 "
                              "/usr/bin/powermetrics -n 1 --show-process-energy --samplers tasks "
                              "--show-all\nstatus: 0\nstderr-bytes: 4\nstdout-bytes: 14\nstdout:\n"
                              "CPU Power: 1 W\nstderr:\nwarn\n";
-    const auto text = contents.str();
-    ASSERT_EQ(text.size(), 2 * (std::string("----- 2026-12-05T19:40:01Z").size() + body.size()));
+    const auto text = testing::readFile(dump);
+    ASSERT_EQ(text.size(), 2 * (26 + body.size()));  // each after "----- 2026-12-05T19:40:01Z"
     EXPECT_TRUE(text.starts_with("----- "));
     EXPECT_EQ(text.substr(26, body.size()), body);
-    EXPECT_EQ(text[16], 'T');
 
     const auto target = folder / "victim";
     std::ofstream(target) << "keep";

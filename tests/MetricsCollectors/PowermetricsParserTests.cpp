@@ -1,28 +1,15 @@
 #include "MetricsCollectors/PowermetricsParser.h"
 
-#include <gtest/gtest.h>
+#include "TestSupport.h"
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <gtest/gtest.h>
+#include <tuple>
 
 namespace joulix {
 namespace {
 
-std::string readFixture(const std::string& name) {
-    std::ifstream in(std::string(JOULIX_FIXTURES) + "/powermetrics/" + name);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
-
 TEST(PowermetricsParserTests, PowerValuesOfOneLine) {
-    struct Case {
-        std::string line;
-        std::string label;
-        std::optional<double> watts;
-    };
-    const Case cases[] = {
+    const std::tuple<std::string, std::string, std::optional<double>> cases[] = {
         {"CPU Power: 1234 mW", "CPU Power", 1.234},
         {"GPU Power: 0 mW", "GPU Power", 0.0},
         {"ANE Power: 12 uW", "ANE Power", 0.000012},
@@ -35,17 +22,16 @@ TEST(PowermetricsParserTests, PowerValuesOfOneLine) {
         {"CPU Power: n/a", "CPU Power", std::nullopt},
         {"CPU Power:\u00a0\u00a07\u2003mW", "CPU Power", 0.007},  // Unicode spaces
     };
-    for (const auto& c : cases) {
-        const auto value = PowermetricsParser::powerValue(c.line, c.label);
-        ASSERT_EQ(value.has_value(), c.watts.has_value()) << c.line;
-        if (value) {
-            EXPECT_DOUBLE_EQ(*value, *c.watts) << c.line;
-        }
+    for (const auto& [line, label, watts] : cases) {
+        EXPECT_DOUBLE_EQ(PowermetricsParser::powerValue(line, label).value_or(-1),
+                         watts.value_or(-1))
+            << line;
     }
 }
 
 TEST(PowermetricsParserTests, CoalitionTableInMilliwatts) {
-    const auto out = PowermetricsParser().parse(readFixture("coalitions-milliwatts.txt"));
+    const auto out =
+        PowermetricsParser().parse(testing::fixture("powermetrics/coalitions-milliwatts.txt"));
     EXPECT_DOUBLE_EQ(out.cpuPackageW, 1.2);
     EXPECT_DOUBLE_EQ(out.gpuPackageW, 0.4);
     EXPECT_DOUBLE_EQ(out.combinedPackageW, 1.6);
@@ -70,7 +56,8 @@ TEST(PowermetricsParserTests, CoalitionTableInMilliwatts) {
 }
 
 TEST(PowermetricsParserTests, GPUPowerSplitByCPUShareWhenNoTaskReportsGPUTime) {
-    const auto out = PowermetricsParser().parse(readFixture("tasks-watts-gpu-by-cpu-share.txt"));
+    const auto out = PowermetricsParser().parse(
+        testing::fixture("powermetrics/tasks-watts-gpu-by-cpu-share.txt"));
     EXPECT_DOUBLE_EQ(out.combinedPackageW, 3);     // no combined line: the sum
     EXPECT_DOUBLE_EQ(*out.totalSystemWatts, 7.5);  // the first system power wins
     EXPECT_TRUE(out.gpuPackageAllocatedByCPUShare());
@@ -94,40 +81,18 @@ TEST(PowermetricsParserTests, PackageLinesAndTablesWithoutTasks) {
     EXPECT_DOUBLE_EQ(twice.cpuPackageW, 2);
     EXPECT_DOUBLE_EQ(*twice.totalSystemWatts, 4);
 
-    // Rows that are not indented are never tasks.
-    const auto flat = parser.parse("*** Running tasks ***\n"
-                                   "Name      ID    CPU ms/s  GPU ms/s\n"
-                                   "top       12    30.0      0.0\n"
-                                   "ALL_TASKS -2    30.0      0.0\n");
-    EXPECT_TRUE(flat.processes.empty());
-    EXPECT_DOUBLE_EQ(*flat.allTasksCPUmsPerSec, 30);
-}
-
-TEST(PowermetricsParserTests, ColumnsCountCharactersNotBytes) {
-    const auto out = PowermetricsParser().parse("*** Running tasks ***\n"
-                                                "Name      ID    CPU ms/s  GPU ms/s\n"
-                                                "  Café    12    30.0      5.0\n");
-    ASSERT_EQ(out.processes.size(), 1u);
-    EXPECT_EQ(out.processes[0].name, "Café");
-    EXPECT_DOUBLE_EQ(out.processes[0].cpuMsPerSec, 30);
-    EXPECT_DOUBLE_EQ(out.processes[0].gpuMsPerSec, 5);
-}
-
-TEST(PowermetricsParserTests, RealSamplesParseWithoutSurprises) {
-    const std::filesystem::path folder = std::string(JOULIX_SHARED_FIXTURES) + "/powermetrics";
-    if (!std::filesystem::is_directory(folder)) GTEST_SKIP() << "no shared samples";
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        if (entry.path().extension() != ".txt") continue;
-        std::ifstream in(entry.path());
-        std::stringstream buffer;
-        buffer << in.rdbuf();
-        const auto out = PowermetricsParser().parse(buffer.str());
-        for (const auto& process : out.processes) {
-            EXPECT_GT(process.pid, 0) << entry.path();
-            EXPECT_GE(process.packageW, 0) << entry.path();
-        }
-        EXPECT_GE(out.combinedPackageW, 0) << entry.path();
-    }
+    // Rows that are not indented are never tasks; columns count characters, not bytes.
+    const auto table = parser.parse("*** Running tasks ***\n"
+                                    "Name      ID    CPU ms/s  GPU ms/s\n"
+                                    "top       12    30.0      0.0\n"
+                                    "ALL_TASKS -2    30.0      0.0\n"
+                                    "  Café    13    20.0      5.0\n");
+    ASSERT_EQ(table.processes.size(), 1u);
+    EXPECT_EQ(table.processes[0].pid, 13);
+    EXPECT_EQ(table.processes[0].name, "Café");
+    EXPECT_DOUBLE_EQ(table.processes[0].cpuMsPerSec, 20);
+    EXPECT_DOUBLE_EQ(table.processes[0].gpuMsPerSec, 5);
+    EXPECT_DOUBLE_EQ(*table.allTasksCPUmsPerSec, 30);
 }
 
 }  // namespace

@@ -1,51 +1,34 @@
 #include "MetricsCollectors/ProcessCPUReader.h"
 
-#include <gtest/gtest.h>
+#include "TestSupport.h"
 
-#include <map>
+#include <gtest/gtest.h>
 
 namespace joulix {
 namespace {
-
-struct ScriptedShell final : ShellRunning {
-    ShellResult answer;
-    bool fails = false;
-    mutable std::vector<std::string> arguments;
-    ShellResult run(const std::string&, const std::vector<std::string>& args) const override {
-        arguments = args;
-        if (fails) throw Error("launch failed");
-        return answer;
-    }
-};
-
-std::optional<RunningProcessMetadata> executableOnly(const std::string& path) {
-    return RunningProcessMetadata{path, std::nullopt, std::nullopt};
-}
 
 class ProcessCPUReaderTests : public ::testing::Test {
   protected:
     ProcessCPUReaderTests() {
         reader.metadataCache = &cache;
-        reader.metadataResolver = [this](int32_t pid) -> std::optional<RunningProcessMetadata> {
-            const auto found = metadata.find(pid);
-            return found == metadata.end() ? std::nullopt : found->second;
-        };
+        reader.metadataResolver = [this](int32_t pid) { return testing::lookup(metadata, pid); };
         reader.responsiblePIDResolver = [](int64_t pid) { return pid >= 500 ? int64_t{500} : pid; };
         reader.residentMemoryResolver = [](int64_t pid) -> std::optional<uint64_t> {
             return pid == 502 ? std::nullopt : std::optional<uint64_t>(1000);
         };
     }
 
-    std::shared_ptr<ScriptedShell> shell = std::make_shared<ScriptedShell>();
+    testing::Shell shell = testing::scriptedShell();
     ProcessCPUReader reader{shell};
     RunningProcessMetadataCache cache;
-    std::map<int32_t, std::optional<RunningProcessMetadata>> metadata;
+    std::map<int32_t, RunningProcessMetadata> metadata;
+    void ps(const ShellResult& answer) { shell->answer("/bin/ps", answer); }
 };
 
 TEST_F(ProcessCPUReaderTests, IntervalsFromTheFirstAndLaterCalls) {
-    shell->answer = {0, "  42   1  50.0 worker\n", ""};
+    ps({0, "  42   1  50.0 worker\n", ""});
     const auto first = reader.sample(std::nullopt, Date{1000});
-    EXPECT_EQ(shell->arguments,
+    EXPECT_EQ(shell->calls().at(0).arguments,
               (std::vector<std::string>{"-Aceo", "pid=,ppid=,pcpu=,comm=", "-r"}));
     EXPECT_DOUBLE_EQ(first.intervalSeconds, 1);
     EXPECT_DOUBLE_EQ(first.rawProcesses.at(0).samplingIntervalMs, 1000);
@@ -56,21 +39,20 @@ TEST_F(ProcessCPUReaderTests, IntervalsFromTheFirstAndLaterCalls) {
     EXPECT_EQ(later.groups.at(0).representativeProcess.cpuTimeDeltaNs, 1'000'000'000u);
 
     // A failing ps still advances the clock and yields an empty readout.
-    shell->fails = true;
+    shell->script("/bin/ps", [](const auto&) -> ShellResult { throw Error("launch failed"); });
     EXPECT_EQ(reader.sample(std::nullopt, Date{1003.1}), (ProcessCPUReadout{{}, {}, 1.0}));
-    shell->fails = false;
-    shell->answer.status = 1;
+    ps({1, "  42   1  50.0 worker\n", ""});
     EXPECT_EQ(reader.sample(std::nullopt, Date{1004.1}), (ProcessCPUReadout{{}, {}, 1.0}));
 }
 
 TEST_F(ProcessCPUReaderTests, GroupsByResponsibleProcess) {
-    shell->answer = {0,
-                     "501 500 20.0 Helper\n"
-                     "502 501 30.0 Renderer\n"
-                     " 10   1 50.0 mds\n"
-                     " 11   0 -3.0 launchd\n"
-                     "500   1 0.0 Editor\n",
-                     ""};
+    ps({0,
+        "501 500 20.0 Helper\n"
+        "502 501 30.0 Renderer\n"
+        " 10   1 50.0 mds\n"
+        " 11   0 -3.0 launchd\n"
+        "500   1 0.0 Editor\n",
+        ""});
     const auto readout = reader.sample(std::nullopt, Date{0});
     ASSERT_EQ(readout.rawProcesses.size(), 5u);
     EXPECT_EQ(readout.rawProcesses[3].cpuPercent, 0);  // negative raised to 0
@@ -96,8 +78,8 @@ TEST_F(ProcessCPUReaderTests, GroupsByResponsibleProcess) {
 }
 
 TEST_F(ProcessCPUReaderTests, RepresentativeFromMetadata) {
-    shell->answer = {0, "501 500 20.0 Helper\n502 501 30.0 Renderer\n", ""};
-    metadata[501] = executableOnly("/opt/Editor.app/Helper");
+    ps({0, "501 500 20.0 Helper\n502 501 30.0 Renderer\n", ""});
+    metadata[501] = {"/opt/Editor.app/Helper", std::nullopt, std::nullopt};
     auto representative = reader.sample(std::nullopt, Date{0}).groups.at(0).representativeProcess;
     EXPECT_EQ(representative.pid, 501);  // the busiest member with metadata
     EXPECT_EQ(representative.name, "/opt/Editor.app/Helper");

@@ -1,26 +1,16 @@
 #include "MetricsCollectors/ProcessSampler.h"
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <unistd.h>
 
 namespace joulix {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct ScriptedShell final : ShellRunning {
-    ShellResult answer;
-    mutable std::vector<std::string> arguments;
-    ShellResult run(const std::string& executable,
-                    const std::vector<std::string>& args) const override {
-        arguments = args;
-        arguments.insert(arguments.begin(), executable);
-        return answer;
-    }
-};
 
 class ProcessSamplerTests : public ::testing::Test {
   protected:
@@ -35,23 +25,21 @@ class ProcessSamplerTests : public ::testing::Test {
             return std::nullopt;
         };
     }
-    std::vector<int64_t> pids(const std::vector<ProcessSample>& samples) {
+    static std::vector<int64_t> pids(const std::vector<ProcessSample>& samples) {
         std::vector<int64_t> out;
         for (const auto& sample : samples)
             out.push_back(sample.pid);
         return out;
     }
 
-    std::shared_ptr<ScriptedShell> shell = std::make_shared<ScriptedShell>();
+    testing::Shell shell = testing::scriptedShell();
     ProcessSampler sampler{shell};
     RunningProcessMetadataCache cache;
-    ComponentProfiler profiler{BenchmarkProcessKind::daemon,
-                               "tests",
-                               (fs::temp_directory_path() / "jlx-sampler-profile.jsonl").string(),
-                               0,
-                               24,
-                               false};
+    testing::TemporaryDirectory folder;
+    ComponentProfiler profiler{
+        BenchmarkProcessKind::daemon, "tests", folder.string() + "/profile.jsonl", 0, 24, false};
     std::vector<int32_t> resolved;
+    void ps(const ShellResult& answer) { shell->answer("/bin/ps", answer); }
 };
 
 TEST_F(ProcessSamplerTests, ParsesPSLines) {
@@ -71,16 +59,16 @@ TEST_F(ProcessSamplerTests, ParsesPSLines) {
 }
 
 TEST_F(ProcessSamplerTests, KeepsTheBusiestInRankOrder) {
-    shell->answer = {0,
-                     "  1 0 0.0 0.1 /sbin/init\n"
-                     "300 1 5.0 1.0 /Applications/A.app/Contents/MacOS/A -psn\n"
-                     "200 1 5.0 1.0 kernel_task -x\n"
-                     "  garbage line\n"
-                     "100 1 9.5 0.0 /no/such/tool --flag\n",
-                     ""};
+    ps({0,
+        "  1 0 0.0 0.1 /sbin/init\n"
+        "300 1 5.0 1.0 /Applications/A.app/Contents/MacOS/A -psn\n"
+        "200 1 5.0 1.0 kernel_task -x\n"
+        "  garbage line\n"
+        "100 1 9.5 0.0 /no/such/tool --flag\n",
+        ""});
     const auto top = sampler.sampleTopProcesses(3);
-    EXPECT_EQ(shell->arguments, (std::vector<std::string>{"/bin/ps", "-A", "-ww", "-o",
-                                                          "pid=,ppid=,%cpu=,%mem=,command="}));
+    EXPECT_EQ(shell->calls().at(0).arguments,
+              (std::vector<std::string>{"-A", "-ww", "-o", "pid=,ppid=,%cpu=,%mem=,command="}));
     EXPECT_EQ(pids(top), (std::vector<int64_t>{100, 200, 300}));
     EXPECT_EQ(resolved, (std::vector<int32_t>{100, 200, 300}));  // only the kept rows
     EXPECT_EQ(top[0].name, "/no/such/tool --flag");
@@ -103,22 +91,15 @@ TEST_F(ProcessSamplerTests, KeepsTheBusiestInRankOrder) {
 }
 
 TEST_F(ProcessSamplerTests, PSFailuresPropagate) {
-    shell->answer = {1, "", "ps: bad option"};
-    try {
-        sampler.sampleTopProcesses(5);
-        FAIL() << "no error";
-    } catch (const ShellRunnerError& error) {
-        EXPECT_EQ(error.kind(), ShellRunnerError::Kind::nonZeroExit);
-    }
-    shell->answer = {0, "\n\n", ""};
+    ps({1, "", "ps: bad option"});
+    EXPECT_THROW(sampler.sampleTopProcesses(5), ShellRunnerError);
+    ps({0, "\n\n", ""});
     EXPECT_EQ(sampler.sampleProcessTree(5), ProcessSamplingSnapshot{});
 }
 
 TEST_F(ProcessSamplerTests, NamesFromMetadataExecutableTokensAndPathsWithSpaces) {
-    const fs::path folder = fs::temp_directory_path() / ("jlx-names-" + std::to_string(getpid()));
-    fs::create_directories(folder / "My Tools");
-    const auto tool = (folder / "My Tools" / "run tool").string();
-    std::ofstream(tool) << "";
+    folder.writeFile("My Tools/run tool", "");
+    const auto tool = folder.string() + "/My Tools/run tool";
 
     EXPECT_EQ(ProcessSampler::executableToken("\"/Apps/My App.app/My App\" --x"),
               "/Apps/My App.app/My App");
@@ -134,7 +115,6 @@ TEST_F(ProcessSamplerTests, NamesFromMetadataExecutableTokensAndPathsWithSpaces)
     EXPECT_EQ(ProcessSampler::resolveProcessName(" kernel_task -x ", blankExecutable),
               "kernel_task -x");
     EXPECT_EQ(ProcessSampler::resolveProcessName(tool + " -v", std::nullopt), tool);
-    fs::remove_all(folder);
 }
 
 TEST_F(ProcessSamplerTests, FindsItselfInTheMachinesProcessList) {

@@ -10,18 +10,13 @@ namespace joulix {
 namespace {
 
 constexpr int32_t ownPid = 4242;
-constexpr int32_t target = 77;
-constexpr int never = -1;
 
-// A process that answers each signal as scripted and exits on `exitsOn` (SIGTERM, SIGKILL or
-// never). Records every signal sent.
+// A process that answers each signal with a scripted error and records every signal sent.
 class ScriptedSignals final : public ProcessSignaling {
   public:
-    int probeError = 0;
-    int termError = 0;
-    int killError = 0;
+    int probeError = 0, termError = 0, killError = 0;
     int waitProbeError = 0;  // error of the probes while waiting, when not yet gone
-    int exitsOn = never;
+    int exitsOn = 0;         // the signal that ends the process, if any
 
     int sendSignal(int32_t pid, int signal) const override {
         std::lock_guard guard(lock);
@@ -50,108 +45,47 @@ class ScriptedSignals final : public ProcessSignaling {
 };
 
 TEST(ProcessTerminatorTests, RefusesWithoutSendingAnySignal) {
-    struct Case {
-        int32_t pid;
-        const char* message;
-    };
-    const Case cases[] = {
+    const std::pair<int32_t, const char*> cases[] = {
         {0, "Invalid PID 0."},
         {-1, "Invalid PID -1."},
         {ownPid, "Refusing to terminate the current process (4242)."},
         {1, "Refusing to terminate the init process (1)."},
     };
-    for (const auto& c : cases) {
+    for (const auto& [pid, message] : cases) {
         ScriptedSignals signals;
-        const auto result = DefaultProcessTerminator(signals).terminateProcess(c.pid);
-        EXPECT_EQ(result, ProcessTerminationResult::failure(c.message)) << c.pid;
-        EXPECT_TRUE(signals.sent.empty()) << c.pid;
+        const auto result = DefaultProcessTerminator(signals).terminateProcess(pid);
+        EXPECT_EQ(result, ProcessTerminationResult::failure(message)) << pid;
+        EXPECT_TRUE(signals.sent.empty()) << pid;
     }
 }
 
 TEST(ProcessTerminatorTests, EveryOutcomeOfTheSignalSequence) {
-    const std::string eperm = errorNumberText(EPERM);
+    const auto ok = ProcessTerminationResult::success;
+    const auto fail = ProcessTerminationResult::failure;
+    const std::string eperm = ": " + errorNumberText(EPERM) + ".";
+    const std::string ignored = "Process 77 ignored SIGTERM and SIGKILL.";
     struct Case {
         const char* name;
         int probeError, termError, killError, waitProbeError, exitsOn;
         ProcessTerminationResult expected;
-        std::vector<int> signals;
+        size_t signalCount;  // of SIGTERM, SIGKILL in that order
     };
+    // clang-format off
     const Case cases[] = {
-        {"already gone",
-         ESRCH,
-         0,
-         0,
-         0,
-         never,
-         ProcessTerminationResult::success("Process 77 is already stopped."),
-         {}},
-        {"probe denied",
-         EPERM,
-         0,
-         0,
-         0,
-         never,
-         ProcessTerminationResult::failure("Unable to inspect process 77: " + eperm + "."),
-         {}},
-        {"gone before SIGTERM",
-         0,
-         ESRCH,
-         0,
-         0,
-         never,
-         ProcessTerminationResult::success("Process 77 exited before termination completed."),
-         {SIGTERM}},
-        {"SIGTERM denied",
-         0,
-         EPERM,
-         0,
-         0,
-         never,
-         ProcessTerminationResult::failure("Unable to terminate process 77: " + eperm + "."),
-         {SIGTERM}},
-        {"exits on SIGTERM", 0, 0, 0, 0, SIGTERM, ProcessTerminationResult::success(), {SIGTERM}},
-        {"gone before SIGKILL",
-         0,
-         0,
-         ESRCH,
-         0,
-         never,
-         ProcessTerminationResult::success("Process 77 exited before SIGKILL completed."),
-         {SIGTERM, SIGKILL}},
-        {"SIGKILL denied",
-         0,
-         0,
-         EPERM,
-         0,
-         never,
-         ProcessTerminationResult::failure("Unable to force terminate process 77: " + eperm + "."),
-         {SIGTERM, SIGKILL}},
-        {"exits on SIGKILL",
-         0,
-         0,
-         0,
-         0,
-         SIGKILL,
-         ProcessTerminationResult::success("Process 77 required SIGKILL."),
-         {SIGTERM, SIGKILL}},
+        {"already gone", ESRCH, 0, 0, 0, 0, ok("Process 77 is already stopped."), 0},
+        {"probe denied", EPERM, 0, 0, 0, 0, fail("Unable to inspect process 77" + eperm), 0},
+        {"gone at TERM", 0, ESRCH, 0, 0, 0,
+         ok("Process 77 exited before termination completed."), 1},
+        {"TERM denied", 0, EPERM, 0, 0, 0, fail("Unable to terminate process 77" + eperm), 1},
+        {"exits on TERM", 0, 0, 0, 0, SIGTERM, ok(std::nullopt), 1},
+        {"gone at KILL", 0, 0, ESRCH, 0, 0, ok("Process 77 exited before SIGKILL completed."), 2},
+        {"KILL denied", 0, 0, EPERM, 0, 0, fail("Unable to force terminate process 77" + eperm), 2},
+        {"exits on KILL", 0, 0, 0, 0, SIGKILL, ok("Process 77 required SIGKILL."), 2},
         // A probe error other than ESRCH while waiting does not count as gone.
-        {"wait probe denied",
-         0,
-         0,
-         0,
-         EPERM,
-         never,
-         ProcessTerminationResult::failure("Process 77 ignored SIGTERM and SIGKILL."),
-         {SIGTERM, SIGKILL}},
-        {"survives both",
-         0,
-         0,
-         0,
-         0,
-         never,
-         ProcessTerminationResult::failure("Process 77 ignored SIGTERM and SIGKILL."),
-         {SIGTERM, SIGKILL}},
+        {"wait probe denied", 0, 0, 0, EPERM, 0, fail(ignored), 2},
+        {"survives both", 0, 0, 0, 0, 0, fail(ignored), 2},
     };
+    // clang-format on
     for (const auto& c : cases) {
         ScriptedSignals signals;
         signals.probeError = c.probeError;
@@ -159,8 +93,10 @@ TEST(ProcessTerminatorTests, EveryOutcomeOfTheSignalSequence) {
         signals.killError = c.killError;
         signals.waitProbeError = c.waitProbeError;
         signals.exitsOn = c.exitsOn;
-        EXPECT_EQ(DefaultProcessTerminator(signals).terminateProcess(target), c.expected) << c.name;
-        EXPECT_EQ(signals.signalsSent(), c.signals) << c.name;
+        EXPECT_EQ(DefaultProcessTerminator(signals).terminateProcess(77), c.expected) << c.name;
+        std::vector<int> expectedSignals{SIGTERM, SIGKILL};
+        expectedSignals.resize(c.signalCount);
+        EXPECT_EQ(signals.signalsSent(), expectedSignals) << c.name;
     }
 }
 

@@ -1,28 +1,11 @@
 #include "MetricsCollectors/ResponsibleProcessSampler.h"
 
-#include <gtest/gtest.h>
+#include "TestSupport.h"
 
-#include <map>
+#include <gtest/gtest.h>
 
 namespace joulix {
 namespace {
-
-// A process table whose CPU counters the test sets.
-struct FakeTable final : ProcessTable {
-    std::map<int32_t, uint64_t> cpuTime;
-    std::vector<int32_t> allPIDs() const override {
-        std::vector<int32_t> pids;
-        for (const auto& [pid, time] : cpuTime)
-            pids.push_back(pid);
-        return pids;
-    }
-    std::optional<std::string> executablePath(int32_t) const override { return std::nullopt; }
-    std::optional<ProcessUsage> usage(int32_t pid) const override {
-        const auto found = cpuTime.find(pid);
-        if (found == cpuTime.end()) return std::nullopt;
-        return ProcessUsage{found->second / 4, found->second - found->second / 4, 0};
-    }
-};
 
 class ResponsibleProcessSamplerTests : public ::testing::Test {
   protected:
@@ -38,21 +21,21 @@ class ResponsibleProcessSamplerTests : public ::testing::Test {
         return sampler;
     }
 
-    std::shared_ptr<FakeTable> table = std::make_shared<FakeTable>();
+    std::shared_ptr<testing::FakeProcessTable> table =
+        std::make_shared<testing::FakeProcessTable>();
     RunningProcessMetadataCache cache;
 };
 
 TEST_F(ResponsibleProcessSamplerTests, FirstCallPrimesAndCountersThatGoBackAreSkipped) {
-    const auto owner = make({});
-    auto& sampler = *owner;
+    const auto sampler = make({});
     table->cpuTime = {{1, 1'000'000'000}, {2, 5'000'000'000}};
-    EXPECT_EQ(sampler.sample(10, Date{100}), (ResponsibleProcessSnapshot{{}, 0}));
+    EXPECT_EQ(sampler->sample(10, Date{100}), (ResponsibleProcessSnapshot{{}, 0}));
     table->cpuTime = {{1, 1'500'000'000}, {2, 6'000'000'000}};
-    EXPECT_EQ(sampler.sample(10, Date{100}), (ResponsibleProcessSnapshot{{}, 0}));
+    EXPECT_EQ(sampler->sample(10, Date{100}), (ResponsibleProcessSnapshot{{}, 0}));
 
     // pid 2 went back (reused); pid 3 is new: neither contributes this time.
     table->cpuTime = {{1, 2'000'000'000}, {2, 100}, {3, 50}};
-    const auto snapshot = sampler.sample(10, Date{102});
+    const auto snapshot = sampler->sample(10, Date{102});
     EXPECT_DOUBLE_EQ(snapshot.intervalSeconds, 2);
     ASSERT_EQ(snapshot.processes.size(), 1u);
     const auto& p1 = snapshot.processes[0];
@@ -65,25 +48,24 @@ TEST_F(ResponsibleProcessSamplerTests, FirstCallPrimesAndCountersThatGoBackAreSk
 
     // pid 2 is compared against its new value from now on.
     table->cpuTime = {{1, 2'000'000'000}, {2, 1'000'000'100}, {3, 50}};
-    const auto next = sampler.sample(10, Date{103});
+    const auto next = sampler->sample(10, Date{103});
     ASSERT_EQ(next.processes.size(), 1u);
     EXPECT_EQ(next.processes[0].pid, 2);
     EXPECT_EQ(next.processes[0].cpuTimeDeltaNs, 1'000'000'000u);
 }
 
 TEST_F(ResponsibleProcessSamplerTests, GroupsUnderTheResponsibleProcess) {
-    const auto owner = make([](int32_t pid) { return pid >= 10 ? 4242 : 0; });
-    auto& sampler = *owner;
+    const auto sampler = make([](int32_t pid) { return pid >= 10 ? 4242 : 0; });
     table->cpuTime = {{5, 0}, {6, 0}, {10, 0}, {11, 0}};
-    sampler.sample(2, Date{0});
+    sampler->sample(2, Date{0});
     table->cpuTime = {{5, 300}, {6, 300}, {10, 100}, {11, 250}};
-    const auto snapshot = sampler.sample(2, Date{1});
+    const auto snapshot = sampler->sample(2, Date{1});
     ASSERT_EQ(snapshot.processes.size(), 2u);
     EXPECT_EQ(snapshot.processes[0].pid, 4242);
     EXPECT_EQ(snapshot.processes[0].name, "pid-4242");
     EXPECT_EQ(snapshot.processes[0].cpuTimeDeltaNs, 350u);
-    EXPECT_EQ(snapshot.processes[1].pid, 5);                     // ties: the smaller pid
-    EXPECT_EQ(sampler.sample(0, Date{2}).processes.size(), 0u);  // nothing moved
+    EXPECT_EQ(snapshot.processes[1].pid, 5);                      // ties: the smaller pid
+    EXPECT_EQ(sampler->sample(0, Date{2}).processes.size(), 0u);  // nothing moved
 }
 
 }  // namespace

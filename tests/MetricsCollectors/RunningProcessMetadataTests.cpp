@@ -1,38 +1,27 @@
 #include "MetricsCollectors/RunningProcessMetadataCache.h"
 #include "MetricsCollectors/RunningProcessMetadataResolver.h"
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
+#include <tuple>
 
 namespace joulix {
 namespace {
 
-struct FakeProcessTable final : ProcessTable {
-    std::map<int32_t, std::string> paths;
-    std::vector<int32_t> allPIDs() const override { return {}; }
-    std::optional<std::string> executablePath(int32_t pid) const override {
-        const auto found = paths.find(pid);
-        return found == paths.end() ? std::nullopt : std::optional(found->second);
-    }
-    std::optional<ProcessUsage> usage(int32_t) const override { return std::nullopt; }
-};
-
-struct FakeApplications final : RunningApplicationRegistry {
+// The running applications and the bundle identifiers on disk.
+struct FakeApplications final : RunningApplicationRegistry, BundleInfoReader {
     std::map<int32_t, RunningApplication> applications;
-    std::optional<RunningApplication> runningApplication(int32_t pid) const override {
-        const auto found = applications.find(pid);
-        return found == applications.end() ? std::nullopt : std::optional(found->second);
-    }
-};
-
-struct FakeBundles final : BundleInfoReader {
     std::map<std::string, std::string> identifiers;
     mutable int reads = 0;
+    std::optional<RunningApplication> runningApplication(int32_t pid) const override {
+        return testing::lookup(applications, pid);
+    }
     std::optional<std::string> bundleIdentifier(const std::string& path) const override {
         ++reads;
-        const auto found = identifiers.find(path);
-        return found == identifiers.end() ? std::nullopt : std::optional(found->second);
+        return testing::lookup(identifiers, path);
     }
 };
 
@@ -52,30 +41,29 @@ TEST(RunningProcessMetadataTests, BundlePathOfAnExecutable) {
 }
 
 TEST(RunningProcessMetadataTests, ResolverCombinesTableBundlesAndApplications) {
-    auto table = std::make_shared<FakeProcessTable>();
+    auto table = std::make_shared<testing::FakeProcessTable>();
     auto applications = std::make_shared<FakeApplications>();
-    auto bundles = std::make_shared<FakeBundles>();
     table->paths = {{10, "/Applications/Editor.app/Contents/MacOS/Editor"},
                     {11, "/Applications/Editor.app/Contents/MacOS/Editor Helper"},
                     {12, "/usr/bin/top"},
                     {13, "/opt/Unnamed.app/Contents/MacOS/Unnamed"},
                     {14, "/opt/Unnamed.app/Contents/MacOS/Other"}};
-    bundles->identifiers = {{"/Applications/Editor.app", "com.example.Editor"}};
+    applications->identifiers = {{"/Applications/Editor.app", "com.example.Editor"}};
     applications->applications = {{13, {"/ignored.app", "com.example.Registered"}},
                                   {15, {"/Applications/Gone.app", std::nullopt}}};
-    const RunningProcessMetadataResolver resolver(table, applications, bundles);
+    const RunningProcessMetadataResolver resolver(table, applications, applications);
 
     using M = RunningProcessMetadata;
     EXPECT_EQ(resolver.resolve(10),
               (M{table->paths[10], "/Applications/Editor.app", "com.example.Editor"}));
     EXPECT_EQ(resolver.resolve(11)->bundleID, "com.example.Editor");
-    EXPECT_EQ(bundles->reads, 1);  // one read per bundle path
+    EXPECT_EQ(applications->reads, 1);  // one read per bundle path
     EXPECT_EQ(resolver.resolve(12), (M{"/usr/bin/top", std::nullopt, std::nullopt}));
     // Bundle without identifier: the application registry's identifier, the path's bundle.
     EXPECT_EQ(resolver.resolve(13),
               (M{table->paths[13], "/opt/Unnamed.app", "com.example.Registered"}));
     EXPECT_EQ(resolver.resolve(14), (M{table->paths[14], "/opt/Unnamed.app", std::nullopt}));
-    EXPECT_EQ(bundles->reads, 2);  // the absent identifier is cached as well
+    EXPECT_EQ(applications->reads, 2);  // the absent identifier is cached as well
     // No executable path: the application's bundle, whose identifier is read from disk.
     EXPECT_EQ(resolver.resolve(15), (M{std::nullopt, "/Applications/Gone.app", std::nullopt}));
     EXPECT_EQ(resolver.resolve(16), std::nullopt);
@@ -96,18 +84,14 @@ class MetadataCacheTests : public ::testing::Test {
 };
 
 TEST_F(MetadataCacheTests, HitsLiveFor120SecondsMissesFor15) {
-    resolveAt(1, 1000);
-    resolveAt(1, 1120);
-    EXPECT_EQ(calls, 1);
-    resolveAt(1, 1120.001);
-    EXPECT_EQ(calls, 2);
-
-    answer = std::nullopt;
-    EXPECT_EQ(resolveAt(2, 1000), std::nullopt);
-    resolveAt(2, 1015);
-    EXPECT_EQ(calls, 3);
-    resolveAt(2, 1015.5);
-    EXPECT_EQ(calls, 4);
+    const std::tuple<int32_t, double, bool, int> steps[] = {
+        {1, 1000, true, 1},  {1, 1120, true, 1},  {1, 1120.001, true, 2},
+        {2, 1000, false, 3}, {2, 1015, false, 3}, {2, 1015.5, false, 4}};
+    for (const auto& [pid, seconds, found, expectedCalls] : steps) {
+        if (!found) answer = std::nullopt;
+        EXPECT_EQ(resolveAt(pid, seconds).has_value(), found) << seconds;
+        EXPECT_EQ(calls, expectedCalls) << seconds;
+    }
 }
 
 TEST_F(MetadataCacheTests, EverySixtyFourthStorePrunesOldEntriesMissesIncluded) {

@@ -2,24 +2,20 @@
 
 #include "Platform/linux/UnavailableSMCDriver.h"
 
-#include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <map>
+#include <tuple>
 #include <vector>
 
 namespace joulix {
 namespace {
 
-// A controller with a few keys: answers key-info and read commands from a table and counts the
+// A controller whose keys (type, bytes) answer key-info (9) and read (5) commands; counts the
 // calls by command.
 class FakeSMCDriver final : public SMCDriver {
   public:
-    struct Key {
-        std::string type;  // four characters
-        std::vector<uint8_t> bytes;
-    };
-    std::map<std::string, Key> keys;
+    std::map<std::string, std::pair<std::string, std::vector<uint8_t>>> keys;
     std::map<int, int> callsByCommand;
     int failingKeyInfoCalls = 0;
     bool closed = false;
@@ -32,41 +28,30 @@ class FakeSMCDriver final : public SMCDriver {
         if (connection != 7 || selector != 2) return -1;
         const int command = input[42];
         ++callsByCommand[command];
-        uint32_t code = 0;
+        uint32_t code = 0, type = 0;
         std::memcpy(&code, input.data(), 4);
         const auto found = keys.find(SMCReader::fourCharText(code));
         if (found == keys.end()) return 0x84;
+        const auto& [typeName, bytes] = found->second;
         output = {};
         if (command == 9) {
-            if (failingKeyInfoCalls > 0) {
-                --failingKeyInfoCalls;
-                return -2;
-            }
-            const uint32_t size = static_cast<uint32_t>(found->second.bytes.size());
-            const uint32_t type = SMCReader::fourCharCode(found->second.type);
+            if (failingKeyInfoCalls-- > 0) return -2;
+            const auto size = static_cast<uint32_t>(bytes.size());
+            type = SMCReader::fourCharCode(typeName);
             std::memcpy(output.data() + 28, &size, 4);
             std::memcpy(output.data() + 32, &type, 4);
             output[36] = 0xD4;
             return 0;
         }
-        if (command == 5) {
-            uint32_t type = 0;
-            std::memcpy(&type, input.data() + 32, 4);
-            if (type != SMCReader::fourCharCode(found->second.type)) return -3;
-            std::memcpy(output.data() + 48, found->second.bytes.data(), found->second.bytes.size());
-            return 0;
-        }
-        return -4;
+        std::memcpy(&type, input.data() + 32, 4);
+        if (command != 5 || type != SMCReader::fourCharCode(typeName)) return -3;
+        std::memcpy(output.data() + 48, bytes.data(), bytes.size());
+        return 0;
     }
 };
 
 TEST(SMCReader, DecodesEachTypeOfTheTable) {
-    struct Case {
-        const char* type;
-        std::vector<uint8_t> bytes;
-        std::optional<double> value;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, std::vector<uint8_t>, std::optional<double>> cases[] = {
         {"flt ", {0x00, 0x00, 0x80, 0x3F}, 1.0},
         {"flt ", {0x00, 0x00, 0xC0, 0xC0}, -6.0},
         {"ui8 ", {0xFE, 0x01}, 254},
@@ -83,12 +68,10 @@ TEST(SMCReader, DecodesEachTypeOfTheTable) {
         {"si16", {0x01, 0x00}, std::nullopt},
         {"ch8*", {0x41}, std::nullopt},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.type);
+    for (const auto& [type, bytes, value] : cases) {
         auto driver = std::make_shared<FakeSMCDriver>();
-        driver->keys["PDBR"] = {c.type, c.bytes};
-        SMCReader reader(driver);
-        EXPECT_EQ(reader.readDisplayPowerWatts(), c.value);
+        driver->keys["PDBR"] = {type, bytes};
+        EXPECT_EQ(SMCReader(driver).readDisplayPowerWatts(), value) << type;
     }
 }
 

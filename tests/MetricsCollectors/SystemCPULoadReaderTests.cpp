@@ -1,7 +1,7 @@
 #include "MetricsCollectors/SystemCPULoadReader.h"
 
 #include "Platform/linux/ProcStatCPULoadCounters.h"
-#include "TemporaryDirectory.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
