@@ -1,12 +1,14 @@
 #include "Platform/BundleInfo.h"
+#include "Platform/MainBundle.h"
 #include "Platform/ProcessTable.h"
 
 #include <gtest/gtest.h>
 #include <plist/plist.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 namespace joulix {
 namespace {
@@ -21,14 +23,31 @@ class TemporaryFolder {
     }
     ~TemporaryFolder() { fs::remove_all(path_); }
     const fs::path& path() const { return path_; }
-    void write(const fs::path& relative, const std::string& contents) const {
+    void write(const fs::path& relative, const std::string& bytes) const {
         fs::create_directories((path_ / relative).parent_path());
-        std::ofstream(path_ / relative, std::ios::binary) << contents;
+        std::ofstream(path_ / relative, std::ios::binary) << bytes;
     }
 
   private:
     fs::path path_;
 };
+
+// An XML property list of one dictionary with the given body.
+std::string xmlPlist(const std::string& dictionaryBody) {
+    return "<plist version=\"1.0\"><dict>" + dictionaryBody + "</dict></plist>\n";
+}
+
+std::string binaryPlist(const std::string& xml) {
+    plist_t root = nullptr;
+    plist_from_xml(xml.data(), static_cast<uint32_t>(xml.size()), &root);
+    char* bytes = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(root, &bytes, &length);
+    std::string binary(bytes, length);
+    plist_to_bin_free(bytes);
+    plist_free(root);
+    return binary;
+}
 
 TEST(LinuxPlatformTests, ReadsAFakeProcfsTree) {
     TemporaryFolder proc;
@@ -64,28 +83,14 @@ TEST(LinuxPlatformTests, FindsThisProcessInTheMachinesTable) {
     EXPECT_GT(usage->residentSizeBytes, 0u);
 }
 
-std::string infoPlist(plist_t root, bool binary) {
-    char* bytes = nullptr;
-    uint32_t length = 0;
-    if (binary) {
-        plist_to_bin(root, &bytes, &length);
-    } else {
-        plist_to_xml(root, &bytes, &length);
-    }
-    std::string out(bytes, length);
-    plist_to_bin_free(bytes);
-    return out;
-}
-
 TEST(LinuxPlatformTests, BundleIdentifiersFromXMLAndBinaryInfoDictionaries) {
     TemporaryFolder apps;
-    plist_t dict = plist_new_dict();
-    plist_dict_set_item(dict, "CFBundleIdentifier", plist_new_string("com.example.Editor"));
-    apps.write("Editor.app/Contents/Info.plist", infoPlist(dict, false));
-    apps.write("Flat.xpc/Info.plist", infoPlist(dict, true));
-    plist_dict_set_item(dict, "CFBundleIdentifier", plist_new_uint(7));
-    apps.write("Numbered.app/Contents/Info.plist", infoPlist(dict, false));
-    plist_free(dict);
+    const auto editor =
+        xmlPlist("<key>CFBundleIdentifier</key><string>com.example.Editor</string>");
+    apps.write("Editor.app/Contents/Info.plist", editor);
+    apps.write("Flat.xpc/Info.plist", binaryPlist(editor));
+    apps.write("Numbered.app/Contents/Info.plist",
+               xmlPlist("<key>CFBundleIdentifier</key><integer>7</integer>"));
     apps.write("Broken.app/Contents/Info.plist", "<plist><dict><key>");
     fs::create_directories(apps.path() / "Empty.app");
 
@@ -95,10 +100,71 @@ TEST(LinuxPlatformTests, BundleIdentifiersFromXMLAndBinaryInfoDictionaries) {
     };
     EXPECT_EQ(at("Editor.app"), "com.example.Editor");
     EXPECT_EQ(at("Flat.xpc"), "com.example.Editor");
-    EXPECT_EQ(at("Numbered.app"), std::nullopt);
-    EXPECT_EQ(at("Broken.app"), std::nullopt);
-    EXPECT_EQ(at("Empty.app"), std::nullopt);
-    EXPECT_EQ(at("Missing.app"), std::nullopt);
+    for (const char* name : {"Numbered.app", "Broken.app", "Empty.app", "Missing.app"})
+        EXPECT_EQ(at(name), std::nullopt) << name;
+}
+
+TEST(MainBundle, ReadsXmlAndBinaryInfoAndMapsValueTypes) {
+    TemporaryFolder root;
+    const auto xml = xmlPlist(R"(
+        <key>CFBundleIdentifier</key><string>org.example.tool</string>
+        <key>Flag</key><true/><key>Off</key><false/>
+        <key>Count</key><integer>42</integer><key>Below</key><integer>-7</integer>
+        <key>Ratio</key><real>1.5</real>
+        <key>List</key><array><string>a</string></array>
+        <key>When</key><date>2024-01-02T03:04:05Z</date>)");
+    const InfoDictionary expected{{"CFBundleIdentifier", "org.example.tool"},
+                                  {"Flag", true},
+                                  {"Off", false},
+                                  {"Count", int64_t{42}},
+                                  {"Below", int64_t{-7}},
+                                  {"Ratio", 1.5},
+                                  {"List", InfoOther{}},
+                                  {"When", InfoOther{}}};
+    for (const auto& bytes : {xml, binaryPlist(xml)}) {
+        root.write("Tool.app/Contents/Info.plist", bytes);
+        const auto bundle =
+            bundleEnclosingExecutable((root.path() / "Tool.app/Contents/MacOS/tool").string());
+        EXPECT_EQ(bundle->infoDictionary(), expected);
+        EXPECT_EQ(bundle->bundleIdentifier(), "org.example.tool");
+    }
+}
+
+TEST(MainBundle, NearestAppWithInfoPlistEnclosesTheExecutable) {
+    TemporaryFolder root;
+    const auto identifierPlist = [](const std::string& identifier) {
+        return xmlPlist("<key>CFBundleIdentifier</key><string>" + identifier + "</string>");
+    };
+    root.write("Outer.app/Contents/Info.plist", identifierPlist("org.outer"));
+    root.write("Outer.app/Contents/Helpers/Inner.app/Contents/Info.plist",
+               identifierPlist("org.inner"));
+    fs::create_directories(root.path() / "Outer.app/Contents/Helpers/Empty.app/Contents");
+    root.write("Broken.app/Contents/Info.plist", "not a property list");
+    root.write("Listed.app/Contents/Info.plist",
+               "<plist version=\"1.0\"><array><string>x</string></array></plist>");
+
+    const std::pair<const char*, std::optional<std::string>> cases[] = {
+        {"Outer.app/Contents/MacOS/outer", "org.outer"},
+        {"Outer.app/Contents/Helpers/Inner.app/Contents/MacOS/inner", "org.inner"},
+        {"Outer.app/Contents/Helpers/Empty.app/Contents/MacOS/tool", "org.outer"},
+        {"Outer.app/Contents/Helpers/../MacOS/outer", "org.outer"},
+        {"bin/tool", std::nullopt},
+        {"Broken.app/Contents/MacOS/tool", std::nullopt},
+        {"Listed.app/Contents/MacOS/tool", std::nullopt},
+    };
+    for (const auto& [executable, identifier] : cases) {
+        const auto bundle = bundleEnclosingExecutable((root.path() / executable).string());
+        EXPECT_EQ(bundle->bundleIdentifier(), identifier) << executable;
+        EXPECT_EQ(bundle->infoDictionary().has_value(), identifier.has_value()) << executable;
+    }
+}
+
+TEST(MainBundle, InstalledBundleOverridesThePlatformsUntilReset) {
+    const auto platformIdentifier = mainBundle()->bundleIdentifier();
+    setMainBundle(std::make_shared<FixedMainBundle>(std::nullopt, "org.example.test"));
+    EXPECT_EQ(mainBundle()->bundleIdentifier(), "org.example.test");
+    setMainBundle(nullptr);
+    EXPECT_EQ(mainBundle()->bundleIdentifier(), platformIdentifier);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "SharedModels/AppConfiguration.h"
-#include "SharedModels/DecodingError.h"
+
+#include "DecodingFailure.h"
 
 #include <gtest/gtest.h>
 
@@ -7,117 +8,68 @@ using namespace joulix;
 
 namespace {
 
-class AppConfigurationTest : public ::testing::Test {
-  protected:
-    void TearDown() override { setMainBundle(nullptr); }
-    static void installBundle(std::optional<InfoDictionary> info,
-                              std::optional<std::string> identifier) {
-        setMainBundle(std::make_shared<FixedMainBundle>(std::move(info), std::move(identifier)));
-    }
-};
-
-TEST_F(AppConfigurationTest, IdentifiersDeriveFromInfoKeysThenBundleIdentifierThenDefault) {
+// Each case installs a new bundle, so a value cached from an earlier read fails the next case.
+TEST(AppConfiguration, IdentifiersDeriveFromInfoKeysThenBundleIdentifierThenDefault) {
+    const auto prefix = [](InfoValue v) {
+        return InfoDictionary{{"JLXBundleIdentifierPrefix", v}};
+    };
+    const auto label = [](InfoValue v) { return InfoDictionary{{"JLXDaemonLabel", v}}; };
     struct Case {
-        const char* name;
         std::optional<InfoDictionary> info;
         std::optional<std::string> identifier;
-        std::string prefix, daemon, plist, subsystem, appIdentifier;
+        std::string prefix, daemon, appIdentifier;
     } cases[] = {
-        {"bare executable", std::nullopt, std::nullopt, "com.joulix", "com.joulix.metricsd",
-         "com.joulix.metricsd.plist", "com.joulix.runtime", "com.joulix"},
-        {"blank prefix value", InfoDictionary{{"JLXBundleIdentifierPrefix", " \n\u00a0"}},
-         " org.example.app\n", "org.example.app", "org.example.app.metricsd",
-         "org.example.app.metricsd.plist", "org.example.app.runtime", "org.example.app"},
-        {"number prefix value", InfoDictionary{{"JLXBundleIdentifierPrefix", int64_t{42}}},
-         "org.example.app", "org.example.app", "org.example.app.metricsd",
-         "org.example.app.metricsd.plist", "org.example.app.runtime", "org.example.app"},
-        {"trimmed prefix beats identifier",
-         InfoDictionary{{"JLXBundleIdentifierPrefix", "\tnet.acme "}}, "org.example.app",
-         "net.acme", "net.acme.metricsd", "net.acme.metricsd.plist", "net.acme.runtime",
+        {std::nullopt, std::nullopt, "com.joulix", "com.joulix.metricsd", "com.joulix"},
+        {prefix(" \n\u00a0"), " org.example.app\n", "org.example.app", "org.example.app.metricsd",
          "org.example.app"},
-        {"daemon label with blanks", InfoDictionary{{"JLXDaemonLabel", "  net.acme.helper \n"}},
-         std::nullopt, "com.joulix", "net.acme.helper", "net.acme.helper.plist",
-         "com.joulix.runtime", "com.joulix"},
-        {"blank daemon label and identifier", InfoDictionary{{"JLXDaemonLabel", "   "}}, "  ",
-         "com.joulix", "com.joulix.metricsd", "com.joulix.metricsd.plist", "com.joulix.runtime",
+        {prefix(int64_t{42}), "org.example.app", "org.example.app", "org.example.app.metricsd",
+         "org.example.app"},
+        {prefix("\tnet.acme "), "org.example.app", "net.acme", "net.acme.metricsd",
+         "org.example.app"},
+        {label("  net.acme.helper \n"), std::nullopt, "com.joulix", "net.acme.helper",
          "com.joulix"},
+        {label("   "), "  ", "com.joulix", "com.joulix.metricsd", "com.joulix"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        installBundle(c.info, c.identifier);
+        SCOPED_TRACE(c.daemon);
+        setMainBundle(std::make_shared<FixedMainBundle>(c.info, c.identifier));
         EXPECT_EQ(AppConfiguration::bundleIdentifierPrefix(), c.prefix);
         EXPECT_EQ(AppConfiguration::daemonBundleIdentifier(), c.daemon);
-        EXPECT_EQ(AppConfiguration::daemonPlistName(), c.plist);
-        EXPECT_EQ(AppConfiguration::Logging::subsystem(), c.subsystem);
+        EXPECT_EQ(AppConfiguration::daemonPlistName(), c.daemon + ".plist");
+        EXPECT_EQ(AppConfiguration::Logging::subsystem(), c.prefix + ".runtime");
         EXPECT_EQ(AppConfiguration::appBundleIdentifier(), c.appIdentifier);
         EXPECT_EQ(BatteryServiceConstants::daemonServiceName(), c.daemon);
-        EXPECT_EQ(BatteryServiceConstants::daemonPlistName(), c.plist);
+        EXPECT_EQ(BatteryServiceConstants::daemonPlistName(), c.daemon + ".plist");
     }
+    setMainBundle(nullptr);
 }
 
-TEST_F(AppConfigurationTest, DerivedValuesFollowTheBundleOnEveryRead) {
-    installBundle(std::nullopt, "org.first");
-    EXPECT_EQ(AppConfiguration::daemonBundleIdentifier(), "org.first.metricsd");
-    installBundle(std::nullopt, "org.second");
-    EXPECT_EQ(AppConfiguration::daemonBundleIdentifier(), "org.second.metricsd");
-}
-
-TEST(Updates, FeedURLPrefersTheEnvironmentEvenWhenItIsInvalid) {
-    const InfoDictionary validInfo{{"SUFeedURL", "https://example.com/appcast.xml"}};
-    struct Case {
-        const char* name;
-        Environment environment;
-        std::optional<InfoDictionary> info;
-        std::optional<std::string> expected;
-    } cases[] = {
-        {"environment URL",
-         {{"JLX_UPDATE_FEED_URL", "https://feeds.example.org/a.xml"}},
-         validInfo,
-         "https://feeds.example.org/a.xml"},
-        {"invalid environment URL",
-         {{"JLX_UPDATE_FEED_URL", "not a url"}},
-         validInfo,
-         std::nullopt},
-        {"empty environment URL", {{"JLX_UPDATE_FEED_URL", ""}}, validInfo, std::nullopt},
-        {"environment value is not trimmed",
-         {{"JLX_UPDATE_FEED_URL", " https://x.org/"}},
-         validInfo,
-         std::nullopt},
-        {"Info URL", {}, validInfo, "https://example.com/appcast.xml"},
-        {"invalid Info URL",
-         {},
-         InfoDictionary{{"SUFeedURL", "https://exa mple.com"}},
-         std::nullopt},
-        {"Info number", {}, InfoDictionary{{"SUFeedURL", int64_t{1}}}, std::nullopt},
-        {"no Info dictionary", {}, std::nullopt, std::nullopt},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(AppConfiguration::Updates::feedURL(c.environment, c.info), c.expected);
-    }
-}
-
-TEST(Updates, PublicEDKeyIsTrimmedAndBlankIsAbsent) {
-    const InfoDictionary info{{"SUPublicEDKey", " infoKey= "}};
-    struct Case {
-        const char* name;
-        Environment environment;
-        std::optional<InfoDictionary> info;
-        std::optional<std::string> expected;
-    } cases[] = {
-        {"environment key", {{"JLX_SPARKLE_PUBLIC_ED_KEY", "\n envKey= \t"}}, info, "envKey="},
-        {"blank environment key hides Info",
-         {{"JLX_SPARKLE_PUBLIC_ED_KEY", "  "}},
-         info,
-         std::nullopt},
-        {"Info key", {}, info, "infoKey="},
-        {"blank Info key", {}, InfoDictionary{{"SUPublicEDKey", "\u2028"}}, std::nullopt},
-        {"Info number", {}, InfoDictionary{{"SUPublicEDKey", 1.5}}, std::nullopt},
-        {"nothing", {}, std::nullopt, std::nullopt},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(AppConfiguration::Updates::publicEDKey(c.environment, c.info), c.expected);
+TEST(Updates, EnvironmentWinsEvenWhenInvalidAndBlankKeysAreAbsent) {
+    const auto url = &AppConfiguration::Updates::feedURL;
+    const auto key = &AppConfiguration::Updates::publicEDKey;
+    const auto info = [](const char* name, InfoValue v) { return InfoDictionary{{name, v}}; };
+    const InfoDictionary both{{"SUFeedURL", "https://e.com/a.xml"}, {"SUPublicEDKey", " iKey= "}};
+    const std::string urlEnv = "JLX_UPDATE_FEED_URL", keyEnv = "JLX_SPARKLE_PUBLIC_ED_KEY";
+    const std::tuple<decltype(url), Environment, std::optional<InfoDictionary>,
+                     std::optional<std::string>>
+        cases[] = {
+            {url, {{urlEnv, "https://f.org/b.xml"}}, both, "https://f.org/b.xml"},
+            {url, {{urlEnv, "not a url"}}, both, std::nullopt},
+            {url, {{urlEnv, ""}}, both, std::nullopt},
+            {url, {{urlEnv, " https://f.org/"}}, both, std::nullopt},
+            {url, {}, both, "https://e.com/a.xml"},
+            {url, {}, info("SUFeedURL", "https://exa mple.com"), std::nullopt},
+            {url, {}, info("SUFeedURL", int64_t{1}), std::nullopt},
+            {url, {}, std::nullopt, std::nullopt},
+            {key, {{keyEnv, "\n envKey= \t"}}, both, "envKey="},
+            {key, {{keyEnv, "  "}}, both, std::nullopt},
+            {key, {}, both, "iKey="},
+            {key, {}, info("SUPublicEDKey", "\u2028"), std::nullopt},
+            {key, {}, info("SUPublicEDKey", 1.5), std::nullopt},
+        };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const auto& [read, environment, infoDictionary, expected] = cases[i];
+        EXPECT_EQ(read(environment, infoDictionary), expected) << i;
     }
 }
 
@@ -144,28 +96,20 @@ TEST(ToolbarDisplaySettings, RoundTripsAndRequiresEveryKey) {
                   R"({"showWatts":false,"showColors":true,"showPercentage":false})"),
               (ToolbarDisplaySettings{false, true, false}));
 
-    struct Case {
-        const char* json;
-        DecodingError::Kind kind;
-        const char* keyPath;
-    } failures[] = {
-        {R"({"showPercentage":true,"showColors":true})", DecodingError::Kind::keyNotFound,
-         "showWatts"},
-        {R"({"showPercentage":1,"showColors":true,"showWatts":true})",
-         DecodingError::Kind::typeMismatch, "showPercentage"},
-        {R"({"showPercentage":true,"showColors":null,"showWatts":true})",
-         DecodingError::Kind::typeMismatch, "showColors"},
-        {"[true,true,true]", DecodingError::Kind::typeMismatch, ""},
-        {"{\"showWatts\":", DecodingError::Kind::dataCorrupted, ""},
+    using Kind = DecodingError::Kind;
+    const std::tuple<const char*, Kind, const char*> failures[] = {
+        {R"({"showPercentage":true,"showColors":true})", Kind::keyNotFound, "showWatts"},
+        {R"({"showPercentage":1,"showColors":true,"showWatts":true})", Kind::typeMismatch,
+         "showPercentage"},
+        {R"({"showPercentage":true,"showColors":null,"showWatts":true})", Kind::typeMismatch,
+         "showColors"},
+        {"[true,true,true]", Kind::typeMismatch, ""},
+        {"{\"showWatts\":", Kind::dataCorrupted, ""},
     };
-    for (const auto& f : failures) {
-        try {
-            ToolbarDisplaySettings::fromJSON(f.json);
-            ADD_FAILURE() << "decoded " << f.json;
-        } catch (const DecodingError& error) {
-            EXPECT_EQ(error.kind(), f.kind) << f.json;
-            EXPECT_EQ(error.keyPath(), f.keyPath) << f.json;
-        }
+    for (const auto& [json, kind, keyPath] : failures) {
+        EXPECT_EQ(decodingFailure([&] { ToolbarDisplaySettings::fromJSON(json); }),
+                  (DecodingFailure{kind, keyPath}))
+            << json;
     }
 }
 

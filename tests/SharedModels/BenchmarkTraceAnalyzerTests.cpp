@@ -28,9 +28,11 @@ ComponentProfileEvent event(std::string component, double start, double duration
     return e;
 }
 
+using Times = std::map<std::string, double>;
+
 // Self time of each component, summed over its UI-thread events (self 0 included).
-std::map<std::string, double> selfTimes(const std::vector<ComponentProfileEvent>& events) {
-    std::map<std::string, double> result;
+Times selfTimes(const std::vector<ComponentProfileEvent>& events) {
+    Times result;
     for (const auto& aggregate :
          BenchmarkTraceAnalyzer::summarize(events, "t", 100).topMainThreadBlockers) {
         result[aggregate.component] = aggregate.totalDurationMs;
@@ -38,40 +40,34 @@ std::map<std::string, double> selfTimes(const std::vector<ComponentProfileEvent>
     return result;
 }
 
-using Times = std::map<std::string, double>;
 const ProfileContext ui{{"uiThread", "1"}};
 
 }  // namespace
 
 TEST(BenchmarkTraceAnalyzer, SelfTimeSubtractsOnlyDirectChildren) {
-    struct Case {
-        const char* name;
-        std::vector<ComponentProfileEvent> events;
-        Times self;
-    } cases[] = {
-        {"children and a grandchild",
+    const std::pair<std::vector<ComponentProfileEvent>, Times> cases[] = {
+        {// children and a grandchild
          {event("top", 0, 10), event("a", 1, 3), event("b", 5, 4), event("b.inner", 6, 1)},
          {{"top", 3}, {"a", 3}, {"b", 3}, {"b.inner", 1}}},
-        {"children longer than the parent",
+        {// children longer than the parent
          {event("top", 0, 5), event("a", 0, 4), event("b", 1, 4)},
          {{"top", 0}, {"a", 4}, {"b", 4}}},
-        {"same start and duration: the earlier is the parent",
+        {// same start and duration: the earlier is the parent
          {event("first", 0, 5), event("second", 0, 5)},
          {{"first", 0}, {"second", 5}}},
-        {"the enclosing event sorts first, whatever the file order",
+        {// the enclosing event sorts first, whatever the file order
          {event("inner", 2, 1), event("outer", 2, 6)},
          {{"inner", 1}, {"outer", 5}}},
-        {"other threads and correlations never nest",
+        {// other threads and correlations never nest
          {event("top", 0, 10), event("thread", 1, 3, "thread-9", "c", ui),
           event("correlation", 1, 3, "main", "d")},
          {{"top", 10}, {"thread", 3}, {"correlation", 3}}},
-        {"starting at the end is not inside",
+        {// starting at the end is not inside
          {event("first", 0, 5), event("next", 5, 2)},
          {{"first", 5}, {"next", 2}}},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(selfTimes(c.events), c.self) << c.name;
-    }
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(selfTimes(cases[i].first), cases[i].second) << i;
 }
 
 TEST(BenchmarkTraceAnalyzer, SummaryCountsSortsAndTrims) {

@@ -10,13 +10,12 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <regex>
-#include <sstream>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 using namespace joulix;
@@ -24,34 +23,26 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct SystemLogEntry {
-    std::string subsystem, category;
-    bool isError;
-    std::string message;
-};
+using Entry = std::tuple<std::string, std::string, bool, std::string>;
 
 class RecordingSystemLog final : public SystemLog {
   public:
     void write(std::string_view subsystem, std::string_view category, bool isError,
                std::string_view message) override {
         std::lock_guard guard(lock);
-        entries.push_back(
-            {std::string(subsystem), std::string(category), isError, std::string(message)});
+        entries.emplace_back(subsystem, category, isError, message);
     }
     std::mutex lock;
-    std::vector<SystemLogEntry> entries;
+    std::vector<Entry> entries;
 };
 
 std::string readFile(const fs::path& path) {
     std::ifstream in(path);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// The log's state lives for the whole process, so every test starts from the same settings:
-// minimum level warn, broadcasting off, no bundle, a recording system log and a fresh shared
-// root; and puts the process-wide settings back when done.
+// Every test starts at minimum level warn, broadcasting off, no bundle, a recording system log
+// and a fresh shared root.
 class RuntimeLogTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -76,7 +67,6 @@ class RuntimeLogTest : public ::testing::Test {
         unsetenv("JLX_LOG_DISABLED");
         fs::remove_all(root);
     }
-    // Standard error of one write.
     static std::string stderrOf(RuntimeLogLevel level, std::string_view component,
                                 std::string_view message) {
         testing::internal::CaptureStderr();
@@ -93,145 +83,94 @@ class RuntimeLogTest : public ::testing::Test {
 };
 
 TEST(RuntimeLogLevel, DefaultLevelResolvesEnvironmentThenInfoThenVerbose) {
-    const InfoDictionary infoError{{"JLX_LOG_LEVEL", " error\n"}};
-    struct Case {
-        const char* name;
-        Environment environment;
-        std::optional<InfoDictionary> info;
-        RuntimeLogLevel expected;
-    } cases[] = {
-        {"nothing set", {}, std::nullopt, RuntimeLogLevel::warn},
-        {"environment with blanks",
-         {{"JLX_LOG_LEVEL", "  Info \n"}},
-         infoError,
-         RuntimeLogLevel::info},
-        {"unknown environment value falls to Info",
-         {{"JLX_LOG_LEVEL", "debug"}},
-         infoError,
-         RuntimeLogLevel::error},
-        {"unknown values fall to verbose",
-         {{"JLX_LOG_LEVEL", "debug"}, {"JLX_LOG_VERBOSE", "1"}},
-         InfoDictionary{{"JLX_LOG_LEVEL", "loud"}},
-         RuntimeLogLevel::info},
-        {"Info number is ignored",
-         {{"JLX_LOG_VERBOSE", "1"}},
-         InfoDictionary{{"JLX_LOG_LEVEL", int64_t{2}}},
-         RuntimeLogLevel::info},
-        {"verbose true is not 1",
-         {{"JLX_LOG_VERBOSE", "true"}},
-         std::nullopt,
-         RuntimeLogLevel::warn},
-        {"verbose is not trimmed",
-         {{"JLX_LOG_VERBOSE", " 1"}},
-         std::nullopt,
-         RuntimeLogLevel::warn},
+    using L = RuntimeLogLevel;
+    const auto levelIn = [](InfoValue value) { return InfoDictionary{{"JLX_LOG_LEVEL", value}}; };
+    const std::tuple<Environment, std::optional<InfoDictionary>, L> cases[] = {
+        {{}, std::nullopt, L::warn},
+        {{{"JLX_LOG_LEVEL", "  Info \n"}}, levelIn(" error\n"), L::info},
+        {{{"JLX_LOG_LEVEL", "debug"}}, levelIn(" error\n"), L::error},
+        {{{"JLX_LOG_LEVEL", "debug"}, {"JLX_LOG_VERBOSE", "1"}}, levelIn("loud"), L::info},
+        {{{"JLX_LOG_VERBOSE", "1"}}, levelIn(int64_t{2}), L::info},
+        {{{"JLX_LOG_VERBOSE", "true"}}, std::nullopt, L::warn},
+        {{{"JLX_LOG_VERBOSE", " 1"}}, std::nullopt, L::warn},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(RuntimeLog::defaultLevelFromEnvironment(c.environment, c.info), c.expected);
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const auto& [environment, info, expected] = cases[i];
+        EXPECT_EQ(RuntimeLog::defaultLevelFromEnvironment(environment, info), expected) << i;
     }
     EXPECT_EQ(runtimeLogLevelFromRawValue("Info"), std::nullopt);
 }
 
 TEST(Truthiness, AcceptsTheFiveWordsAfterTrimmingAndLowerCasing) {
-    for (const char* truthy : {"1", "true", " YES ", "y", "On\n", "\u00a0TRUE\u2028"}) {
+    for (const char* truthy : {"1", "true", " YES ", "y", "On\n", "\u00a0TRUE\u2028"})
         EXPECT_TRUE(parseTruthiness(truthy)) << truthy;
-    }
-    for (const char* falsy : {"", "0", "false", "no", "2", "yess", "t", "o n"}) {
+    for (const char* falsy : {"", "0", "false", "no", "2", "yess", "t", "o n"})
         EXPECT_FALSE(parseTruthiness(falsy)) << falsy;
-    }
 }
 
 TEST(RuntimeLogDisabled, EnvironmentWinsOverInfoDictionary) {
-    struct Case {
-        const char* name;
-        Environment environment;
-        std::optional<InfoDictionary> info;
-        bool expected;
-    } cases[] = {
-        {"nothing", {}, std::nullopt, false},
-        {"environment YES", {{"JLX_LOG_DISABLED", "YES"}}, std::nullopt, true},
-        {"environment 0 beats Info true",
-         {{"JLX_LOG_DISABLED", "0"}},
-         InfoDictionary{{"JLX_LOG_DISABLED", true}},
-         false},
-        {"Info string", {}, InfoDictionary{{"JLX_LOG_DISABLED", " on "}}, true},
-        {"Info non-zero number", {}, InfoDictionary{{"JLX_LOG_DISABLED", int64_t{2}}}, true},
-        {"Info zero number", {}, InfoDictionary{{"JLX_LOG_DISABLED", 0.0}}, false},
-        {"Info other type", {}, InfoDictionary{{"JLX_LOG_DISABLED", InfoOther{}}}, false},
+    const auto disabledIn = [](InfoValue value) {
+        return InfoDictionary{{"JLX_LOG_DISABLED", value}};
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(RuntimeLog::loggingDisabled(c.environment, c.info), c.expected);
+    const std::tuple<Environment, std::optional<InfoDictionary>, bool> cases[] = {
+        {{}, std::nullopt, false},
+        {{{"JLX_LOG_DISABLED", "YES"}}, std::nullopt, true},
+        {{{"JLX_LOG_DISABLED", "0"}}, disabledIn(true), false},
+        {{}, disabledIn(" on "), true},
+        {{}, disabledIn(int64_t{2}), true},
+        {{}, disabledIn(0.0), false},
+        {{}, disabledIn(InfoOther{}), false},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const auto& [environment, info, expected] = cases[i];
+        EXPECT_EQ(RuntimeLog::loggingDisabled(environment, info), expected) << i;
     }
 }
 
-TEST_F(RuntimeLogTest, LineHasTimeLevelComponentAndMessage) {
-    const double before =
-        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-    const auto line = stderrOf(RuntimeLogLevel::warn, "Powermetrics", "took 4.2 s");
-    std::smatch match;
-    ASSERT_TRUE(std::regex_match(
-        line, match, std::regex(R"(\[(\d+\.\d{3})\] \[WARN\] \[Powermetrics\] took 4\.2 s\n)")))
-        << line;
-    EXPECT_NEAR(std::stod(match[1]), before, 5.0);
-}
-
-TEST_F(RuntimeLogTest, SystemLogGetsMessageAloneUnderItsCategory) {
-    struct Case {
-        RuntimeLogLevel level;
-        std::string component, category;
-        bool isError;
-    } cases[] = {
-        {RuntimeLogLevel::error, "Daemon", "Daemon", true},
-        {RuntimeLogLevel::warn, "  ", "General", true},
-        {RuntimeLogLevel::info, " two words ", "two_words", false},
+TEST_F(RuntimeLogTest, LineToStandardErrorAndMessageAloneToTheSystemLogUnderItsCategory) {
+    const std::tuple<RuntimeLogLevel, std::string, std::string, std::string, bool> cases[] = {
+        {RuntimeLogLevel::error, "Daemon", "ERROR", "Daemon", true},
+        {RuntimeLogLevel::warn, "  ", "WARN", "General", true},
+        {RuntimeLogLevel::info, " two words ", "INFO", "two_words", false},
     };
     RuntimeLog::setMinimumLevel(RuntimeLogLevel::info);
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.component);
+    for (const auto& [level, component, levelText, category, isError] : cases) {
         systemLog->entries.clear();
-        const auto line = stderrOf(c.level, c.component, "message text");
-        EXPECT_NE(line.find("[" + c.component + "] message text\n"), std::string::npos) << line;
-        ASSERT_EQ(systemLog->entries.size(), 1u);
-        const auto& entry = systemLog->entries.front();
-        EXPECT_EQ(entry.subsystem, "com.joulix.runtime");
-        EXPECT_EQ(entry.category, c.category);
-        EXPECT_EQ(entry.isError, c.isError);
-        EXPECT_EQ(entry.message, "message text");
+        const double now =
+            std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+                .count();
+        const auto line = stderrOf(level, component, "took 4.2 s");
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(line, match,
+                                     std::regex(R"(\[(\d+\.\d{3})\] \[)" + levelText + R"(\] \[)" +
+                                                component + R"(\] took 4\.2 s\n)")))
+            << line;
+        EXPECT_NEAR(std::stod(match[1]), now, 5.0);
+        EXPECT_EQ(systemLog->entries,
+                  (std::vector<Entry>{{"com.joulix.runtime", category, isError, "took 4.2 s"}}));
     }
 }
 
-TEST_F(RuntimeLogTest, OneNotificationPerAcceptedLineOnlyWhileBroadcasting) {
+TEST_F(RuntimeLogTest, OneNotificationPerAcceptedLineAndNoOutputForARefusedOne) {
     RuntimeLog::warn("Daemon", "not broadcast");
     EXPECT_TRUE(observed.empty());
-
     RuntimeLog::setNotificationBroadcastEnabled(true);
-    RuntimeLog::info("Daemon", "below the minimum");
+    EXPECT_EQ(stderrOf(RuntimeLogLevel::info, "Daemon", "below the minimum"), "");
     RuntimeLog::warn("Daemon", "first");
-    RuntimeLog::error("Daemon", "second");
-    ASSERT_EQ(observed.size(), 2u);
-    EXPECT_TRUE(observed[0].ends_with("] [WARN] [Daemon] first\n"));
-    EXPECT_TRUE(observed[1].ends_with("] [ERROR] [Daemon] second\n"));
-}
-
-TEST_F(RuntimeLogTest, BelowMinimumLevelAndDisabledProduceNoOutputAtAll) {
-    RuntimeLog::setNotificationBroadcastEnabled(true);
-    EXPECT_EQ(stderrOf(RuntimeLogLevel::info, "Daemon", "quiet"), "");
-
     setenv("JLX_LOG_DISABLED", "YES", 1);
-    EXPECT_EQ(stderrOf(RuntimeLogLevel::error, "Daemon", "suppressed"), "");
-
+    EXPECT_EQ(stderrOf(RuntimeLogLevel::error, "Daemon", "disabled"), "");
     setenv("JLX_LOG_DISABLED", "0", 1);
     setMainBundle(std::make_shared<FixedMainBundle>(InfoDictionary{{"JLX_LOG_DISABLED", true}},
                                                     std::nullopt));
-    EXPECT_NE(stderrOf(RuntimeLogLevel::error, "Daemon", "shown"), "");
-    EXPECT_EQ(systemLog->entries.size(), 1u);
-    EXPECT_EQ(observed.size(), 1u);
-
+    EXPECT_NE(stderrOf(RuntimeLogLevel::error, "Daemon", "second"), "");
     unsetenv("JLX_LOG_DISABLED");
-    EXPECT_EQ(stderrOf(RuntimeLogLevel::error, "Daemon", "Info switch"), "");
-    EXPECT_FALSE(readFile(logFile()).ends_with("Info switch\n"));
+    EXPECT_EQ(stderrOf(RuntimeLogLevel::error, "Daemon", "disabled by Info"), "");
+
+    ASSERT_EQ(observed.size(), 2u);
+    EXPECT_TRUE(observed[0].ends_with("] [WARN] [Daemon] first\n"));
+    EXPECT_TRUE(observed[1].ends_with("] [ERROR] [Daemon] second\n"));
+    EXPECT_EQ(systemLog->entries.size(), 3u);
+    EXPECT_TRUE(readFile(logFile()).ends_with("second\n"));
 }
 
 TEST_F(RuntimeLogTest, ConcurrentWritersEachAppendWholeLinesToTheSharedFile) {
@@ -242,9 +181,8 @@ TEST_F(RuntimeLogTest, ConcurrentWritersEachAppendWholeLinesToTheSharedFile) {
         std::vector<std::jthread> writers;
         for (int writer = 0; writer < 4; ++writer) {
             writers.emplace_back([writer] {
-                for (int i = 0; i < 50; ++i) {
+                for (int i = 0; i < 50; ++i)
                     RuntimeLog::warn("Writer" + std::to_string(writer), std::string(300, 'x'));
-                }
             });
         }
     }
@@ -253,9 +191,8 @@ TEST_F(RuntimeLogTest, ConcurrentWritersEachAppendWholeLinesToTheSharedFile) {
     std::ifstream in(logFile());
     const std::regex shape(R"(\[\d+\.\d{3}\] \[WARN\] \[Writer[0-3]\] x{300})");
     int lines = 0;
-    for (std::string line; std::getline(in, line); ++lines) {
+    for (std::string line; std::getline(in, line); ++lines)
         EXPECT_TRUE(std::regex_match(line, shape)) << line;
-    }
     EXPECT_EQ(lines, 200);
 }
 

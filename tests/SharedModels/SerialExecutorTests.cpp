@@ -8,7 +8,7 @@
 using namespace joulix;
 using namespace std::chrono_literals;
 
-TEST(SerialExecutor, RunsTasksInSubmissionOrderOnItsOwnThread) {
+TEST(SerialExecutor, RunsTasksInOrderOnItsOwnThreadAndRethrowsInSyncCallers) {
     std::vector<int> order;
     std::optional<std::string> label;
     {
@@ -21,6 +21,7 @@ TEST(SerialExecutor, RunsTasksInSubmissionOrderOnItsOwnThread) {
             executor.sync([&] { order.push_back(100); });  // from the worker: runs at once
         });
         EXPECT_FALSE(executor.isCurrent());
+        EXPECT_THROW(executor.sync([] { throw std::runtime_error("boom"); }), std::runtime_error);
         for (int i = 101; i < 200; ++i)
             executor.async([&order, i] { order.push_back(i); });
     }  // the destructor runs what is still queued
@@ -31,22 +32,13 @@ TEST(SerialExecutor, RunsTasksInSubmissionOrderOnItsOwnThread) {
     EXPECT_EQ(SerialExecutor::currentLabel(), std::nullopt);
 }
 
-TEST(SerialExecutor, SyncRethrowsInTheCaller) {
-    SerialExecutor executor("test.throw");
-    EXPECT_THROW(executor.sync([] { throw std::runtime_error("boom"); }), std::runtime_error);
-    int ran = 0;
-    executor.sync([&] { ++ran; });
-    EXPECT_EQ(ran, 1);
-}
-
 TEST(SerialExecutor, RepeatingTimerFiresUntilCancelled) {
     SerialExecutor executor("test.timer");
     std::atomic<int> firings = 0;
     const auto timer = executor.scheduleRepeating(5ms, [&] { ++firings; });
     const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (firings < 3 && std::chrono::steady_clock::now() < deadline) {
+    while (firings < 3 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(1ms);
-    }
     executor.cancel(timer);
     const int afterCancel = firings;
     EXPECT_GE(afterCancel, 3);

@@ -1,12 +1,14 @@
-#include "SharedModels/DecodingError.h"
 #include "SharedModels/SnapshotCodec.h"
+
+#include "DecodingFailure.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <bit>
+#include <cfloat>
 #include <cmath>
-#include <functional>
+#include <fstream>
 #include <limits>
 #include <random>
 
@@ -35,64 +37,49 @@ DrainSnapshot sampleSnapshot() {
         .batteryStatus = BatteryStatusSample{.levelPercent = 50, .cycleCount = 3}};
 }
 
-// Decoding the sample snapshot after `edit` fails with `kind` at `keyPath`.
-struct FailureCase {
-    const char* name;
-    std::function<void(Json&)> edit;
-    DecodingError::Kind kind;
-    std::string keyPath;
-};
+template <typename Record> Record decode(const std::string& json) {
+    return SnapshotCodec::decode<Record>(json);
+}
 
-DecodingError decodeFailure(const std::string& json) {
-    try {
-        SnapshotCodec::decode<DrainSnapshot>(json);
-    } catch (const DecodingError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "decoded: " << json;
-    return DecodingError::dataCorrupted("", "none");
+template <typename Record> void expectGolden(const std::string& name, const Record& expected) {
+    SCOPED_TRACE(name);
+    std::ifstream in(std::string(JOULIX_FIXTURES) + "/records/" + name + ".json");
+    const std::string json{std::istreambuf_iterator<char>(in), {}};
+    ASSERT_FALSE(json.empty());
+    EXPECT_EQ(SnapshotCodec::decode<Record>(json), expected);
+    // ordered_json compares objects key by key in order, and numbers by value (2 == 2.0).
+    EXPECT_EQ(nlohmann::ordered_json::parse(SnapshotCodec::encode(expected)),
+              nlohmann::ordered_json::parse(json));
 }
 
 }  // namespace
 
-TEST(SnapshotCodec, SnapshotRoundTripsAndAbsentOptionalsAreLeftOut) {
+TEST(SnapshotCodec, EncodingIsCompactAndLeavesOutAbsentOptionals) {
     DrainSnapshot snapshot = sampleSnapshot();
-    EXPECT_EQ(SnapshotCodec::decode<DrainSnapshot>(SnapshotCodec::encode(snapshot)), snapshot);
-
+    EXPECT_EQ(decode<DrainSnapshot>(SnapshotCodec::encode(snapshot)), snapshot);
     snapshot.telemetry.reset();
     snapshot.powerContext.reset();
     snapshot.batteryStatus.reset();
     const std::string json = SnapshotCodec::encode(snapshot);
-    for (const char* key :
-         {"telemetry", "powerContext", "batteryStatus", "null", "parentPID", "\n", ": "}) {
-        EXPECT_EQ(json.find(key), std::string::npos) << key;
-    }
-    EXPECT_EQ(json.rfind("{\"timestamp\":786729600.25,\"totalDischargeW\":9.5,", 0), 0u) << json;
-    EXPECT_EQ(SnapshotCodec::decode<DrainSnapshot>(json), snapshot);
+    for (const char* absent : {"telemetry", "powerContext", "batteryStatus", "null", "\n", ": "})
+        EXPECT_EQ(json.find(absent), std::string::npos) << absent;
+    EXPECT_EQ(decode<DrainSnapshot>(json), snapshot);
+    EXPECT_EQ(SnapshotCodec::encode(HiddenDrain{HiddenDrainKind::dockerContainer, "a", 0}),
+              R"({"kind":"docker_container","identifier":"a","drainW":0})");
 }
 
 TEST(SnapshotCodec, DatesAndDoublesRoundTripBitForBit) {
-    EXPECT_EQ(SnapshotCodec::encode(HiddenDrain{HiddenDrainKind::dockerContainer, "a", 0}),
-              R"({"kind":"docker_container","identifier":"a","drainW":0})");
-    std::vector<double> values = {0.0,
-                                  -0.0,
-                                  0.1 + 0.2,
-                                  1e-300,
-                                  5e-324,
-                                  -978307200.5,
-                                  1e22,
-                                  9007199254740993.0,
-                                  std::numeric_limits<double>::max(),
-                                  std::numeric_limits<double>::lowest(),
-                                  786729600.123456789};
+    std::vector<double> values = {
+        0.0,     -0.0,     0.30000000000000004, 1e-300, 5e-324, -978307200.5, 1e22,
+        DBL_MAX, -DBL_MAX, 9007199254740993.0};
     std::mt19937_64 random(42);
     while (values.size() < 2000) {
         const double value = std::bit_cast<double>(random());
         if (std::isfinite(value)) values.push_back(value);
     }
     for (const double value : values) {
-        AttributionInput input{.timestamp = Date{value}, .totalDischargeW = value};
-        const auto decoded = SnapshotCodec::decode<AttributionInput>(SnapshotCodec::encode(input));
+        const auto decoded = decode<AttributionInput>(SnapshotCodec::encode(
+            AttributionInput{.timestamp = Date{value}, .totalDischargeW = value}));
         EXPECT_EQ(std::bit_cast<uint64_t>(decoded.timestamp.timeIntervalSinceReferenceDate),
                   std::bit_cast<uint64_t>(value))
             << value;
@@ -100,49 +87,40 @@ TEST(SnapshotCodec, DatesAndDoublesRoundTripBitForBit) {
     }
 }
 
+// Each case sets the value at a JSON pointer of the sample snapshot, or erases it (no value).
 TEST(SnapshotCodec, StrictDecodingNamesTheFailingKey) {
     using Kind = DecodingError::Kind;
-    const FailureCase cases[] = {
-        {"hidden missing", [](Json& j) { j.erase("hidden"); }, Kind::keyNotFound, "hidden"},
-        {"nested key missing", [](Json& j) { j["batteryStatus"].erase("levelPercent"); },
-         Kind::keyNotFound, "batteryStatus.levelPercent"},
-        {"pid as text", [](Json& j) { j["processes"][1]["pid"] = "90"; }, Kind::typeMismatch,
-         "processes[1].pid"},
-        {"fractional pid", [](Json& j) { j["processes"][0]["pid"] = 1.5; }, Kind::dataCorrupted,
-         "processes[0].pid"},
-        {"huge pid", [](Json& j) { j["processes"][0]["pid"] = 1e300; }, Kind::dataCorrupted,
-         "processes[0].pid"},
-        {"pid past Int", [](Json& j) { j["processes"][0]["pid"] = 9223372036854775808ULL; },
-         Kind::dataCorrupted, "processes[0].pid"},
-        {"required array null", [](Json& j) { j["processes"][0]["sourceFlags"] = nullptr; },
-         Kind::typeMismatch, "processes[0].sourceFlags"},
-        {"flag not text", [](Json& j) { j["processes"][0]["sourceFlags"][0] = 7; },
-         Kind::typeMismatch, "processes[0].sourceFlags[0]"},
-        {"unknown kind", [](Json& j) { j["hidden"][0]["kind"] = "virtual_machine"; },
-         Kind::dataCorrupted, "hidden[0].kind"},
-        {"components as array", [](Json& j) { j["components"] = Json::array(); },
-         Kind::typeMismatch, "components"},
-        {"number as boolean", [](Json& j) { j["telemetry"]["powermetricsCommandOK"] = 1; },
-         Kind::typeMismatch, "telemetry.powermetricsCommandOK"},
-        {"optional of wrong type", [](Json& j) { j["batteryStatus"]["cycleCount"] = "3"; },
-         Kind::typeMismatch, "batteryStatus.cycleCount"},
-        {"date as text", [](Json& j) { j["timestamp"] = "2025-12-06"; }, Kind::typeMismatch,
-         "timestamp"},
-        {"not an object", [](Json& j) { j = Json::array(); }, Kind::typeMismatch, ""},
+    const std::tuple<const char*, std::optional<Json>, Kind, const char*> cases[] = {
+        {"/hidden", std::nullopt, Kind::keyNotFound, "hidden"},
+        {"/batteryStatus/levelPercent", std::nullopt, Kind::keyNotFound,
+         "batteryStatus.levelPercent"},
+        {"/processes/1/pid", "90", Kind::typeMismatch, "processes[1].pid"},
+        {"/processes/0/pid", 1.5, Kind::dataCorrupted, "processes[0].pid"},
+        {"/processes/0/pid", 1e300, Kind::dataCorrupted, "processes[0].pid"},
+        {"/processes/0/pid", 9223372036854775808ULL, Kind::dataCorrupted, "processes[0].pid"},
+        {"/processes/0/sourceFlags", nullptr, Kind::typeMismatch, "processes[0].sourceFlags"},
+        {"/processes/0/sourceFlags/0", 7, Kind::typeMismatch, "processes[0].sourceFlags[0]"},
+        {"/hidden/0/kind", "virtual_machine", Kind::dataCorrupted, "hidden[0].kind"},
+        {"/components", Json::array(), Kind::typeMismatch, "components"},
+        {"/telemetry/powermetricsCommandOK", 1, Kind::typeMismatch,
+         "telemetry.powermetricsCommandOK"},
+        {"/batteryStatus/cycleCount", "3", Kind::typeMismatch, "batteryStatus.cycleCount"},
+        {"/timestamp", "2025-12-06", Kind::typeMismatch, "timestamp"},
+        {"", Json::array(), Kind::typeMismatch, ""},
     };
-    const Json valid = Json::parse(SnapshotCodec::encode(sampleSnapshot()));
-    for (const auto& c : cases) {
-        Json edited = valid;
-        c.edit(edited);
-        const DecodingError error = decodeFailure(edited.dump());
-        EXPECT_EQ(error.kind(), c.kind) << c.name;
-        EXPECT_EQ(error.keyPath(), c.keyPath) << c.name;
-        if (!c.keyPath.empty()) {
-            EXPECT_NE(std::string(error.what()).find(c.keyPath), std::string::npos) << c.name;
-        }
+    for (const auto& [pointer, value, kind, keyPath] : cases) {
+        Json json = Json::parse(SnapshotCodec::encode(sampleSnapshot()));
+        const Json::json_pointer at(pointer);
+        if (value)
+            json[at] = *value;
+        else
+            json[at.parent_pointer()].erase(at.back());
+        EXPECT_EQ(decodingFailure([&] { decode<DrainSnapshot>(json.dump()); }),
+                  (DecodingFailure{kind, keyPath}));
     }
     for (const char* bytes : {"", "{", "{\"timestamp\":1e400}", "\xff\xfe", "{} trailing"}) {
-        EXPECT_EQ(decodeFailure(bytes).kind(), DecodingError::Kind::dataCorrupted) << bytes;
+        EXPECT_EQ(decodingFailure([&] { decode<DrainSnapshot>(bytes); }).first, Kind::dataCorrupted)
+            << bytes;
     }
 }
 
@@ -153,42 +131,34 @@ TEST(SnapshotCodec, NullOptionalsDecodeAbsentAndIntegersMayBeWrittenAsWholeDoubl
     json["processes"][1]["pid"] = 90.0;
     json["batteryStatus"]["cycleCount"] = -3e0;
     json["unknownKey"] = "ignored";
-    const auto decoded = SnapshotCodec::decode<DrainSnapshot>(json.dump());
+    const auto decoded = decode<DrainSnapshot>(json.dump());
     EXPECT_FALSE(decoded.telemetry);
     EXPECT_FALSE(decoded.processes[0].bundleID);
     EXPECT_EQ(decoded.processes[1].pid, 90);
     EXPECT_EQ(decoded.batteryStatus->cycleCount, -3);
 }
 
-TEST(SnapshotCodec, UnsignedCountersKeepTheirRange) {
+TEST(SnapshotCodec, ProcessSampleAndComponentDrainDecodeLenientlyWithinRange) {
+    const ProcessSample minimal{.pid = 7, .name = "a"};
+    EXPECT_EQ(decode<ProcessSample>(R"({"pid":7,"name":"a"})"), minimal);
+    EXPECT_EQ(
+        decode<ProcessSample>(
+            R"({"pid":7,"name":"a","cpuPercent":null,"cpuTimeDeltaNs":null,"bundleID":null})"),
+        minimal);
+    EXPECT_THROW(decode<ProcessSample>(R"({"pid":7})"), DecodingError);
+    EXPECT_THROW(decode<ProcessSample>(R"({"pid":7,"name":"a","cpuPercent":"5"})"), DecodingError);
+    EXPECT_EQ(decode<ComponentDrain>("{}"), ComponentDrain{});
+    EXPECT_EQ(decode<ComponentDrain>(R"({"cpuW":null,"gpuW":2})"), ComponentDrain{.gpuW = 2});
+    EXPECT_THROW(decode<HiddenDrain>(R"({"identifier":"a","drainW":1})"), DecodingError);
+
     const auto memory = [](const std::string& value) {
-        return SnapshotCodec::decode<ProcessSample>(
-                   R"({"pid":1,"name":"a","residentMemoryBytes":)" + value + "}")
+        return decode<ProcessSample>(R"({"pid":1,"name":"a","residentMemoryBytes":)" + value + "}")
             .residentMemoryBytes;
     };
     EXPECT_EQ(memory("18446744073709551615"), std::numeric_limits<uint64_t>::max());
     EXPECT_EQ(memory("1.8e19"), 18000000000000000000ULL);
-    for (const char* bad : {"-1", "1.8446744073709552e19", "0.5", "-0.5"}) {
+    for (const char* bad : {"-1", "1.8446744073709552e19", "0.5", "-0.5"})
         EXPECT_THROW(memory(bad), DecodingError) << bad;
-    }
-}
-
-TEST(SnapshotCodec, ProcessSampleAndComponentDrainDecodeLeniently) {
-    const auto minimal = SnapshotCodec::decode<ProcessSample>(R"({"pid":7,"name":"a"})");
-    EXPECT_EQ(minimal, (ProcessSample{.pid = 7, .name = "a"}));
-    EXPECT_EQ(
-        SnapshotCodec::decode<ProcessSample>(
-            R"({"pid":7,"name":"a","cpuPercent":null,"cpuTimeDeltaNs":null,"bundleID":null})"),
-        minimal);
-    EXPECT_THROW(SnapshotCodec::decode<ProcessSample>(R"({"pid":7})"), DecodingError);
-    EXPECT_THROW(SnapshotCodec::decode<ProcessSample>(R"({"pid":7,"name":"a","cpuPercent":"5"})"),
-                 DecodingError);
-
-    EXPECT_EQ(SnapshotCodec::decode<ComponentDrain>("{}"), ComponentDrain{});
-    EXPECT_EQ(SnapshotCodec::decode<ComponentDrain>(R"({"cpuW":null,"gpuW":2})"),
-              ComponentDrain{.gpuW = 2});
-    EXPECT_THROW(SnapshotCodec::decode<HiddenDrain>(R"({"identifier":"a","drainW":1})"),
-                 DecodingError);
 }
 
 TEST(SnapshotCodec, EncodingRejectsNumbersJSONCannotHoldAndRepairsBadText) {
@@ -206,6 +176,75 @@ TEST(SnapshotCodec, EncodingRejectsNumbersJSONCannotHoldAndRepairsBadText) {
 
     snapshot = sampleSnapshot();
     snapshot.processes[0].name = "bad\xff";
-    const auto decoded = SnapshotCodec::decode<DrainSnapshot>(SnapshotCodec::encode(snapshot));
-    EXPECT_EQ(decoded.processes[0].name, "bad\xEF\xBF\xBD");
+    EXPECT_EQ(decode<DrainSnapshot>(SnapshotCodec::encode(snapshot)).processes[0].name,
+              "bad\xEF\xBF\xBD");
+}
+
+// Hand-written JSON of every record decodes to the expected value and re-encodes to the same
+// JSON, keys in the same order. Records with every field set are written positionally, in the
+// order of their files.
+TEST(SnapshotCodecGolden, EveryRecordMatchesItsHandWrittenJSON) {
+    expectGolden("ProcessSample",
+                 ProcessSample{812, 1, 640, "worker", "com.example.worker", 1.25, 0.875, 0.375,
+                               true, 18446744073709551615ULL, 142.5, 2500000000ULL, 1000.5, 12.25,
+                               4096, 8192.5, 1500, 0.5});
+    expectGolden("HiddenWorkloadHostShare", HiddenWorkloadHostShare{401, 0.25});
+    expectGolden("HiddenWorkloadMapping", HiddenWorkloadMapping{HiddenDrainKind::cloudflaredTunnel,
+                                                                "office-tunnel",
+                                                                {{401, 0.75}, {402, 0.25}}});
+    expectGolden("HiddenDrain", HiddenDrain{HiddenDrainKind::launchdService, "backup-agent", 0.3});
+    expectGolden("ProcessDrain",
+                 ProcessDrain{812, 1, "worker", "com.example.worker", "Worker", "worker",
+                              "com.example.worker", 2.5, 0.4, 55.5, 0.0625, 2.25, 0.25,
+                              std::vector<std::string>{"powermetrics_cpu", "ps"}});
+    const ComponentDrain components{1.5, 0.25, 3.125, 0.5, 0, 0.75, 0.125, 0.875, 0.0625, 0.9};
+    expectGolden("ComponentDrain", components);
+    expectGolden("SourceTelemetry", SourceTelemetry{true, 37, true, false, false, true, false});
+    expectGolden("PowerUsageContext", PowerUsageContext{true, 64.5});
+    expectGolden(
+        "BatteryStatusSample",
+        BatteryStatusSample{
+            64.5,  38.25,        false,      false, 212,   9.75, 143,
+            12412, -785,         3051,       6075,  5610,  3618, 5702,
+            1000,  "F8Y2345ABC", "bq40z651", false, false, 96,   "96W USB-C Power Adapter"});
+    ComponentDrain snapshotComponents = components;
+    snapshotComponents.confidence.reset();
+    expectGolden("DrainSnapshot",
+                 DrainSnapshot{.timestamp = Date{786729600.125},
+                               .totalDischargeW = 12.5,
+                               .processes = {ProcessDrain{.pid = 812,
+                                                          .name = "worker",
+                                                          .drainW = 2.5,
+                                                          .energyShare = 0.4,
+                                                          .sourceFlags = {"powermetrics_cpu"}},
+                                             ProcessDrain{.pid = 90,
+                                                          .parentPID = 1,
+                                                          .name = "kernel_task",
+                                                          .bundleID = "com.apple.kernel",
+                                                          .drainW = 0.75,
+                                                          .energyShare = 0.1,
+                                                          .rawCPUPercent = 3.5}},
+                               .hidden = {{HiddenDrainKind::dockerContainer, "web", 0.3}},
+                               .components = snapshotComponents,
+                               .unattributedW = 1.2,
+                               .telemetry = SourceTelemetry{true, 2, true, true, false, true, true},
+                               .powerContext = PowerUsageContext{true, 64.5},
+                               .batteryStatus =
+                                   BatteryStatusSample{.levelPercent = 64.5, .amperageMa = -785}});
+    expectGolden("SamplingConfig", SamplingConfig(3, 45, true, SamplingMode::interactive, 25, 6, 2,
+                                                  15, 600, 120, false));
+    expectGolden(
+        "AttributionInput",
+        AttributionInput{.timestamp = Date{-3600.5},
+                         .totalDischargeW = 8.25,
+                         .processes = {ProcessSample{.pid = 812,
+                                                     .name = "worker",
+                                                     .residentMemoryBytes = 1048576,
+                                                     .cpuPercent = 12.5,
+                                                     .cpuTimeDeltaNs = 125000000,
+                                                     .samplingIntervalMs = 1000}},
+                         .hiddenMappings = {{HiddenDrainKind::dockerContainer, "db", {{812, 1}}}},
+                         .screenModelW = 1.75,
+                         .usbModelW = 0.5,
+                         .developerMode = false});
 }

@@ -19,11 +19,8 @@ TEST(Text, SplitLinesAtEveryNewlineCharacterDroppingEmptyPieces) {
     EXPECT_EQ(text::splitKeepingEmpty("a\n\nb\n", '\n'), (Pieces{"a", "", "b", ""}));
 }
 
-TEST(Text, SplitWhitespaceIncludesNewlinesAndUnicodeSpaces) {
+TEST(Text, SplitWhitespaceAndLowercasedKnowUnicode) {
     EXPECT_EQ(text::splitWhitespace("  a\u00a0b\tc\nd  "), (Pieces{"a", "b", "c", "d"}));
-}
-
-TEST(Text, LowercasedMapsTheWholeText) {
     EXPECT_EQ(text::lowercased("JouLIX ÉCOLE ΣΑΣ"), "joulix école σασ");
 }
 
@@ -34,23 +31,15 @@ TEST(Text, CharactersAreGraphemeClusters) {
 }
 
 TEST(Text, RepairReplacesEachMaximalInvalidSubpart) {
-    struct Case {
-        std::string input, expected;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {"ok", "ok"},
-        {"a\xff"
-         "b",
-         "a\uFFFD"
-         "b"},
-        {"\xe2\x82"
-         "a",
-         "\uFFFD"
-         "a"},                                   // truncated three-byte sequence is one subpart
+        {"a\xffz", "a\uFFFDz"},
+        {"\xe2\x82z", "\uFFFDz"},                // a truncated sequence is one subpart
         {"\xc0\xaf", "\uFFFD\uFFFD"},            // overlong form: two bytes, two replacements
         {"\xed\xa0\x80", "\uFFFD\uFFFD\uFFFD"},  // surrogate
         {"\xf0\x9f\x94\x8b", "\U0001F50B"},
         {"\xf0\x9f\x94", "\uFFFD"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(text::repairUTF8(c.input), c.expected) << c.input;
+    for (const auto& [input, expected] : cases)
+        EXPECT_EQ(text::repairUTF8(input), expected) << input;
 }

@@ -1,4 +1,3 @@
-#include "SharedModels/SharedRoot.h"
 #include "Storage/SQLiteSnapshotStoreLocation.h"
 
 #include <gtest/gtest.h>
@@ -24,39 +23,26 @@ class ScopedEnv {
     std::optional<std::string> previous_;
 };
 
-TEST(SQLiteSnapshotStoreLocationTest, SharedDatabaseLivesUnderTheSharedRoot) {
+TEST(SQLiteSnapshotStoreLocation, DatabasesLiveUnderTheSharedRootAndTheUserDataDirectory) {
     EXPECT_EQ(SQLiteSnapshotStoreLocation::sharedSnapshotDatabaseURL(),
               "/Users/Shared/Joulix/battery_history.sqlite");
-}
-
-TEST(SQLiteSnapshotStoreLocationTest, LocalDatabaseLivesInTheUserDataDirectory) {
-    struct Case {
-        const char* dataHome;
-        const char* home;
-        const char* expected;
-    };
-    const Case cases[] = {
+    const std::string fromHome = "/home/u/.local/share/Joulix/battery_history.sqlite";
+    const std::tuple<const char*, const char*, std::optional<std::string>> cases[] = {
         {"/data", "/home/u", "/data/Joulix/battery_history.sqlite"},
         {"/data/", nullptr, "/data/Joulix/battery_history.sqlite"},
-        {"", "/home/u", "/home/u/.local/share/Joulix/battery_history.sqlite"},
-        {"relative", "/home/u", "/home/u/.local/share/Joulix/battery_history.sqlite"},
-        {nullptr, "/home/u", "/home/u/.local/share/Joulix/battery_history.sqlite"},
+        {"", "/home/u", fromHome},
+        {"relative", "/home/u", fromHome},
+        {nullptr, "/home/u", fromHome},
+        {nullptr, "", std::nullopt},
     };
-    for (const auto& c : cases) {
-        ScopedEnv dataHome("XDG_DATA_HOME", c.dataHome);
-        ScopedEnv home("HOME", c.home);
-        EXPECT_EQ(SQLiteSnapshotStoreLocation::localAppDatabaseURL(), c.expected);
-    }
-}
-
-TEST(SQLiteSnapshotStoreLocationTest, FailsWithoutAUserDataDirectory) {
-    ScopedEnv dataHome("XDG_DATA_HOME", nullptr);
-    ScopedEnv home("HOME", "");
-    try {
-        SQLiteSnapshotStoreLocation::localAppDatabaseURL();
-        FAIL() << "no error";
-    } catch (const SQLiteSnapshotStoreLocationError& error) {
-        EXPECT_STREQ(error.what(), "Unable to locate the Application Support directory.");
+    for (const auto& [dataHome, home, expected] : cases) {
+        ScopedEnv dataHomeVariable("XDG_DATA_HOME", dataHome), homeVariable("HOME", home);
+        try {
+            EXPECT_EQ(SQLiteSnapshotStoreLocation::localAppDatabaseURL(), expected);
+        } catch (const SQLiteSnapshotStoreLocationError& error) {
+            EXPECT_EQ(expected, std::nullopt);
+            EXPECT_STREQ(error.what(), "Unable to locate the Application Support directory.");
+        }
     }
 }
 
