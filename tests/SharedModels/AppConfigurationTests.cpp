@@ -89,7 +89,6 @@ TEST(URLValidity, AcceptsURIReferencesOnly) {
 }
 
 TEST(ToolbarDisplaySettings, RoundTripsAndRequiresEveryKey) {
-    EXPECT_EQ(ToolbarDisplaySettings::default_, (ToolbarDisplaySettings{true, true, true}));
     const ToolbarDisplaySettings settings{true, false, true};
     EXPECT_EQ(ToolbarDisplaySettings::fromJSON(settings.toJSON()), settings);
     EXPECT_EQ(ToolbarDisplaySettings::fromJSON(

@@ -46,25 +46,22 @@ const ProfileContext ui{{"uiThread", "1"}};
 
 TEST(BenchmarkTraceAnalyzer, SelfTimeSubtractsOnlyDirectChildren) {
     const std::pair<std::vector<ComponentProfileEvent>, Times> cases[] = {
-        {// children and a grandchild
-         {event("top", 0, 10), event("a", 1, 3), event("b", 5, 4), event("b.inner", 6, 1)},
+        // children and a grandchild
+        {{event("top", 0, 10), event("a", 1, 3), event("b", 5, 4), event("b.inner", 6, 1)},
          {{"top", 3}, {"a", 3}, {"b", 3}, {"b.inner", 1}}},
-        {// children longer than the parent
-         {event("top", 0, 5), event("a", 0, 4), event("b", 1, 4)},
+        // children longer than the parent
+        {{event("top", 0, 5), event("a", 0, 4), event("b", 1, 4)},
          {{"top", 0}, {"a", 4}, {"b", 4}}},
-        {// same start and duration: the earlier is the parent
-         {event("first", 0, 5), event("second", 0, 5)},
-         {{"first", 0}, {"second", 5}}},
-        {// the enclosing event sorts first, whatever the file order
-         {event("inner", 2, 1), event("outer", 2, 6)},
-         {{"inner", 1}, {"outer", 5}}},
-        {// other threads and correlations never nest
-         {event("top", 0, 10), event("thread", 1, 3, "thread-9", "c", ui),
+        // same start and duration: the earlier is the parent
+        {{event("first", 0, 5), event("second", 0, 5)}, {{"first", 0}, {"second", 5}}},
+        // the enclosing event sorts first, whatever the file order
+        {{event("inner", 2, 1), event("outer", 2, 6)}, {{"inner", 1}, {"outer", 5}}},
+        // other threads and correlations never nest
+        {{event("top", 0, 10), event("thread", 1, 3, "thread-9", "c", ui),
           event("correlation", 1, 3, "main", "d")},
          {{"top", 10}, {"thread", 3}, {"correlation", 3}}},
-        {// starting at the end is not inside
-         {event("first", 0, 5), event("next", 5, 2)},
-         {{"first", 5}, {"next", 2}}},
+        // starting at the end is not inside
+        {{event("first", 0, 5), event("next", 5, 2)}, {{"first", 5}, {"next", 2}}},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i)
         EXPECT_EQ(selfTimes(cases[i].first), cases[i].second) << i;
