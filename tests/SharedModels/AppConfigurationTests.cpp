@@ -94,7 +94,6 @@ TEST(ToolbarDisplaySettings, RoundTripsAndRequiresEveryKey) {
     EXPECT_EQ(ToolbarDisplaySettings::fromJSON(
                   R"({"showWatts":false,"showColors":true,"showPercentage":false})"),
               (ToolbarDisplaySettings{false, true, false}));
-
     using Kind = DecodingError::Kind;
     const std::tuple<const char*, Kind, const char*> failures[] = {
         {R"({"showPercentage":true,"showColors":true})", Kind::keyNotFound, "showWatts"},

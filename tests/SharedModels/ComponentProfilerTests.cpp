@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -26,26 +27,21 @@ class ComponentProfilerTest : public testing::Test {
         tracePath = (directory / "trace.jsonl").string();
     }
     void TearDown() override { fs::remove_all(directory); }
-
     std::unique_ptr<ComponentProfiler> makeProfiler(double interval = 3600, int64_t threshold = 24,
                                                     std::optional<bool> enabled = true) {
         return std::make_unique<ComponentProfiler>(BenchmarkProcessKind::daemon, "JoulixDaemon",
                                                    tracePath, interval, threshold, enabled);
     }
-
     // The number of trace lines once there are at least `count`, or when the time runs out.
     std::size_t waitForLines(std::size_t count, std::chrono::milliseconds timeout = 10s) const {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
-        for (;;) {
+        for (;; std::this_thread::sleep_for(2ms)) {
             std::ifstream file(tracePath);
-            std::size_t lines = 0;
-            for (std::string line; std::getline(file, line);)
-                ++lines;
+            const auto lines = static_cast<std::size_t>(
+                std::count(std::istreambuf_iterator<char>(file), {}, '\n'));
             if (lines >= count || std::chrono::steady_clock::now() >= deadline) return lines;
-            std::this_thread::sleep_for(2ms);
         }
     }
-
     fs::path directory;
     std::string tracePath;
 };
@@ -68,7 +64,6 @@ TEST_F(ComponentProfilerTest, OffByDefaultRunsTheBodyAndLeavesAnEmptyTrace) {
     record(*profiler, 1);
     EXPECT_EQ(profiler->beginSpan("app.test", std::nullopt, "c"), std::nullopt);
     profiler.reset();
-    ASSERT_TRUE(fs::exists(tracePath));
     EXPECT_EQ(fs::file_size(tracePath), 0u);
 }
 

