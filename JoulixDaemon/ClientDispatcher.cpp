@@ -1,6 +1,7 @@
 #include "JoulixDaemon/ClientDispatcher.h"
 
 #include <algorithm>
+#include <system_error>
 
 namespace joulix {
 
@@ -34,8 +35,14 @@ bool ClientDispatcher::dispatch(const std::string& client, Request request) {
         worker->client = state;
         Worker& started = *worker;
         found = workers_.emplace(client, std::move(worker)).first;
-        started.thread = std::thread([this, &started] { work(started); });
+        try {
+            started.thread = std::thread([this, &started] { work(started); });
+        } catch (const std::system_error&) {
+            workers_.erase(found);
+            return false;
+        }
     }
+    if (found->second->queue.size() >= maximumQueuedRequests) return false;
     found->second->queue.push_back(std::move(request));
     found->second->wake.notify_one();
     return true;

@@ -2,7 +2,8 @@
 // Delivers each client's requests in order on that client's own worker thread, so a slow request
 // of one client never holds another. A client's first request first runs the accept hook on its
 // connection. At most `maximumWorkers` worker threads exist: an idle worker is reclaimed for a new
-// client when the limit is reached, and a request is refused only when every worker is busy.
+// client when the limit is reached, and a request is refused when every worker is busy, when its
+// client already has `maximumQueuedRequests` waiting, or when no thread can be started for it.
 // When a client leaves, its queued requests are dropped (their replies would go nowhere) and its
 // worker ends after the request in progress.
 #include "JoulixDaemon/ServiceListener.h"
@@ -23,6 +24,9 @@ namespace joulix {
 class ClientDispatcher {
   public:
     static constexpr std::size_t defaultMaximumWorkers = 64;
+    // Requests one client may have waiting behind the one in progress: a client that keeps
+    // sending without waiting for replies cannot grow the daemon's memory without limit.
+    static constexpr std::size_t maximumQueuedRequests = 256;
 
     // Runs on the client's worker with the object to call, or null when the client's connection
     // was not accepted.
@@ -36,7 +40,7 @@ class ClientDispatcher {
     ClientDispatcher(const ClientDispatcher&) = delete;
     ClientDispatcher& operator=(const ClientDispatcher&) = delete;
 
-    // Queues `request` for `client`. False, with nothing queued, when all workers are busy.
+    // Queues `request` for `client`. False, with nothing queued, when it is refused (above).
     bool dispatch(const std::string& client, Request request);
     void clientDisappeared(const std::string& client);
 

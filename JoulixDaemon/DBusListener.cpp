@@ -82,7 +82,9 @@ struct DBusListener::Impl {
         if (!queued) {
             sendError(call, limitsExceededError,
                       "The service is busy: all " + std::to_string(dispatcher.maximumWorkers()) +
-                          " of its workers are serving requests.");
+                          " of its workers are serving requests, or this client already has " +
+                          std::to_string(ClientDispatcher::maximumQueuedRequests) +
+                          " requests waiting.");
         }
     }
 
