@@ -44,7 +44,7 @@ void BatteryMetricsService::setLowPowerMode(bool enabled, OperationReply reply) 
     reply(success, std::move(message));
 }
 
-BatteryMetricsService::Outcome BatteryMetricsService::applyLowPowerMode(bool enabled) const {
+ServiceReply BatteryMetricsService::applyLowPowerMode(bool enabled) const {
     std::string failure;
     try {
         const auto runner = makeShellRunner_();

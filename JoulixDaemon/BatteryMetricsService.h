@@ -4,6 +4,7 @@
 // pmset with read-back, process termination). It holds no mutable state, so requests of several
 // clients may run at once. Every log line goes through the runtime log with component "Daemon".
 #include "JoulixDaemon/ServiceListener.h"
+#include "JoulixDaemon/ServiceReply.h"
 #include "MetricsCollectors/ProcessTerminator.h"
 #include "MetricsCollectors/ShellRunner.h"
 #include "SharedModels/BatteryMetricsXPCProtocol.h"
@@ -35,12 +36,8 @@ class BatteryMetricsService final : public BatteryMetricsXPCProtocol,
     void terminateProcess(int32_t pid, OperationReply reply) override;
 
   private:
-    struct Outcome {
-        bool success;
-        std::optional<std::string> message;
-    };
     // Sets the mode with pmset and reads it back; logs the outcome.
-    Outcome applyLowPowerMode(bool enabled) const;
+    ServiceReply applyLowPowerMode(bool enabled) const;
     // Runs `pmset -g`; throws ShellRunnerError.
     static bool currentLowPowerModeEnabled(const ShellRunning& runner);
 
