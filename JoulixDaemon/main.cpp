@@ -6,6 +6,7 @@
 #include "SharedModels/RuntimeLog.h"
 
 #include <cstdio>
+#include <exception>
 #include <string_view>
 #include <unistd.h>
 
@@ -42,7 +43,7 @@ int main(int argc, char** argv) {
                                                joulix::AppConfiguration::daemonBundleIdentifier());
         listener.setDelegate(service);
         listener.resume();
-    } catch (const joulix::Error& error) {
+    } catch (const std::exception& error) {  // no bus, name taken, no serving thread
         joulix::RuntimeLog::error("Daemon", error.what());
         return 1;
     }
