@@ -57,11 +57,13 @@ ProcessTerminationResult DefaultProcessTerminator::terminateProcess(int32_t pid)
 }
 
 bool DefaultProcessTerminator::waitForExit(int32_t pid, double timeoutSeconds) const {
-    const auto deadline = std::chrono::system_clock::now() +
-                          std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                              std::chrono::duration<double>(timeoutSeconds));
+    // A monotonic clock, so that a change of the wall clock neither cuts the wait short nor
+    // holds the caller's thread for as long as the clock was set back.
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                             std::chrono::duration<double>(timeoutSeconds));
     while (true) {
-        if (std::chrono::system_clock::now() >= deadline) return false;
+        if (Clock::now() >= deadline) return false;
         if (const int probeError = signals_->sendSignal(pid, 0); probeError != 0) {
             return probeError == ESRCH;
         }
