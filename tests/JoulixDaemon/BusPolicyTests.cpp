@@ -45,7 +45,7 @@ class BusPolicyTests : public ::testing::Test {
                " --init-groups busctl --address='" + bus->address() +
                "' call com.joulix.metricsd /com/joulix/metricsd "
                "com.joulix.metricsd.BatteryMetrics " +
-               call;
+               call + " 2>&1";
     }
 
     std::unique_ptr<testing::PrivateBus> bus;

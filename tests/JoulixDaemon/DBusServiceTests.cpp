@@ -34,11 +34,11 @@ class DBusServiceTests : public ::testing::Test {
         return "busctl --address='" + bus->address() +
                "' call com.joulix.metricsd /com/joulix/metricsd "
                "com.joulix.metricsd.BatteryMetrics " +
-               arguments;
+               arguments + " 2>&1";
     }
     static std::string joulix(const std::string& command, const std::string& arguments = {}) {
-        return testing::binary("cli/joulix") + " " + command + " --address='" + bus->address() +
-               "' " + arguments;
+        return testing::joulixPath + " " + command + " --address='" + bus->address() + "' " +
+               arguments + " 2>&1";
     }
 
     static inline std::unique_ptr<PrivateBus> bus;
@@ -129,7 +129,7 @@ TEST_F(DBusServiceTests, MalformedCallsGetErrorRepliesAndTheDaemonServesOn) {
         {busctl("TerminateProcess s 12"), "Invalid arguments"},
         {busctl("SetLowPowerMode i 1"), "Invalid arguments"},
         {"busctl --address='" + bus->address() +
-             "' call com.joulix.metricsd /elsewhere com.joulix.metricsd.BatteryMetrics Ping",
+             "' call com.joulix.metricsd /elsewhere com.joulix.metricsd.BatteryMetrics Ping 2>&1",
          "Unknown object"},
     };
     for (const auto& c : cases) {
@@ -142,8 +142,7 @@ TEST_F(DBusServiceTests, MalformedCallsGetErrorRepliesAndTheDaemonServesOn) {
 
 TEST(DaemonClientTests, UnreachableDaemonIsNamedWithItsBus) {
     PrivateBus emptyBus;
-    const auto result =
-        runCommand(testing::binary("cli/joulix") + " ping --address='" + emptyBus.address() + "'");
+    const auto result = testing::runJoulix("ping --address='" + emptyBus.address() + "' 2>&1");
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(result.output.rfind("joulix: Cannot reach com.joulix.metricsd on the bus at " +
                                       emptyBus.address() + ": ",

@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -107,19 +106,6 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, bool ignoreSigt
 ChildProcess::~ChildProcess() {
     if (!exited_) ::kill(pid_, SIGKILL);
     reaper_.join();
-}
-
-CommandOutput runCommand(const std::string& shellCommand) {
-    CommandOutput result;
-    FILE* pipe = ::popen((shellCommand + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return result;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        result.output.append(buffer, n);
-    const int status = ::pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
 }
 
 bool waitUntilServing(const std::string& address, const std::string& busName) {

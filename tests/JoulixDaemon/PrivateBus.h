@@ -1,6 +1,8 @@
 #pragma once
-// Test helpers for talking to the daemon over a real bus: a dbus-daemon of the test's own, child
-// processes that are reaped as soon as they end, and running a shell command for its output.
+// Test helpers for talking to the daemon over a real bus: a dbus-daemon of the test's own, and
+// child processes that are reaped as soon as they end.
+#include "tests/cli/RunJoulix.h"
+
 #include <atomic>
 #include <string>
 #include <sys/types.h>
@@ -43,12 +45,6 @@ class ChildProcess {
     std::atomic<bool> exited_ = false;
     std::thread reaper_;
 };
-
-struct CommandOutput {
-    int status = -1;     // exit status
-    std::string output;  // standard output and standard error
-};
-CommandOutput runCommand(const std::string& shellCommand);
 
 // Waits up to 5 s for the daemon at `busName` on `address` to answer a ping.
 bool waitUntilServing(const std::string& address, const std::string& busName);

@@ -1,20 +1,16 @@
+#include "RunJoulix.h"
+
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <cstdio>
-#include <string>
-
+namespace joulix {
 namespace {
 
 std::string runJoulix(const std::string& arguments) {
-    const std::string command = JOULIX_BINARY_DIR "/cli/joulix " + arguments;
-    FILE* pipe = popen(command.c_str(), "r");
-    std::string output;
-    char buffer[4096];
-    while (size_t n = fread(buffer, 1, sizeof buffer, pipe))
-        output.append(buffer, n);
-    EXPECT_EQ(pclose(pipe), 0);
-    return output;
+    const auto run = testing::runJoulix(arguments);
+    EXPECT_EQ(run.status, 0) << arguments;
+    return run.output;
 }
 
 TEST(ProcessesCommand, PrintsTheBusiestAsJSONRecordsOrATable) {
@@ -29,9 +25,9 @@ TEST(ProcessesCommand, PrintsTheBusiestAsJSONRecordsOrATable) {
 
     // Every process, the command itself among them, named by its executable.
     const auto all = nlohmann::json::parse(runJoulix("processes --all --json"));
-    const std::string self = JOULIX_BINARY_DIR "/cli/joulix";
-    EXPECT_TRUE(std::any_of(all.begin(), all.end(),
-                            [&](const auto& record) { return record["name"] == self; }));
+    EXPECT_TRUE(std::any_of(all.begin(), all.end(), [](const auto& record) {
+        return record["name"] == testing::joulixPath;
+    }));
 
     const auto table = runJoulix("processes --limit 2");
     const auto header = table.substr(0, table.find('\n'));
@@ -43,3 +39,4 @@ TEST(ProcessesCommand, PrintsTheBusiestAsJSONRecordsOrATable) {
 }
 
 }  // namespace
+}  // namespace joulix

@@ -1,6 +1,8 @@
 // `joulix sample --json` end to end: inside a private mount namespace, stand-in powermetrics,
 // ioreg and system_profiler print fixture outputs at their real paths (an overlay over /usr/bin
 // and /usr/sbin); ps and the process table are the machine's own.
+#include "RunJoulix.h"
+
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -99,22 +101,15 @@ class SampleCommandEndToEnd : public ::testing::Test {
         standIn("/usr/sbin/ioreg", "ioreg.plist");
         standIn("/usr/sbin/system_profiler", "usb.txt");
 
-        const std::string command = "unshare --mount /bin/sh '" +
-                                    (directory_ / "enter.sh").string() + "' '" +
-                                    std::string(JOULIX_BINARY_DIR) + "/cli/joulix' sample --json";
-        FILE* pipe = popen(command.c_str(), "r");
-        if (!pipe) return nullptr;
-        std::string output;
-        char buffer[4096];
-        for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-            output.append(buffer, n);
-        const int status = pclose(pipe);
-        if (WIFEXITED(status) && WEXITSTATUS(status) == namespaceUnavailable) {
+        const auto run = joulix::testing::runCommand(
+            "unshare --mount /bin/sh '" + (directory_ / "enter.sh").string() + "' '" +
+            joulix::testing::joulixPath + "' sample --json");
+        if (run.status == namespaceUnavailable) {
             unavailable_ = true;
             return nullptr;
         }
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output;
-        return nlohmann::json::parse(output, nullptr, false);
+        EXPECT_EQ(run.status, 0) << run.output;
+        return nlohmann::json::parse(run.output, nullptr, false);
     }
 
     const nlohmann::json* process(const nlohmann::json& result, long long pid) const {

@@ -1,35 +1,18 @@
+#include "RunJoulix.h"
 #include "SharedModels/ComponentProfileEvent.h"
 
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Run {
-    int status;
-    std::string output;  // standard output and standard error
-};
-
-Run traceSummary(const std::string& arguments) {
-    const std::string command =
-        std::string(JOULIX_BINARY_DIR) + "/cli/joulix trace-summary " + arguments + " 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    std::string output;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-        output.append(buffer, n);
-    }
-    const int status = ::pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+joulix::testing::CommandOutput traceSummary(const std::string& arguments) {
+    return joulix::testing::runJoulix("trace-summary " + arguments + " 2>&1");
 }
 
 joulix::ComponentProfileEvent event(std::string component, double start, double duration) {
@@ -42,7 +25,7 @@ joulix::ComponentProfileEvent event(std::string component, double start, double 
     return e;
 }
 
-class TraceSummaryCommand : public testing::Test {
+class TraceSummaryCommand : public ::testing::Test {
   protected:
     void TearDown() override { fs::remove(path); }
     std::string path =
