@@ -15,11 +15,10 @@ struct CommandOutput {
 inline CommandOutput runCommand(const std::string& shellCommand) {
     CommandOutput result;
     FILE* pipe = ::popen(shellCommand.c_str(), "r");
-    if (pipe == nullptr) return result;
     char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    for (size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
         result.output.append(buffer, n);
-    const int status = ::pclose(pipe);
+    const int status = pipe ? ::pclose(pipe) : -1;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }

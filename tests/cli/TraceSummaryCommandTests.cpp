@@ -1,42 +1,32 @@
 #include "RunJoulix.h"
 #include "SharedModels/ComponentProfileEvent.h"
+#include "tests/MetricsCollectors/TestSupport.h"
 
-#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <unistd.h>
 
-namespace fs = std::filesystem;
-
+namespace joulix {
 namespace {
 
-joulix::testing::CommandOutput traceSummary(const std::string& arguments) {
-    return joulix::testing::runJoulix("trace-summary " + arguments + " 2>&1");
+testing::CommandOutput traceSummary(const std::string& arguments) {
+    return testing::runJoulix("trace-summary " + arguments + " 2>&1");
 }
 
-joulix::ComponentProfileEvent event(std::string component, double start, double duration) {
-    joulix::ComponentProfileEvent e;
+std::string eventLine(std::string component, double start, double duration) {
+    ComponentProfileEvent e;
     e.component = std::move(component);
     e.correlationID = "c";
     e.startedAtUnixMs = start;
     e.durationMs = duration;
     e.threadLabel = "main";
-    return e;
+    return e.jsonLine() + "\n";
 }
 
-class TraceSummaryCommand : public ::testing::Test {
-  protected:
-    void TearDown() override { fs::remove(path); }
-    std::string path =
-        (fs::temp_directory_path() / ("jlx-cli-trace-" + std::to_string(::getpid()))).string();
-};
-
-}  // namespace
-
-TEST_F(TraceSummaryCommand, PrintsTheSummaryAsTablesOrJSON) {
-    std::ofstream(path) << event("app.outer", 0, 10).jsonLine() << "\n"
-                        << event("app.inner", 2, 4).jsonLine() << "\n";
+TEST(TraceSummaryCommand, PrintsTheSummaryAsTablesOrJSON) {
+    const testing::TemporaryDirectory directory;
+    const auto path = directory.string() + "/trace.jsonl";
+    std::ofstream(path) << eventLine("app.outer", 0, 10) << eventLine("app.inner", 2, 4);
     const auto json = traceSummary("--json --top 1 " + path);
     ASSERT_EQ(json.status, 0) << json.output;
     const auto summary = nlohmann::json::parse(json.output);
@@ -55,13 +45,16 @@ TEST_F(TraceSummaryCommand, PrintsTheSummaryAsTablesOrJSON) {
         << table.output;
 }
 
-TEST_F(TraceSummaryCommand, FailsPlainlyOnAMissingFileOrABadLine) {
-    const auto missing = traceSummary(path);
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.output, "No such trace file: " + path + "\n");
-
-    std::ofstream(path) << event("app.outer", 0, 10).jsonLine() << "\n{\"pid\":1}\n";
+TEST(TraceSummaryCommand, FailsPlainlyOnAMissingFileOrABadLine) {
+    const testing::TemporaryDirectory directory;
+    const auto path = directory.string() + "/trace.jsonl";
+    EXPECT_EQ(traceSummary(path).output, "No such trace file: " + path + "\n");
+    EXPECT_EQ(traceSummary(path).status, 1);
+    std::ofstream(path) << eventLine("app.outer", 0, 10) << "{\"pid\":1}\n";
     const auto bad = traceSummary(path);
     EXPECT_EQ(bad.status, 1);
     EXPECT_EQ(bad.output, "Missing key \"schemaVersion\"\n");
 }
+
+}  // namespace
+}  // namespace joulix
