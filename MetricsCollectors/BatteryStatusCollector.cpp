@@ -1,6 +1,7 @@
 #include "MetricsCollectors/BatteryStatusCollector.h"
 
 #include "MetricsCollectors/PropertyValueReaders.h"
+#include "Platform/PropertyList.h"
 #include "SharedModels/RuntimeLog.h"
 
 #include <algorithm>
@@ -16,39 +17,6 @@ namespace {
 constexpr std::string_view logComponent = "BatteryStatus";
 constexpr const char* unusableRootMessage = "Unable to parse AppleSmartBattery plist output.";
 
-struct PlistDeleter {
-    void operator()(plist_t node) const { plist_free(node); }
-};
-using PlistPointer = std::unique_ptr<void, PlistDeleter>;
-
-// One property-list node as a property value; containers and other types are `InfoOther`.
-PowerSourceValue propertyValue(plist_t node) {
-    switch (plist_get_node_type(node)) {
-    case PLIST_BOOLEAN: {
-        uint8_t value = 0;
-        plist_get_bool_val(node, &value);
-        return value != 0;
-    }
-    case PLIST_UINT: {
-        uint64_t value = 0;
-        plist_get_uint_val(node, &value);
-        return static_cast<int64_t>(value);  // negative integers are stored two's complement
-    }
-    case PLIST_REAL: {
-        double value = 0;
-        plist_get_real_val(node, &value);
-        return value;
-    }
-    case PLIST_STRING: {
-        uint64_t length = 0;
-        const char* value = plist_get_string_ptr(node, &length);
-        return value ? std::string(value, length) : std::string();
-    }
-    default:
-        return InfoOther{};
-    }
-}
-
 // The battery dictionary and the readers of the collector.
 class BatteryDictionary {
   public:
@@ -57,7 +25,7 @@ class BatteryDictionary {
     std::optional<PowerSourceValue> value(const char* key) const {
         const plist_t node = plist_dict_get_item(dictionary_, key);
         if (!node) return std::nullopt;
-        return propertyValue(node);
+        return propertyListValue(node);
     }
     std::optional<int64_t> integer(const char* key) const {
         const auto found = value(key);
@@ -113,9 +81,7 @@ BatteryStatusSample BatteryStatusCollector::sampleFromPropertyList(std::string_v
     if (output.size() > std::numeric_limits<uint32_t>::max()) {
         throw ShellRunnerError::failedToLaunch(unusableRootMessage);
     }
-    plist_t parsed = nullptr;
-    plist_from_memory(output.data(), static_cast<uint32_t>(output.size()), &parsed);
-    const PlistPointer root(parsed);
+    const auto root = parsePropertyList(output);
     if (!root) throw PropertyListError();
     if (plist_get_node_type(root.get()) != PLIST_ARRAY) {
         throw ShellRunnerError::failedToLaunch(unusableRootMessage);

@@ -1,12 +1,11 @@
 // The powermetrics parse of a 500-task text beside a plain split of the same text into lines,
 // measured in the same run. Target: parse at most 3x the split.
 #include "MetricsCollectors/PowermetricsParser.h"
+#include "BenchSupport.h"
 #include "SharedModels/Text.h"
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <string>
 
@@ -66,35 +65,13 @@ void BM_PowermetricsParse(benchmark::State& state) {
 }
 BENCHMARK(BM_PowermetricsParse)->Unit(benchmark::kMicrosecond);
 
-// Per-call microseconds of two jobs: the fastest of many interleaved blocks of calls, so that
-// interruptions by other programs on a shared machine drop out of both alike.
-template <class First, class Second>
-std::pair<double, double> fastestInterleaved(First first, Second second, int blocks, int calls) {
-    using Clock = std::chrono::steady_clock;
-    double bestFirst = 1e300, bestSecond = 1e300;
-    for (int block = 0; block < blocks; ++block) {
-        const auto start = Clock::now();
-        for (int i = 0; i < calls; ++i)
-            first();
-        const auto middle = Clock::now();
-        for (int i = 0; i < calls; ++i)
-            second();
-        const auto end = Clock::now();
-        bestFirst =
-            std::min(bestFirst, std::chrono::duration<double, std::micro>(middle - start).count());
-        bestSecond =
-            std::min(bestSecond, std::chrono::duration<double, std::micro>(end - middle).count());
-    }
-    return {bestFirst / calls, bestSecond / calls};
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    const auto [splitUs, parseUs] = fastestInterleaved(split, parse, 200, 5);
+    const auto [splitUs, parseUs] = joulix::bench::fastestInterleaved(split, parse, 200, 5);
     std::printf("500 tasks (%zu bytes): split %.1f us, parse %.1f us, ratio %.2f (target <= 3)\n",
                 sample().size(), splitUs, parseUs, parseUs / splitUs);
     return 0;

@@ -2,12 +2,11 @@
 // beside a plain split of the same text into lines, measured in the same run.
 // Target: parse + top-K at most 3x the split.
 #include "MetricsCollectors/ProcessSampler.h"
+#include "BenchSupport.h"
 #include "SharedModels/Text.h"
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <random>
@@ -82,32 +81,10 @@ BENCHMARK(BM_ParseTopK)
     ->Args({10000, 1000})
     ->Unit(benchmark::kMicrosecond);
 
-// Per-call microseconds of two jobs: the fastest of many interleaved blocks of calls, so that
-// interruptions by other programs on a shared machine drop out of both alike.
-template <class First, class Second>
-std::pair<double, double> fastestInterleaved(First first, Second second, int blocks, int calls) {
-    using Clock = std::chrono::steady_clock;
-    double bestFirst = 1e300, bestSecond = 1e300;
-    for (int block = 0; block < blocks; ++block) {
-        const auto start = Clock::now();
-        for (int i = 0; i < calls; ++i)
-            first();
-        const auto middle = Clock::now();
-        for (int i = 0; i < calls; ++i)
-            second();
-        const auto end = Clock::now();
-        bestFirst =
-            std::min(bestFirst, std::chrono::duration<double, std::micro>(middle - start).count());
-        bestSecond =
-            std::min(bestSecond, std::chrono::duration<double, std::micro>(end - middle).count());
-    }
-    return {bestFirst / calls, bestSecond / calls};
-}
-
 void printRatio(int lines, int64_t k, int blocks) {
     Subject subject(lines);
-    const auto [split, parse] =
-        fastestInterleaved([&] { subject.split(); }, [&] { subject.parseTopK(k); }, blocks, 5);
+    const auto [split, parse] = joulix::bench::fastestInterleaved(
+        [&] { subject.split(); }, [&] { subject.parseTopK(k); }, blocks, 5);
     std::printf("%5d lines, K=%4lld: split %8.1f us, parse+top-K %8.1f us, ratio %.2f (target "
                 "<= 3)\n",
                 lines, static_cast<long long>(k), split, parse, parse / split);

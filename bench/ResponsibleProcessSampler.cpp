@@ -2,11 +2,11 @@
 // through the shell runner, measured in the same run. The sampler needs no subprocess, so a pass
 // should cost less than the `ps` run it replaces (ratio below 1).
 #include "MetricsCollectors/ResponsibleProcessSampler.h"
+#include "BenchSupport.h"
 #include "MetricsCollectors/ShellRunner.h"
 
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <cstdio>
 
 namespace {
@@ -48,24 +48,11 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    // Interleaved rounds of wall time (the `ps` child's time counts), so that a noisy neighbour
-    // weighs on both sides alike.
-    using Clock = std::chrono::steady_clock;
+    // Wall time, so that the `ps` child's time counts.
     Subject subject;
-    Clock::duration pass{}, ps{};
-    constexpr int rounds = 200;
-    for (int i = 0; i < rounds; ++i) {
-        const auto start = Clock::now();
-        subject.pass();
-        const auto middle = Clock::now();
-        subject.ps();
-        ps += Clock::now() - middle;
-        pass += middle - start;
-    }
-    const auto us = [](Clock::duration d) {
-        return std::chrono::duration<double, std::micro>(d).count() / rounds;
-    };
-    std::printf("/proc pass %.1f us, /bin/ps through the shell runner %.1f us, ratio %.2f\n",
-                us(pass), us(ps), us(pass) / us(ps));
+    const auto [pass, ps] =
+        joulix::bench::meanInterleaved([&] { subject.pass(); }, [&] { subject.ps(); }, 200);
+    std::printf("/proc pass %.1f us, /bin/ps through the shell runner %.1f us, ratio %.2f\n", pass,
+                ps, pass / ps);
     return 0;
 }

@@ -1,10 +1,10 @@
 // The shell runner's cost per call of /bin/true beside a bare posix_spawn + waitpid of the same
 // binary, measured in the same run. Target: ratio at most 1.3.
+#include "BenchSupport.h"
 #include "MetricsCollectors/ShellRunner.h"
 
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <cstdio>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -39,31 +39,15 @@ void BM_DefaultShellRunner(benchmark::State& state) {
 }
 BENCHMARK(BM_DefaultShellRunner)->Unit(benchmark::kMicrosecond);
 
-// Interleaved rounds, so that a noisy neighbour weighs on both sides alike.
-double interleavedRatio(int rounds) {
-    using Clock = std::chrono::steady_clock;
-    Clock::duration bare{}, runner{};
-    for (int i = 0; i < rounds; ++i) {
-        auto start = Clock::now();
-        bareSpawn();
-        auto middle = Clock::now();
-        runnerSpawn();
-        runner += Clock::now() - middle;
-        bare += middle - start;
-    }
-    std::printf("bare posix_spawn+waitpid: %.1f us/call, DefaultShellRunner.run: %.1f us/call\n",
-                std::chrono::duration<double, std::micro>(bare).count() / rounds,
-                std::chrono::duration<double, std::micro>(runner).count() / rounds);
-    return std::chrono::duration<double>(runner) / std::chrono::duration<double>(bare);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    std::printf("ratio DefaultShellRunner / bare spawn: %.3f (target <= 1.3)\n",
-                interleavedRatio(2000));
+    const auto [bare, runner] = joulix::bench::meanInterleaved(bareSpawn, runnerSpawn, 2000);
+    std::printf("bare posix_spawn+waitpid: %.1f us/call, DefaultShellRunner.run: %.1f us/call\n",
+                bare, runner);
+    std::printf("ratio DefaultShellRunner / bare spawn: %.3f (target <= 1.3)\n", runner / bare);
     return 0;
 }

@@ -1,12 +1,13 @@
 #include "Platform/MainBundle.h"
 
+#include "Platform/PropertyList.h"
+
 #include <plist/plist.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <limits>
 #include <mutex>
 
 namespace joulix {
@@ -19,34 +20,6 @@ const std::shared_ptr<const MainBundle>& noBundle() {
     static const std::shared_ptr<const MainBundle> none =
         std::make_shared<FixedMainBundle>(std::nullopt, std::nullopt);
     return none;
-}
-
-InfoValue infoValue(plist_t node) {
-    switch (plist_get_node_type(node)) {
-    case PLIST_BOOLEAN: {
-        uint8_t value = 0;
-        plist_get_bool_val(node, &value);
-        return value != 0;
-    }
-    case PLIST_UINT: {
-        // Negative integers are stored as their two's complement.
-        uint64_t value = 0;
-        plist_get_uint_val(node, &value);
-        return static_cast<int64_t>(value);
-    }
-    case PLIST_REAL: {
-        double value = 0;
-        plist_get_real_val(node, &value);
-        return value;
-    }
-    case PLIST_STRING: {
-        uint64_t length = 0;
-        const char* bytes = plist_get_string_ptr(node, &length);
-        return bytes ? std::string(bytes, length) : std::string();
-    }
-    default:
-        return InfoOther{};
-    }
 }
 
 // libplist aborts when it hands out a dictionary key holding a NUL character (a binary list can
@@ -119,11 +92,10 @@ std::shared_ptr<const MainBundle> bundleEnclosingExecutable(const std::string& e
 }
 
 std::optional<InfoDictionary> infoDictionaryFromPropertyList(std::string_view bytes) {
-    if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max()) return std::nullopt;
-    plist_t root = nullptr;
-    plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
+    if (bytes.empty()) return std::nullopt;
+    const auto owner = parsePropertyList(bytes);
+    const plist_t root = owner.get();
     if (!root) return std::nullopt;
-    const std::unique_ptr<void, void (*)(plist_t)> owner(root, plist_free);
     if (plist_get_node_type(root) != PLIST_DICT || holdsNulCharacter(root)) return std::nullopt;
 
     InfoDictionary info;
@@ -138,7 +110,7 @@ std::optional<InfoDictionary> infoDictionaryFromPropertyList(std::string_view by
             std::free(key);
             break;
         }
-        if (key) info.insert_or_assign(std::string(key), infoValue(value));
+        if (key) info.insert_or_assign(std::string(key), propertyListValue(value));
         std::free(key);
     }
     std::free(iterator);

@@ -24,7 +24,7 @@ ClientDispatcher::Request note(std::promise<void>& done) {
     return [&done](BatteryMetricsXPCProtocol*) { done.set_value(); };
 }
 
-TEST(ClientDispatcherTests, RunsEachClientsRequestsInOrderAndAcceptsOnce) {
+TEST(ClientDispatcherTests, RunsEachClientsRequestsInOrderAndAcceptsOnceOrGivesNoTarget) {
     std::atomic<int> accepted = 0;
     std::mutex lock;
     std::vector<int> order;
@@ -42,43 +42,34 @@ TEST(ClientDispatcherTests, RunsEachClientsRequestsInOrderAndAcceptsOnce) {
     for (int i = 0; i < 100; ++i)
         EXPECT_EQ(order[i], i);
     EXPECT_EQ(accepted, 1);
-}
 
-TEST(ClientDispatcherTests, RefusedConnectionGetsNoTarget) {
-    ClientDispatcher dispatcher([](ClientConnection&) { return false; });
+    ClientDispatcher refusing([](ClientConnection&) { return false; });
     std::promise<BatteryMetricsXPCProtocol*> seen;
-    dispatcher.dispatch(":1.1", [&](BatteryMetricsXPCProtocol* target) { seen.set_value(target); });
+    refusing.dispatch(":1.1", [&](BatteryMetricsXPCProtocol* target) { seen.set_value(target); });
     EXPECT_EQ(seen.get_future().get(), nullptr);
 }
 
-TEST(ClientDispatcherTests, BusyClientDoesNotHoldOthers) {
-    ClientDispatcher dispatcher([](ClientConnection&) { return true; });
-    Gate gate;
-    dispatcher.dispatch(":1.1", gate.request());
-    std::promise<void> done;
-    dispatcher.dispatch(":1.2", note(done));
-    EXPECT_EQ(done.get_future().wait_for(5s), std::future_status::ready);
-    gate.open.set_value();
-}
-
-TEST(ClientDispatcherTests, BoundsWorkersReclaimingIdleOnesAndRefusingWhenAllAreBusy) {
+TEST(ClientDispatcherTests, BusyClientHoldsNoOtherAndIdleWorkersMakeWayUpToTheBound) {
     ClientDispatcher dispatcher([](ClientConnection&) { return true; }, 2);
-    Gate first, second;
-    std::promise<void> idleDone;
+    Gate gate;
+    std::promise<void> idleDone, started;
     dispatcher.dispatch(":1.1", note(idleDone));
     idleDone.get_future().wait();
-    dispatcher.dispatch(":1.2", first.request());
-    // Once :1.1's worker is idle (it turns idle just after its request), it makes way for :1.3.
+    dispatcher.dispatch(":1.2", gate.request());
+    // :1.1's worker turns idle just after its request, and makes way for :1.3.
     bool admitted = false;
     for (int i = 0; i < 500 && !admitted; ++i) {
-        admitted = dispatcher.dispatch(":1.3", second.request());
+        admitted = dispatcher.dispatch(":1.3", [&, f = gate.opened](BatteryMetricsXPCProtocol*) {
+            started.set_value();
+            f.wait();
+        });
         if (!admitted) std::this_thread::sleep_for(2ms);
     }
     ASSERT_TRUE(admitted);
+    EXPECT_EQ(started.get_future().wait_for(5s), std::future_status::ready);
     EXPECT_EQ(dispatcher.liveWorkerCount(), 2u);
     EXPECT_FALSE(dispatcher.dispatch(":1.4", [](BatteryMetricsXPCProtocol*) {}));
-    first.open.set_value();
-    second.open.set_value();
+    gate.open.set_value();
 }
 
 TEST(ClientDispatcherTests, ClientLeavingDropsQueuedRequestsAndEndsItsWorker) {
@@ -89,9 +80,8 @@ TEST(ClientDispatcherTests, ClientLeavingDropsQueuedRequestsAndEndsItsWorker) {
     dispatcher.dispatch(":1.1", [&](BatteryMetricsXPCProtocol*) { ranQueued = true; });
     dispatcher.clientDisappeared(":1.1");
     gate.open.set_value();
-    for (int i = 0; i < 500 && dispatcher.liveWorkerCount() > 0; ++i) {
+    for (int i = 0; i < 500 && dispatcher.liveWorkerCount() > 0; ++i)
         std::this_thread::sleep_for(2ms);
-    }
     EXPECT_EQ(dispatcher.liveWorkerCount(), 0u);
     EXPECT_FALSE(ranQueued);
 }

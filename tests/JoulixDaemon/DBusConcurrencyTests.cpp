@@ -3,6 +3,7 @@
 #include "JoulixDaemon/BatteryMetricsService.h"
 #include "JoulixDaemon/DBusListener.h"
 #include "PrivateBus.h"
+#include "tests/MetricsCollectors/TestSupport.h"
 
 #include <atomic>
 #include <chrono>
@@ -18,20 +19,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* busName = "com.joulix.test.metricsd";
 
-// `pmset -a` takes `holdSeconds`; `pmset -g` reports the mode on.
-class SlowPmset final : public ShellRunning {
-  public:
-    explicit SlowPmset(double holdSeconds) : holdSeconds_(holdSeconds) {}
-    ShellResult run(const std::string&, const std::vector<std::string>& arguments) const override {
-        if (arguments.front() == "-g") return {0, " lowpowermode 1\n", ""};
-        std::this_thread::sleep_for(std::chrono::duration<double>(holdSeconds_));
-        return {0, "", ""};
-    }
-
-  private:
-    double holdSeconds_;
-};
-
 class DBusConcurrencyTests : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -39,13 +26,24 @@ class DBusConcurrencyTests : public ::testing::Test {
         listener.resume();
     }
     BatteryMetricsClient connect() {
-        return BatteryMetricsClient(BusSelection::at(bus.address()), busName);
+        return BatteryMetricsClient(BusSelection::at(bus.address), busName);
     }
 
     double holdSeconds = 3.0;
     testing::PrivateBus bus;
-    BatteryMetricsService service{[this] { return std::make_unique<SlowPmset>(holdSeconds); }};
-    DBusListener listener{BusSelection::at(bus.address()), busName};
+    // `pmset -a` takes `holdSeconds`; `pmset -g` reports the mode on.
+    BatteryMetricsService service{[hold = &holdSeconds] {
+        auto pmset = std::make_unique<testing::ScriptedShellRunner>();
+        pmset->script("/usr/bin/pmset",
+                      [seconds = *hold](const std::vector<std::string>& arguments) {
+                          if (arguments.front() == "-g")
+                              return ShellResult{0, " lowpowermode 1\n", ""};
+                          std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+                          return ShellResult{0, "", ""};
+                      });
+        return pmset;
+    }};
+    DBusListener listener{BusSelection::at(bus.address), busName};
 };
 
 TEST_F(DBusConcurrencyTests, HeldRequestDoesNotDelayAnotherClientsPing) {
@@ -64,27 +62,25 @@ TEST_F(DBusConcurrencyTests, HeldRequestDoesNotDelayAnotherClientsPing) {
 }
 
 TEST_F(DBusConcurrencyTests, ManyClientsAllGetAnswers) {
-    constexpr int clients = 32;
-    constexpr int pings = 200;
     std::atomic<int> answered = 0;
-    std::vector<std::thread> threads;
-    for (int c = 0; c < clients; ++c) {
-        threads.emplace_back([&] {
+    std::vector<std::thread> clients;
+    for (int c = 0; c < 32; ++c) {
+        clients.emplace_back([&] {
             auto client = connect();
-            for (int i = 0; i < pings; ++i)
+            for (int i = 0; i < 200; ++i)
                 answered += client.ping() ? 1 : 0;
         });
     }
-    for (auto& thread : threads)
-        thread.join();
-    EXPECT_EQ(answered, clients * pings);
+    for (auto& client : clients)
+        client.join();
+    EXPECT_EQ(answered, 32 * 200);
 }
 
 TEST_F(DBusConcurrencyTests, ClientLeavingMidCallLeavesTheDaemonServing) {
     holdSeconds = 1.0;
     // busctl gives up after 0.2 s and leaves the bus while its call is still running.
     const auto gaveUp = testing::runCommand(
-        "busctl --timeout=0.2 --address='" + bus.address() + "' call " + busName +
+        "busctl --timeout=0.2 --address='" + bus.address + "' call " + busName +
         " /com/joulix/test/metricsd com.joulix.test.metricsd.BatteryMetrics SetLowPowerMode b "
         "true");
     EXPECT_NE(gaveUp.status, 0);

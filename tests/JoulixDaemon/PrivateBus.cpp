@@ -5,10 +5,9 @@
 
 #include <chrono>
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,75 +15,47 @@
 namespace joulix::testing {
 
 namespace {
-constexpr const char* openPolicy = R"(
-  <policy context="default">
-    <allow user="*"/>
-    <allow own="*"/>
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-  </policy>)";
+const std::string openPolicy = R"(<policy context="default">
+  <allow user="*"/> <allow own="*"/> <allow send_destination="*"/> <allow eavesdrop="true"/>
+</policy>)";
 
 // The default policy of the system bus.
-constexpr const char* systemPolicy = R"(
-  <policy context="default">
-    <allow user="*"/>
-    <deny own="*"/>
-    <deny send_type="method_call"/>
-    <allow send_type="signal"/>
-    <allow send_requested_reply="true" send_type="method_return"/>
-    <allow send_requested_reply="true" send_type="error"/>
-    <allow receive_type="method_call"/>
-    <allow receive_type="method_return"/>
-    <allow receive_type="error"/>
-    <allow receive_type="signal"/>
-    <allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus"/>
-    <allow send_destination="org.freedesktop.DBus"
-           send_interface="org.freedesktop.DBus.Introspectable"/>
-  </policy>)";
+const std::string systemPolicy = R"(<policy context="default">
+  <allow user="*"/> <deny own="*"/> <deny send_type="method_call"/> <allow send_type="signal"/>
+  <allow send_requested_reply="true" send_type="method_return"/>
+  <allow send_requested_reply="true" send_type="error"/>
+  <allow receive_type="method_call"/> <allow receive_type="method_return"/>
+  <allow receive_type="error"/> <allow receive_type="signal"/>
+  <allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus"/>
+  <allow send_destination="org.freedesktop.DBus"
+         send_interface="org.freedesktop.DBus.Introspectable"/>
+</policy>)";
 }  // namespace
 
 PrivateBus::PrivateBus(const std::string& policyFile) {
     char pattern[] = "/tmp/jlx-bus-XXXXXX";
     if (::mkdtemp(pattern) == nullptr) throw Error("mkdtemp failed");
-    directory_ = pattern;
-    ::chmod(directory_.c_str(), 0755);  // other users of the security tests connect too
-    const auto config = directory_ + "/bus.conf";
-    std::ofstream(config) << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus "
-                             "Configuration 1.0//EN\"\n"
-                             " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                          << "<busconfig>\n  <listen>unix:path=" << directory_
-                          << "/socket</listen>\n"
-                          << "  <auth>EXTERNAL</auth>\n"
-                          << (policyFile.empty() ? openPolicy : systemPolicy) << "\n"
-                          << (policyFile.empty() ? "" : "  <include>" + policyFile + "</include>\n")
-                          << "</busconfig>\n";
-    const auto configArgument = "--config-file=" + config;
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0) throw Error("pipe failed");
-    pid_ = ::fork();
-    if (pid_ == 0) {  // only async-signal-safe calls until exec
-        ::dup2(pipeFds[1], 3);
-        ::execlp("dbus-daemon", "dbus-daemon", configArgument.c_str(), "--nofork",
-                 "--print-address=3", nullptr);
-        ::_exit(127);
+    directory = pattern;
+    ::chmod(directory.c_str(), 0755);  // other users of the security tests connect too
+    std::ofstream(directory + "/bus.conf")
+        << "<busconfig><listen>unix:path=" << directory << "/socket</listen><auth>EXTERNAL</auth>"
+        << (policyFile.empty() ? openPolicy
+                               : systemPolicy + "<include>" + policyFile + "</include>")
+        << "</busconfig>\n";
+    // The daemon prints its address and pid, then leaves the command running on its own.
+    std::istringstream started(runCommand("dbus-daemon --fork --print-address=1 --print-pid=1 "
+                                          "--config-file=" +
+                                          directory + "/bus.conf")
+                                   .output);
+    if (!std::getline(started, address) || !(started >> pid)) {
+        throw Error("dbus-daemon did not start");
     }
-    ::close(pipeFds[1]);
-    char buffer[512];
-    std::string line;
-    ssize_t n;
-    while (line.find('\n') == std::string::npos &&
-           (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) {
-        line.append(buffer, static_cast<size_t>(n));
-    }
-    ::close(pipeFds[0]);
-    if (line.find('\n') == std::string::npos) throw Error("dbus-daemon did not start");
-    address_ = line.substr(0, line.find('\n'));
 }
 
 PrivateBus::~PrivateBus() {
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-    std::filesystem::remove_all(directory_);
+    ::kill(pid, SIGTERM);
+    std::error_code ignored;
+    std::filesystem::remove_all(directory, ignored);
 }
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, bool ignoreSigterm) {
@@ -109,28 +80,20 @@ ChildProcess::~ChildProcess() {
     reaper_.join();
 }
 
-CommandOutput runCommand(const std::string& shellCommand) {
-    CommandOutput result;
-    FILE* pipe = ::popen((shellCommand + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return result;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        result.output.append(buffer, n);
-    const int status = ::pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
-
-bool waitUntilServing(const std::string& address, const std::string& busName) {
-    for (int attempt = 0; attempt < 250; ++attempt) {
+RunningDaemon::RunningDaemon(const PrivateBus& bus)
+    : process({JOULIX_BINARY_DIR "/JoulixDaemon/JoulixDaemon", "--address", bus.address}),
+      serving(false) {
+    for (int attempt = 0; attempt < 250 && !serving; ++attempt) {
         try {
-            if (BatteryMetricsClient(BusSelection::at(address), busName).ping()) return true;
+            serving = BatteryMetricsClient(BusSelection::at(bus.address)).ping();
         } catch (const Error&) {
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (!serving) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    return false;
+}
+
+std::string busctl(const std::string& address, const std::string& call, const std::string& daemon) {
+    return "busctl --address='" + address + "' call " + daemon + " " + call + " 2>&1";
 }
 
 pid_t vacantPid() {
@@ -138,10 +101,6 @@ pid_t vacantPid() {
     if (pid == 0) ::_exit(0);
     ::waitpid(pid, nullptr, 0);
     return pid;
-}
-
-std::string binary(const std::string& relativePath) {
-    return std::string(JOULIX_BINARY_DIR) + "/" + relativePath;
 }
 
 }  // namespace joulix::testing

@@ -1,6 +1,8 @@
 #pragma once
 // Test helpers for talking to the daemon over a real bus: a dbus-daemon of the test's own, child
-// processes that are reaped as soon as they end, and running a shell command for its output.
+// processes that are reaped as soon as they end, and the daemon executable serving on a bus.
+#include "tests/cli/RunJoulix.h"
+
 #include <atomic>
 #include <string>
 #include <sys/types.h>
@@ -9,28 +11,20 @@
 
 namespace joulix::testing {
 
-class PrivateBus {
-  public:
-    // With no policy file: a bus that lets everyone do everything. With one: a bus shaped like
-    // the system bus (method calls and name ownership denied by default) that includes it.
+// With no policy file: a bus that lets everyone do everything. With one: a bus shaped like the
+// system bus (method calls and name ownership denied by default) that includes it.
+struct PrivateBus {
     explicit PrivateBus(const std::string& policyFile = {});
     ~PrivateBus();
     PrivateBus(const PrivateBus&) = delete;
-    PrivateBus& operator=(const PrivateBus&) = delete;
-
-    const std::string& address() const { return address_; }
-
-  private:
-    std::string directory_;
-    std::string address_;
-    pid_t pid_ = -1;
+    std::string directory, address;
+    pid_t pid = -1;
 };
 
+// Runs `argv` (ignoring SIGTERM across exec with `ignoreSigterm`); killed at the end if it runs.
 class ChildProcess {
   public:
-    // Starts `argv`; with `ignoreSigterm`, the child ignores SIGTERM across exec.
     explicit ChildProcess(const std::vector<std::string>& argv, bool ignoreSigterm = false);
-    // Kills the child if it still runs, and reaps it.
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -44,18 +38,20 @@ class ChildProcess {
     std::thread reaper_;
 };
 
-struct CommandOutput {
-    int status = -1;     // exit status
-    std::string output;  // standard output and standard error
+// The JoulixDaemon executable on `bus`; `serving` once it answers a ping (within 5 s).
+struct RunningDaemon {
+    explicit RunningDaemon(const PrivateBus& bus);
+    ChildProcess process;
+    bool serving;
 };
-CommandOutput runCommand(const std::string& shellCommand);
 
-// Waits up to 5 s for the daemon at `busName` on `address` to answer a ping.
-bool waitUntilServing(const std::string& address, const std::string& busName);
+// The shell command of busctl (a client we did not write) making `call` ("Method [signature
+// arguments]") to the daemon on the bus at `address`, standard error included.
+std::string busctl(const std::string& address, const std::string& call,
+                   const std::string& daemon = "com.joulix.metricsd /com/joulix/metricsd "
+                                               "com.joulix.metricsd.BatteryMetrics");
 
 // A pid that no process has: a child's, after it has been reaped.
 pid_t vacantPid();
-
-std::string binary(const std::string& relativePath);  // under the build directory
 
 }  // namespace joulix::testing

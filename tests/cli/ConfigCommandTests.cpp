@@ -1,25 +1,16 @@
+#include "RunJoulix.h"
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <cstdio>
-#include <string>
-
+namespace joulix {
 namespace {
 
-std::string runJoulix(const std::string& arguments) {
-    const std::string command =
-        "env -u XDG_DATA_HOME HOME=/home/someone " JOULIX_BINARY_DIR "/cli/joulix " + arguments;
-    FILE* pipe = popen(command.c_str(), "r");
-    std::string output;
-    char buffer[4096];
-    while (size_t n = fread(buffer, 1, sizeof buffer, pipe))
-        output.append(buffer, n);
-    EXPECT_EQ(pclose(pipe), 0);
-    return output;
-}
-
 TEST(ConfigCommand, PrintsDerivedIdentifiersAndStandardSamplingConfig) {
-    const auto json = nlohmann::json::parse(runJoulix("config"));
+    const auto run = testing::runCommand("env -u XDG_DATA_HOME HOME=/home/someone " +
+                                         testing::joulixPath + " config");
+    ASSERT_EQ(run.status, 0);
+    const auto json = nlohmann::json::parse(run.output);
     EXPECT_EQ(json["daemonBundleIdentifier"], "com.joulix.metricsd");
     EXPECT_EQ(json["daemonPlistName"], "com.joulix.metricsd.plist");
     EXPECT_EQ(json["loggingSubsystem"], "com.joulix.runtime");
@@ -31,3 +22,4 @@ TEST(ConfigCommand, PrintsDerivedIdentifiersAndStandardSamplingConfig) {
 }
 
 }  // namespace
+}  // namespace joulix

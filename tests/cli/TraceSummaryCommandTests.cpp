@@ -1,59 +1,32 @@
+#include "RunJoulix.h"
 #include "SharedModels/ComponentProfileEvent.h"
+#include "tests/MetricsCollectors/TestSupport.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-
-namespace fs = std::filesystem;
-
+namespace joulix {
 namespace {
 
-struct Run {
-    int status;
-    std::string output;  // standard output and standard error
-};
-
-Run traceSummary(const std::string& arguments) {
-    const std::string command =
-        std::string(JOULIX_BINARY_DIR) + "/cli/joulix trace-summary " + arguments + " 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    std::string output;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-        output.append(buffer, n);
-    }
-    const int status = ::pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+testing::CommandOutput traceSummary(const std::string& arguments) {
+    return testing::runJoulix("trace-summary " + arguments + " 2>&1");
 }
 
-joulix::ComponentProfileEvent event(std::string component, double start, double duration) {
-    joulix::ComponentProfileEvent e;
+std::string eventLine(std::string component, double start, double duration) {
+    ComponentProfileEvent e;
     e.component = std::move(component);
     e.correlationID = "c";
     e.startedAtUnixMs = start;
     e.durationMs = duration;
     e.threadLabel = "main";
-    return e;
+    return e.jsonLine() + "\n";
 }
 
-class TraceSummaryCommand : public testing::Test {
-  protected:
-    void TearDown() override { fs::remove(path); }
-    std::string path =
-        (fs::temp_directory_path() / ("jlx-cli-trace-" + std::to_string(::getpid()))).string();
-};
-
-}  // namespace
-
-TEST_F(TraceSummaryCommand, PrintsTheSummaryAsTablesOrJSON) {
-    std::ofstream(path) << event("app.outer", 0, 10).jsonLine() << "\n"
-                        << event("app.inner", 2, 4).jsonLine() << "\n";
+TEST(TraceSummaryCommand, PrintsTheSummaryAsTablesOrJSON) {
+    const testing::TemporaryDirectory directory;
+    const auto path = directory.string() + "/trace.jsonl";
+    std::ofstream(path) << eventLine("app.outer", 0, 10) << eventLine("app.inner", 2, 4);
     const auto json = traceSummary("--json --top 1 " + path);
     ASSERT_EQ(json.status, 0) << json.output;
     const auto summary = nlohmann::json::parse(json.output);
@@ -72,13 +45,16 @@ TEST_F(TraceSummaryCommand, PrintsTheSummaryAsTablesOrJSON) {
         << table.output;
 }
 
-TEST_F(TraceSummaryCommand, FailsPlainlyOnAMissingFileOrABadLine) {
-    const auto missing = traceSummary(path);
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.output, "No such trace file: " + path + "\n");
-
-    std::ofstream(path) << event("app.outer", 0, 10).jsonLine() << "\n{\"pid\":1}\n";
+TEST(TraceSummaryCommand, FailsPlainlyOnAMissingFileOrABadLine) {
+    const testing::TemporaryDirectory directory;
+    const auto path = directory.string() + "/trace.jsonl";
+    EXPECT_EQ(traceSummary(path).output, "No such trace file: " + path + "\n");
+    EXPECT_EQ(traceSummary(path).status, 1);
+    std::ofstream(path) << eventLine("app.outer", 0, 10) << "{\"pid\":1}\n";
     const auto bad = traceSummary(path);
     EXPECT_EQ(bad.status, 1);
     EXPECT_EQ(bad.output, "Missing key \"schemaVersion\"\n");
 }
+
+}  // namespace
+}  // namespace joulix

@@ -1,0 +1,51 @@
+#pragma once
+// Timing two jobs side by side in the same run, in alternation, so that interruptions by other
+// programs on a shared machine weigh on both alike.
+#include <algorithm>
+#include <chrono>
+#include <utility>
+
+namespace joulix::bench {
+
+// Microseconds that `first` and then `second` take for `calls` calls each, in one block.
+template <class First, class Second>
+std::pair<double, double> timeBlock(First& first, Second& second, int calls) {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    for (int i = 0; i < calls; ++i)
+        first();
+    const auto middle = Clock::now();
+    for (int i = 0; i < calls; ++i)
+        second();
+    const auto end = Clock::now();
+    return {std::chrono::duration<double, std::micro>(middle - start).count(),
+            std::chrono::duration<double, std::micro>(end - middle).count()};
+}
+
+// Per-call microseconds of each job: the fastest of `blocks` interleaved blocks of `calls` calls,
+// for jobs that run in-process, whose slow blocks are interruptions.
+template <class First, class Second>
+std::pair<double, double> fastestInterleaved(First first, Second second, int blocks, int calls) {
+    double bestFirst = 1e300, bestSecond = 1e300;
+    for (int block = 0; block < blocks; ++block) {
+        const auto [a, b] = timeBlock(first, second, calls);
+        bestFirst = std::min(bestFirst, a);
+        bestSecond = std::min(bestSecond, b);
+    }
+    return {bestFirst / calls, bestSecond / calls};
+}
+
+// Per-call microseconds of each job: the mean over `rounds` alternating calls, for jobs whose
+// time varies by nature (child processes).
+template <class First, class Second>
+std::pair<double, double> meanInterleaved(First first, Second second, int rounds) {
+    double totalFirst = 0, totalSecond = 0;
+    for (int round = 0; round < rounds; ++round) {
+        const auto [a, b] = timeBlock(first, second, 1);
+        totalFirst += a;
+        totalSecond += b;
+    }
+    return {totalFirst / rounds, totalSecond / rounds};
+}
+
+}  // namespace joulix::bench
