@@ -1,10 +1,10 @@
 #include "MetricsCollectors/PowermetricsParser.h"
 
 #include "MetricsCollectors/DecimalNumber.h"
+#include "MetricsCollectors/PropertyValueReaders.h"
 #include "SharedModels/Text.h"
 
 #include <algorithm>
-#include <charconv>
 #include <utf8proc.h>
 
 namespace joulix {
@@ -57,13 +57,18 @@ bool isPatternSpace(char32_t c) {
            category == UTF8PROC_CATEGORY_ZP;
 }
 
-// "\w": letters, marks, decimal digits, connector punctuation, ZWNJ and ZWJ.
+// "\w": alphabetic characters, marks, decimal digits, connector punctuation, ZWNJ and ZWJ.
+// Alphabetic takes in the circled and squared Latin letters beside the letter categories.
 bool isWordCharacter(char32_t c) {
     if (c < 0x80) {
         return isDigit(static_cast<char>(c)) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
                c == '_';
     }
     if (c == 0x200C || c == 0x200D) return true;
+    if ((c >= 0x24B6 && c <= 0x24E9) || (c >= 0x1F130 && c <= 0x1F149) ||
+        (c >= 0x1F150 && c <= 0x1F169) || (c >= 0x1F170 && c <= 0x1F189)) {
+        return true;
+    }
     switch (utf8proc_category(static_cast<utf8proc_int32_t>(c))) {
     case UTF8PROC_CATEGORY_LU:
     case UTF8PROC_CATEGORY_LL:
@@ -80,6 +85,18 @@ bool isWordCharacter(char32_t c) {
     default:
         return false;
     }
+}
+
+// "\b" right after a word character: the next character is not a word character. A combining
+// mark or a format character there extends the word, so it is never a boundary.
+bool isWordEndAt(std::string_view s, std::size_t pos) {
+    if (pos == s.size()) return true;
+    std::size_t length = 1;
+    const auto c = codePointAt(s, pos, length);
+    if (c >= 0x80 && utf8proc_category(static_cast<utf8proc_int32_t>(c)) == UTF8PROC_CATEGORY_CF) {
+        return false;
+    }
+    return !isWordCharacter(c);
 }
 
 struct PowerMatch {
@@ -114,7 +131,7 @@ std::optional<PowerMatch> firstPowerMatch(std::string_view s) {
         if (p < s.size() && std::string_view("muMkK").find(s[p]) != std::string_view::npos) ++p;
         if (p < s.size() && s[p] == 'W') {
             ++p;
-            if (p == s.size() || !isWordCharacter(codePointAt(s, p, length))) {
+            if (isWordEndAt(s, p)) {
                 return PowerMatch{s.substr(start, numberEnd - start),
                                   s.substr(unitStart, p - unitStart)};
             }
@@ -150,22 +167,6 @@ bool uppercasedEquals(std::string_view s, std::string_view upper) {
         pos += length;
     }
     return matched == upper.size();
-}
-
-// A decimal integer with an optional sign and nothing else.
-std::optional<int64_t> parseInteger(std::string_view text) {
-    bool negative = false;
-    if (text.starts_with('+') || text.starts_with('-')) {
-        negative = text.front() == '-';
-        text.remove_prefix(1);
-    }
-    if (text.empty() || !std::all_of(text.begin(), text.end(), isDigit)) return std::nullopt;
-    uint64_t magnitude = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), magnitude);
-    if (ec != std::errc{} || magnitude > (negative ? uint64_t{1} << 63 : INT64_MAX)) {
-        return std::nullopt;
-    }
-    return negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
 }
 
 bool isASCII(std::string_view s) {
@@ -286,7 +287,7 @@ RunningTasks parseRunningTasks(const std::vector<std::string_view>& lines, bool 
         if (name.empty() || uppercasedEquals(name, "DEAD_TASKS") || name.starts_with("***")) {
             continue;
         }
-        const auto pid = parseInteger(text::trim(row.field(idStart, cpuStart)));
+        const auto pid = property::parseDecimalInteger(text::trim(row.field(idStart, cpuStart)));
         if (!pid || *pid <= 0) continue;
         const double cpuMsPerSec =
             std::max(PowermetricsParser::parseFirstDouble(cpuField).value_or(0), 0.0);
@@ -366,7 +367,12 @@ PowermetricsParseOutput PowermetricsParser::parse(std::string_view output) const
 
 std::optional<double> PowermetricsParser::powerValue(std::string_view line,
                                                      std::string_view label) {
-    if (!line.starts_with(label)) return std::nullopt;
+    // The label must end where a character ends: a combining mark after it changes its last
+    // character. The next code point alone decides, so a few bytes past the label suffice.
+    if (!line.starts_with(label) || text::byteOffsetOfCharacter(line.substr(0, label.size() + 4),
+                                                                label.size()) != label.size()) {
+        return std::nullopt;
+    }
     const auto match = firstPowerMatch(trimColonsAndSpace(line.substr(label.size())));
     if (!match) return std::nullopt;
     const auto value = parseDecimalNumber(match->number);

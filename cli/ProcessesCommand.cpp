@@ -24,6 +24,26 @@ std::string padded(std::string text, std::size_t width, bool right) {
     return right ? fill + text : text + fill;
 }
 
+// Names come from other users' file names and bundles: control characters (C0, DEL, C1) show
+// as "?", as ps shows them, so that no name can move the cursor or send terminal commands.
+std::string printable(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const bool c1 = byte == 0xC2 && i + 1 < text.size() &&
+                        static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+        if (byte < 0x20 || byte == 0x7F || c1) {
+            out += '?';
+            if (c1) ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
 void printTable(const std::vector<ProcessSample>& samples) {
     const std::vector<std::string> header{"PID", "PARENT", "CPU %", "NAME", "BUNDLE ID"};
     std::vector<std::vector<std::string>> rows{header};
@@ -32,7 +52,7 @@ void printTable(const std::vector<ProcessSample>& samples) {
         std::snprintf(cpu, sizeof cpu, "%.1f", sample.cpuPercent);
         rows.push_back({std::to_string(sample.pid),
                         sample.parentPID ? std::to_string(*sample.parentPID) : "-", cpu,
-                        sample.name, sample.bundleID.value_or("-")});
+                        printable(sample.name), printable(sample.bundleID.value_or("-"))});
     }
     std::vector<std::size_t> widths(header.size(), 0);
     for (const auto& row : rows) {

@@ -12,14 +12,20 @@ namespace {
 constexpr off_t maxInfoPlistBytes = 4 * 1024 * 1024;
 
 // Reads a regular file of bounded size; anything else (missing, a FIFO, a device) is absent.
+// The path derives from another process's executable path and the reader may run as root, so
+// the file is looked at through a path-only descriptor first and a device or FIFO is never
+// opened (opening one can have effects of its own); the regular file is then reopened through
+// that descriptor, so a link swapped in meanwhile changes nothing.
 std::optional<std::string> readRegularFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
+    const int pathFD = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+    if (pathFD < 0) return std::nullopt;
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > maxInfoPlistBytes) {
-        ::close(fd);
-        return std::nullopt;
+    int fd = -1;
+    if (::fstat(pathFD, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= maxInfoPlistBytes) {
+        fd = ::open(("/proc/self/fd/" + std::to_string(pathFD)).c_str(), O_RDONLY | O_CLOEXEC);
     }
+    ::close(pathFD);
+    if (fd < 0) return std::nullopt;
     std::string contents(static_cast<std::size_t>(info.st_size), '\0');
     std::size_t filled = 0;
     while (filled < contents.size()) {

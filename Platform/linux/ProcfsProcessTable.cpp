@@ -68,9 +68,10 @@ class ProcfsProcessTable final : public ProcessTable {
 
     std::optional<std::string> executablePath(int32_t pid) const override {
         const std::string link = root_ + "/" + std::to_string(pid) + "/exe";
-        char buffer[4096];
+        // The path must fit a 1024-byte buffer with its terminating NUL; a result that fills
+        // the buffer may be truncated, so it counts as unreadable.
+        char buffer[1024];
         const ssize_t n = ::readlink(link.c_str(), buffer, sizeof buffer);
-        // A result that fills the buffer may be truncated: treat it as unreadable.
         if (n < 1 || static_cast<std::size_t>(n) >= sizeof buffer) return std::nullopt;
         return std::string(buffer, static_cast<std::size_t>(n));
     }
