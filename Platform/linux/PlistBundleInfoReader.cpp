@@ -1,8 +1,8 @@
 #include "Platform/BundleInfo.h"
+#include "Platform/MainBundle.h"
 
 #include <cerrno>
 #include <fcntl.h>
-#include <plist/plist.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,21 +40,12 @@ std::optional<std::string> readRegularFile(const std::string& path) {
 }
 
 std::optional<std::string> identifierInPlist(const std::string& bytes) {
-    plist_t root = nullptr;
-    plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
-    if (!root) return std::nullopt;
-    std::optional<std::string> identifier;
-    if (plist_get_node_type(root) == PLIST_DICT) {
-        const plist_t item = plist_dict_get_item(root, "CFBundleIdentifier");
-        if (item && plist_get_node_type(item) == PLIST_STRING) {
-            uint64_t length = 0;
-            if (const char* text = plist_get_string_ptr(item, &length)) {
-                identifier = std::string(text, static_cast<std::size_t>(length));
-            }
-        }
-    }
-    plist_free(root);
-    return identifier;
+    const auto info = infoDictionaryFromPropertyList(bytes);
+    if (!info) return std::nullopt;
+    const auto item = info->find("CFBundleIdentifier");
+    if (item == info->end()) return std::nullopt;
+    if (const auto* text = std::get_if<std::string>(&item->second)) return *text;
+    return std::nullopt;
 }
 
 class PlistBundleInfoReader final : public BundleInfoReader {
