@@ -1,11 +1,11 @@
 #include "MetricsCollectors/AppleSiliconPowerReader.h"
 
+#include "Platform/MainBundle.h"
 #include "SharedModels/AppConfiguration.h"
 #include "SharedModels/Text.h"
 
 #include <cmath>
 #include <string>
-#include <systemd/sd-journal.h>
 #include <vector>
 
 namespace joulix {
@@ -38,25 +38,27 @@ double watts(double current, double previous, double dt) {
     return std::isnan(rate) || rate < 0 ? 0 : rate;
 }
 
-// One debug-level entry in the system log (journald fields as the runtime log writes them),
-// under this reader's category.
-void logChannelNamesOnce(const std::vector<std::string>& names) {
-    std::string joined;
+std::string joined(const std::vector<std::string>& names) {
+    std::string text;
     for (const auto& name : names) {
-        if (!joined.empty()) joined += ", ";
-        joined += name;
+        if (!text.empty()) text += ", ";
+        text += name;
     }
-    const std::string message = "IOReport Energy Model channels: " + joined;
-    const std::string subsystem = AppConfiguration::Logging::subsystem();
-    sd_journal_send("MESSAGE=%s", message.c_str(), "PRIORITY=7", "SYSLOG_IDENTIFIER=%s",
-                    subsystem.c_str(), "JLX_CATEGORY=AppleSiliconPowerReader", nullptr);
+    return text;
+}
+
+// This reader's logger: the running bundle's identifier, else the configured identifier prefix.
+std::string loggerSubsystem() {
+    if (auto identifier = mainBundle()->bundleIdentifier()) return *identifier;
+    return AppConfiguration::bundleIdentifierPrefix();
 }
 
 }  // namespace
 
 AppleSiliconPowerReader::AppleSiliconPowerReader(
-    const std::shared_ptr<EnergyChannels>& energyChannels)
-    : subscription_(energyChannels ? energyChannels->subscribe(energyModelGroup) : nullptr) {}
+    const std::shared_ptr<EnergyChannels>& energyChannels, std::shared_ptr<SystemLog> systemLog)
+    : systemLog_(std::move(systemLog)), logSubsystem_(loggerSubsystem()),
+      subscription_(energyChannels ? energyChannels->subscribe(energyModelGroup) : nullptr) {}
 
 SystemPowerSnapshot AppleSiliconPowerReader::sample(Date now) {
     std::lock_guard guard(lock_);
@@ -91,7 +93,10 @@ SystemPowerSnapshot AppleSiliconPowerReader::sample(Date now) {
     }
     if (names) {
         hasLoggedChannelNames_ = true;
-        logChannelNamesOnce(*names);
+        if (systemLog_) {
+            systemLog_->writeDebug(logSubsystem_, "AppleSiliconPowerReader",
+                                   "IOReport Energy Model channels: " + joined(*names));
+        }
     }
 
     double dt = lastSampleAt_ ? now.timeIntervalSinceReferenceDate -
