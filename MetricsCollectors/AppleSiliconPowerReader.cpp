@@ -14,12 +14,6 @@ namespace {
 
 constexpr std::string_view energyModelGroup = "Energy Model";
 
-bool endsWith(std::string_view s, std::string_view suffix) {
-    return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
-}
-bool beginsWith(std::string_view s, std::string_view prefix) {
-    return s.substr(0, prefix.size()) == prefix;
-}
 bool contains(std::string_view s, std::string_view part) {
     return s.find(part) != std::string_view::npos;
 }
@@ -74,20 +68,20 @@ SystemPowerSnapshot AppleSiliconPowerReader::sample(Date now) {
         if (names) names->push_back(*channel.name);
         const double channelJ = joules(channel.value, *channel.unitLabel);
         const std::string name = text::lowercased(*channel.name);
-        if (endsWith(name, "cpu energy")) {
+        if (name.ends_with("cpu energy")) {
             sums.cpuJ += channelJ;
-        } else if (endsWith(name, "gpu energy")) {
+        } else if (name.ends_with("gpu energy")) {
             sums.gpuJ += channelJ;
-        } else if ((contains(name, "ane") && endsWith(name, "energy")) || beginsWith(name, "ane")) {
+        } else if ((contains(name, "ane") && name.ends_with("energy")) || name.starts_with("ane")) {
             sums.aneJ += channelJ;
-        } else if (beginsWith(name, "dcs")) {
+        } else if (name.starts_with("dcs")) {
             sums.displayJ += channelJ;
-        } else if ((contains(name, "dram") && endsWith(name, "energy")) ||
-                   beginsWith(name, "dram")) {
+        } else if ((contains(name, "dram") && name.ends_with("energy")) ||
+                   name.starts_with("dram")) {
             sums.dramJ += channelJ;
-        } else if (beginsWith(name, "amcc")) {
+        } else if (name.starts_with("amcc")) {
             sums.memoryFabricJ += channelJ;
-        } else if (endsWith(name, "energy") && contains(name, "pci")) {
+        } else if (name.ends_with("energy") && contains(name, "pci")) {
             sums.pciJ += channelJ;
         }
     }
