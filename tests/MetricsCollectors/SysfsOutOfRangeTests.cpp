@@ -1,6 +1,6 @@
 #include "MetricsCollectors/DirectBatteryStatusReader.h"
 #include "Platform/linux/SysfsPowerSources.h"
-#include "TemporaryDirectory.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
