@@ -1,11 +1,11 @@
 #include "MetricsCollectors/AppleSiliconPowerReader.h"
 
+#include "Platform/MainBundle.h"
 #include "SharedModels/AppConfiguration.h"
 #include "SharedModels/Text.h"
 
 #include <cmath>
 #include <string>
-#include <systemd/sd-journal.h>
 #include <vector>
 
 namespace joulix {
@@ -14,12 +14,6 @@ namespace {
 
 constexpr std::string_view energyModelGroup = "Energy Model";
 
-bool endsWith(std::string_view s, std::string_view suffix) {
-    return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
-}
-bool beginsWith(std::string_view s, std::string_view prefix) {
-    return s.substr(0, prefix.size()) == prefix;
-}
 bool contains(std::string_view s, std::string_view part) {
     return s.find(part) != std::string_view::npos;
 }
@@ -38,25 +32,27 @@ double watts(double current, double previous, double dt) {
     return std::isnan(rate) || rate < 0 ? 0 : rate;
 }
 
-// One debug-level entry in the system log (journald fields as the runtime log writes them),
-// under this reader's category.
-void logChannelNamesOnce(const std::vector<std::string>& names) {
-    std::string joined;
+std::string joined(const std::vector<std::string>& names) {
+    std::string text;
     for (const auto& name : names) {
-        if (!joined.empty()) joined += ", ";
-        joined += name;
+        if (!text.empty()) text += ", ";
+        text += name;
     }
-    const std::string message = "IOReport Energy Model channels: " + joined;
-    const std::string subsystem = AppConfiguration::Logging::subsystem();
-    sd_journal_send("MESSAGE=%s", message.c_str(), "PRIORITY=7", "SYSLOG_IDENTIFIER=%s",
-                    subsystem.c_str(), "JLX_CATEGORY=AppleSiliconPowerReader", nullptr);
+    return text;
+}
+
+// This reader's logger: the running bundle's identifier, else the configured identifier prefix.
+std::string loggerSubsystem() {
+    if (auto identifier = mainBundle()->bundleIdentifier()) return *identifier;
+    return AppConfiguration::bundleIdentifierPrefix();
 }
 
 }  // namespace
 
 AppleSiliconPowerReader::AppleSiliconPowerReader(
-    const std::shared_ptr<EnergyChannels>& energyChannels)
-    : subscription_(energyChannels ? energyChannels->subscribe(energyModelGroup) : nullptr) {}
+    const std::shared_ptr<EnergyChannels>& energyChannels, std::shared_ptr<SystemLog> systemLog)
+    : systemLog_(std::move(systemLog)), logSubsystem_(loggerSubsystem()),
+      subscription_(energyChannels ? energyChannels->subscribe(energyModelGroup) : nullptr) {}
 
 SystemPowerSnapshot AppleSiliconPowerReader::sample(Date now) {
     std::lock_guard guard(lock_);
@@ -72,26 +68,29 @@ SystemPowerSnapshot AppleSiliconPowerReader::sample(Date now) {
         if (names) names->push_back(*channel.name);
         const double channelJ = joules(channel.value, *channel.unitLabel);
         const std::string name = text::lowercased(*channel.name);
-        if (endsWith(name, "cpu energy")) {
+        if (name.ends_with("cpu energy")) {
             sums.cpuJ += channelJ;
-        } else if (endsWith(name, "gpu energy")) {
+        } else if (name.ends_with("gpu energy")) {
             sums.gpuJ += channelJ;
-        } else if ((contains(name, "ane") && endsWith(name, "energy")) || beginsWith(name, "ane")) {
+        } else if ((contains(name, "ane") && name.ends_with("energy")) || name.starts_with("ane")) {
             sums.aneJ += channelJ;
-        } else if (beginsWith(name, "dcs")) {
+        } else if (name.starts_with("dcs")) {
             sums.displayJ += channelJ;
-        } else if ((contains(name, "dram") && endsWith(name, "energy")) ||
-                   beginsWith(name, "dram")) {
+        } else if ((contains(name, "dram") && name.ends_with("energy")) ||
+                   name.starts_with("dram")) {
             sums.dramJ += channelJ;
-        } else if (beginsWith(name, "amcc")) {
+        } else if (name.starts_with("amcc")) {
             sums.memoryFabricJ += channelJ;
-        } else if (endsWith(name, "energy") && contains(name, "pci")) {
+        } else if (name.ends_with("energy") && contains(name, "pci")) {
             sums.pciJ += channelJ;
         }
     }
     if (names) {
         hasLoggedChannelNames_ = true;
-        logChannelNamesOnce(*names);
+        if (systemLog_) {
+            systemLog_->writeDebug(logSubsystem_, "AppleSiliconPowerReader",
+                                   "IOReport Energy Model channels: " + joined(*names));
+        }
     }
 
     double dt = lastSampleAt_ ? now.timeIntervalSinceReferenceDate -

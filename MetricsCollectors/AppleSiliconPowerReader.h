@@ -2,14 +2,17 @@
 // Watts per chip component from the cumulative counters of the "Energy Model" channel group:
 // each sample(now:) turns the joules counted since the previous successful read into watts
 // (CPU, GPU, neural engine, DRAM, memory fabric, PCIe, display). The first call only sets the
-// baseline; a machine without the channels reports `supported` false. Shared between threads:
-// every sample runs under the reader's lock.
+// baseline; a machine without the channels reports `supported` false. The first read logs the
+// channel names once at debug level to the system log. Shared between threads: every sample runs
+// under the reader's lock.
 #include "Platform/EnergyChannels.h"
+#include "Platform/SystemLog.h"
 #include "SharedModels/Date.h"
 
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 
 namespace joulix {
 
@@ -31,7 +34,8 @@ struct SystemPowerSnapshot {
 class AppleSiliconPowerReader {
   public:
     explicit AppleSiliconPowerReader(
-        const std::shared_ptr<EnergyChannels>& energyChannels = platformEnergyChannels());
+        const std::shared_ptr<EnergyChannels>& energyChannels = platformEnergyChannels(),
+        std::shared_ptr<SystemLog> systemLog = platformSystemLog());
 
     SystemPowerSnapshot sample(Date now);
 
@@ -47,6 +51,8 @@ class AppleSiliconPowerReader {
     };
 
     std::mutex lock_;
+    std::shared_ptr<SystemLog> systemLog_;
+    std::string logSubsystem_;
     std::unique_ptr<EnergyChannelSubscription> subscription_;
     std::optional<EnergyTotals> previousTotals_;
     std::optional<Date> lastSampleAt_;

@@ -2,8 +2,8 @@
 
 #include "SharedModels/BenchmarkComponent.h"
 #include "SharedModels/RuntimeLog.h"
+#include "SharedModels/Text.h"
 
-#include <cstdio>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -23,12 +23,6 @@ template <typename Value> struct CommandLoadResult {
     Value value;
     int64_t commandCount = 1;
 };
-
-std::string twoDecimals(double value) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.2f", value);
-    return buffer;
-}
 
 // "pid=<pid> name=<name>" entries of the first `count` samples, joined with " | ".
 template <typename Describe>
@@ -58,7 +52,8 @@ void logNameDebug(const std::vector<ProcessSample>& merged, size_t givenCount,
         preview(pathless, 10, [](const ProcessSample&) { return std::string(); });
     const std::string powermetricsOnlyPreview =
         preview(powermetricsOnly, 8, [](const ProcessSample& sample) {
-            return " pmPackageW=" + twoDecimals(sample.powermetricsPackageW.value_or(0));
+            return " pmPackageW=" +
+                   text::formatted("%.2f", sample.powermetricsPackageW.value_or(0));
         });
     RuntimeLog::info(logComponent, "name-debug processSamples=" + std::to_string(givenCount) +
                                        ", merged=" + std::to_string(merged.size()) +
@@ -241,7 +236,7 @@ AttributionBuildResult LiveAttributionInputBuilder::buildWithMetadata(
     }
 
     const std::string iokitW = batteryStatus && batteryStatus->dischargeWatts
-                                   ? twoDecimals(*batteryStatus->dischargeWatts)
+                                   ? text::formatted("%.2f", *batteryStatus->dischargeWatts)
                                    : "nil";
     RuntimeLog::info(
         logComponent,
@@ -249,7 +244,8 @@ AttributionBuildResult LiveAttributionInputBuilder::buildWithMetadata(
             ", powerSource=" + source + ", iokitW=" + iokitW +
             ", pmCommandOK=" + (powermetrics.commandOK ? "true" : "false") +
             ", pmParsed=" + std::to_string(metadata.powermetricsParsedProcessCount) +
-            ", pmPackage=" + twoDecimals(packageW) + ", totalW=" + twoDecimals(totalW));
+            ", pmPackage=" + text::formatted("%.2f", packageW) +
+            ", totalW=" + text::formatted("%.2f", totalW));
 
     AttributionInput input;
     input.timestamp = now;

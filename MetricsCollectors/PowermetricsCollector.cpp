@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -26,12 +25,6 @@ std::string joined(const std::vector<std::string>& pieces, std::string_view sepa
         out += pieces[i];
     }
     return out;
-}
-
-std::string formatted(const char* format, double value) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, format, value);
-    return buffer;
 }
 
 std::string firstStderrLine(const std::string& stderrText) {
@@ -125,7 +118,7 @@ PowermetricsParseOutput PowermetricsCollector::collectNormalizedSample() const {
 
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
     RuntimeLog::info(component, "powermetrics command completed in " +
-                                    formatted("%.3f", elapsed.count()) +
+                                    text::formatted("%.3f", elapsed.count()) +
                                     "s with status=" + std::to_string(result.status) +
                                     ", stdoutBytes=" + std::to_string(result.stdout.size()) +
                                     ", stderrBytes=" + std::to_string(result.stderr.size()));
@@ -148,8 +141,9 @@ PowermetricsParseOutput PowermetricsCollector::collectNormalizedSample() const {
     RuntimeLog::info(
         component,
         "Parsed powermetrics output: processes=" + std::to_string(output.processes.size()) +
-            ", packageW=" + formatted("%.2f", output.combinedPackageW) + ", totalSystemWatts=" +
-            (output.totalSystemWatts ? formatted("%.2f", *output.totalSystemWatts)
+            ", packageW=" + text::formatted("%.2f", output.combinedPackageW) +
+            ", totalSystemWatts=" +
+            (output.totalSystemWatts ? text::formatted("%.2f", *output.totalSystemWatts)
                                      : std::string("nil")));
 
     if (isUnusable(output)) {

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <sys/stat.h>
@@ -41,12 +40,6 @@ void insertRanked(std::vector<ProcessSampler::Row>& top, const ProcessSampler::R
     } else if (top.size() < limit) {
         top.push_back(row);
     }
-}
-
-std::string formatted(const char* format, double value) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, format, value);
-    return buffer;
 }
 
 }  // namespace
@@ -100,10 +93,10 @@ ProcessSamplingSnapshot ProcessSampler::sampleProcesses(int64_t limit,
         const auto metadata = metadataCache->resolve(pid, now, metadataResolver);
         auto name = resolveProcessName(row.commandLine, metadata);
         if (isNameDebugEnabled()) {
-            RuntimeLog::info("ProcessSampler", "pid=" + std::to_string(pid) +
-                                                   " cpu=" + formatted("%.2f", row.cpuPercent) +
-                                                   " raw=" + std::string(row.commandLine) +
-                                                   " resolved=" + name);
+            RuntimeLog::info("ProcessSampler",
+                             "pid=" + std::to_string(pid) +
+                                 " cpu=" + text::formatted("%.2f", row.cpuPercent) +
+                                 " raw=" + std::string(row.commandLine) + " resolved=" + name);
         }
         ProcessSample sample;
         sample.pid = pid;

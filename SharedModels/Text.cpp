@@ -1,5 +1,6 @@
 #include "SharedModels/Text.h"
 
+#include <cstdio>
 #include <utf8proc.h>
 
 namespace joulix::text {
@@ -194,6 +195,16 @@ std::size_t characterCount(std::string_view s) {
 std::size_t byteOffsetOfCharacter(std::string_view s, std::size_t index) {
     const auto boundaries = characterBoundaries(s);
     return index < boundaries.size() ? boundaries[index] : s.size();
+}
+
+std::string formatted(const char* format, double value) {
+    char buffer[64];
+    const int length = std::snprintf(buffer, sizeof buffer, format, value);
+    if (length < 0) return {};
+    if (static_cast<std::size_t>(length) < sizeof buffer) return buffer;
+    std::string text(static_cast<std::size_t>(length), '\0');
+    std::snprintf(text.data(), text.size() + 1, format, value);
+    return text;
 }
 
 std::string repairUTF8(std::string_view bytes) {

@@ -36,6 +36,9 @@ std::size_t byteOffsetOfCharacter(std::string_view s, std::size_t index);
 // Byte offsets of every character start, followed by the byte length of the text.
 std::vector<std::size_t> characterBoundaries(std::string_view s);
 
+// One number printed with a printf format for a double ("%.2f"), at any length.
+std::string formatted(const char* format, double value);
+
 // Decodes bytes as UTF-8, replacing every maximal invalid subpart by U+FFFD. Never fails.
 std::string repairUTF8(std::string_view bytes);
 

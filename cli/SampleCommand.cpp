@@ -5,6 +5,7 @@
 // DEBUG_BENCHMARK=1 the pass is timed into the profiler's trace (see joulix trace-summary).
 #include "MetricsCollectors/LiveAttributionInputBuilder.h"
 #include "SharedModels/SnapshotCodec.h"
+#include "SharedModels/Text.h"
 #include "cli/Commands.h"
 
 #include <nlohmann/json.hpp>
@@ -22,12 +23,6 @@ struct SampleOptions {
     bool json = false;
     int64_t top = 15;
 };
-
-std::string formatted(const char* format, double value) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, format, value);
-    return buffer;
-}
 
 nlohmann::ordered_json resultJSON(const AttributionBuildResult& result) {
     nlohmann::ordered_json json;
@@ -49,11 +44,11 @@ std::string powerSource(const AttributionBuildResult& result) {
 
 std::string batteryLine(const std::optional<BatteryStatusSample>& battery) {
     if (!battery) return "no battery status";
-    std::string line = formatted("%.1f %%", battery->levelPercent);
+    std::string line = text::formatted("%.1f %%", battery->levelPercent);
     line += battery->isCharging               ? ", charging"
             : battery->externalPowerConnected ? ", on external power"
                                               : ", discharging";
-    if (battery->dischargeWatts) line += formatted(" at %.2f W", *battery->dischargeWatts);
+    if (battery->dischargeWatts) line += text::formatted(" at %.2f W", *battery->dischargeWatts);
     if (battery->systemTimeRemainingMinutes) {
         line += ", " + std::to_string(*battery->systemTimeRemainingMinutes) + " min remaining";
     }
@@ -63,7 +58,7 @@ std::string batteryLine(const std::optional<BatteryStatusSample>& battery) {
 void printSummary(const AttributionBuildResult& result, int64_t top) {
     const auto& input = result.input;
     const auto& metadata = result.metadata;
-    std::cout << "Total power   " << formatted("%.2f W", input.totalDischargeW) << " (source "
+    std::cout << "Total power   " << text::formatted("%.2f W", input.totalDischargeW) << " (source "
               << powerSource(result) << ")\n";
     std::cout << "Battery       " << batteryLine(result.batteryStatus) << "\n";
     std::cout << "powermetrics  "
@@ -72,8 +67,8 @@ void printSummary(const AttributionBuildResult& result, int64_t top) {
                             (metadata.powermetricsHasPackagePower ? ", package power" : "")
                       : std::string("unavailable"))
               << "\n";
-    std::cout << "Display, USB  " << formatted("%.2f W", input.screenModelW) << ", "
-              << formatted("%.2f W", input.usbModelW) << "\n";
+    std::cout << "Display, USB  " << text::formatted("%.2f W", input.screenModelW) << ", "
+              << text::formatted("%.2f W", input.usbModelW) << "\n";
 
     std::vector<const ProcessSample*> processes;
     for (const auto& sample : input.processes)
@@ -92,7 +87,7 @@ void printSummary(const AttributionBuildResult& result, int64_t top) {
     std::cout << row;
     for (const auto* sample : processes) {
         const std::string watts = sample->powermetricsPackageW
-                                      ? formatted("%.3f", *sample->powermetricsPackageW)
+                                      ? text::formatted("%.3f", *sample->powermetricsPackageW)
                                       : std::string("-");
         std::snprintf(row, sizeof row, "%8lld  %6.1f  %8s  ", static_cast<long long>(sample->pid),
                       sample->cpuPercent, watts.c_str());

@@ -8,7 +8,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -24,9 +23,7 @@ struct TraceSummaryOptions {
 };
 
 std::string milliseconds(double value) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.3f", value);
-    return buffer;
+    return text::formatted("%.3f", value);
 }
 
 // Prints rows under a title with every column padded to its widest cell; the first column is

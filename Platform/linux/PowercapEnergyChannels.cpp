@@ -45,7 +45,7 @@ std::string PowercapEnergyChannels::channelName(std::string_view zoneName) {
     if (zoneName == "dram") return "DRAM Energy";
     if (zoneName == "psys") return "PSYS Energy";
     constexpr std::string_view packagePrefix = "package-";
-    if (zoneName.substr(0, packagePrefix.size()) == packagePrefix) {
+    if (zoneName.starts_with(packagePrefix)) {
         return "Package " + std::string(zoneName.substr(packagePrefix.size())) + " Energy";
     }
     return std::string(zoneName);

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -58,6 +57,13 @@ std::optional<Supply> findBattery(const std::vector<Supply>& supplies) {
     return std::nullopt;
 }
 
+// A derived value as a whole number (truncated); absent when it is not finite or out of the
+// integer range, since an attribute file may hold any integer.
+std::optional<int64_t> wholeNumber(double value) {
+    if (!(value > -9223372036854775808.0 && value < 9223372036854775808.0)) return std::nullopt;
+    return static_cast<int64_t>(value);
+}
+
 // Charge in mAh from the charge attribute, else from the energy attribute through the design
 // voltage.
 std::optional<int64_t> capacityMah(const Supply& battery, const char* chargeAttribute,
@@ -69,25 +75,24 @@ std::optional<int64_t> capacityMah(const Supply& battery, const char* chargeAttr
     if (!voltage || *voltage <= 0) voltage = battery.integer("voltage_max_design");
     if (!voltage || *voltage <= 0) voltage = battery.integer("voltage_now");
     if (!voltage || *voltage <= 0) return std::nullopt;
-    return static_cast<int64_t>(static_cast<double>(*energy) * 1000.0 /
-                                static_cast<double>(*voltage));
+    return wholeNumber(static_cast<double>(*energy) * 1000.0 / static_cast<double>(*voltage));
 }
 
 // Minutes for `amount` (µAh or µWh) at `flow` (µA or µW); -1 without flow.
-int64_t minutesAtFlow(int64_t amount, int64_t flow) {
+int64_t minutesAtFlow(double amount, int64_t flow) {
     if (flow == 0) return -1;
-    return static_cast<int64_t>(std::llround(static_cast<double>(std::max<int64_t>(amount, 0)) /
-                                             static_cast<double>(std::llabs(flow)) * 60.0));
+    const double hours = std::max(amount, 0.0) / std::fabs(static_cast<double>(flow));
+    return wholeNumber(std::round(hours * 60.0)).value_or(-1);
 }
 
 int64_t timeToEmptyMinutes(const Supply& battery) {
     if (const auto seconds = battery.integer("time_to_empty_now")) return *seconds / 60;
     const auto chargeNow = battery.integer("charge_now");
     const auto current = battery.integer("current_now");
-    if (chargeNow && current) return minutesAtFlow(*chargeNow, *current);
+    if (chargeNow && current) return minutesAtFlow(static_cast<double>(*chargeNow), *current);
     const auto energyNow = battery.integer("energy_now");
     const auto power = battery.integer("power_now");
-    if (energyNow && power) return minutesAtFlow(*energyNow, *power);
+    if (energyNow && power) return minutesAtFlow(static_cast<double>(*energyNow), *power);
     return -1;
 }
 
@@ -97,12 +102,16 @@ int64_t timeToFullMinutes(const Supply& battery) {
     const auto chargeFull = battery.integer("charge_full");
     const auto current = battery.integer("current_now");
     if (chargeNow && chargeFull && current) {
-        return minutesAtFlow(*chargeFull - *chargeNow, *current);
+        return minutesAtFlow(static_cast<double>(*chargeFull) - static_cast<double>(*chargeNow),
+                             *current);
     }
     const auto energyNow = battery.integer("energy_now");
     const auto energyFull = battery.integer("energy_full");
     const auto power = battery.integer("power_now");
-    if (energyNow && energyFull && power) return minutesAtFlow(*energyFull - *energyNow, *power);
+    if (energyNow && energyFull && power) {
+        return minutesAtFlow(static_cast<double>(*energyFull) - static_cast<double>(*energyNow),
+                             *power);
+    }
     return -1;
 }
 
@@ -137,7 +146,7 @@ class SysfsBatteryEntry final : public BatteryRegistryEntry {
         if (key == "CycleCount") return wrap(battery_.integer("cycle_count"));
         if (key == "Temperature") {
             const auto deciC = battery_.integer("temp");
-            return wrap(deciC ? std::optional<int64_t>(*deciC * 10) : std::nullopt);
+            return wrap(deciC ? wholeNumber(static_cast<double>(*deciC) * 10.0) : std::nullopt);
         }
         if (key == "Serial" || key == "BatterySerialNumber") {
             return wrap(battery_.text("serial_number"));
@@ -150,13 +159,13 @@ class SysfsBatteryEntry final : public BatteryRegistryEntry {
     std::optional<int64_t> amperageMa() const {
         std::optional<int64_t> magnitude;
         if (const auto microamps = battery_.integer("current_now")) {
-            magnitude = std::llabs(*microamps) / 1000;
+            magnitude = wholeNumber(std::fabs(static_cast<double>(*microamps)) / 1000.0);
         } else {
             const auto microwatts = battery_.integer("power_now");
             const auto microvolts = battery_.integer("voltage_now");
             if (microwatts && microvolts && *microvolts > 0) {
-                magnitude = static_cast<int64_t>(static_cast<double>(std::llabs(*microwatts)) *
-                                                 1000.0 / static_cast<double>(*microvolts));
+                magnitude = wholeNumber(std::fabs(static_cast<double>(*microwatts)) * 1000.0 /
+                                        static_cast<double>(*microvolts));
             }
         }
         if (!magnitude) return std::nullopt;
@@ -213,8 +222,10 @@ std::optional<PowerSourceDictionary> SysfsPowerSources::externalPowerAdapterDeta
         const auto microvolts = supply.integer("voltage_max");
         const auto microamps = supply.integer("current_max");
         if (microvolts && microamps) {
-            details["Watts"] = static_cast<int64_t>(std::llround(
-                static_cast<double>(*microvolts) * static_cast<double>(*microamps) / 1e12));
+            if (const auto watts = wholeNumber(std::round(
+                    static_cast<double>(*microvolts) * static_cast<double>(*microamps) / 1e12))) {
+                details["Watts"] = *watts;
+            }
         }
         return details;
     }
