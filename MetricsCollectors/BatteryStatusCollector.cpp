@@ -3,9 +3,9 @@
 #include "MetricsCollectors/PropertyValueReaders.h"
 #include "Platform/PropertyList.h"
 #include "SharedModels/RuntimeLog.h"
+#include "SharedModels/Text.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <plist/plist.h>
@@ -50,14 +50,8 @@ class BatteryDictionary {
     plist_t dictionary_;
 };
 
-std::string twoDecimals(double value) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.2f", value);
-    return buffer;
-}
-
 std::string optionalTwoDecimals(const std::optional<double>& value) {
-    return value ? twoDecimals(*value) : "nil";
+    return value ? text::formatted("%.2f", *value) : "nil";
 }
 
 std::string optionalInteger(const std::optional<int64_t>& value) {
@@ -156,7 +150,7 @@ BatteryStatusSample BatteryStatusCollector::sampleFromPropertyList(std::string_v
     sample.amperageMa = amperage;
 
     RuntimeLog::info(logComponent,
-                     "Battery status: level=" + twoDecimals(sample.levelPercent) +
+                     "Battery status: level=" + text::formatted("%.2f", sample.levelPercent) +
                          "%, remainingWh=" + optionalTwoDecimals(sample.remainingWh) +
                          ", charging=" + (isCharging ? "true" : "false") +
                          ", external=" + (externalPowerConnected ? "true" : "false") +
