@@ -322,16 +322,18 @@ PowermetricsParseOutput PowermetricsParser::parse(std::string_view output) const
     const auto totals = parsePackageTotals(lines);
     auto tasks = parseRunningTasks(lines, isASCII(output));
 
-    double cpuDenominator = 0;
-    if (tasks.totalCPUmsPerSec > 0) {
-        cpuDenominator = tasks.totalCPUmsPerSec;
-    } else if (tasks.allTasksCPUmsPerSec && *tasks.allTasksCPUmsPerSec >= 0) {
-        cpuDenominator = *tasks.allTasksCPUmsPerSec;
-    }
-    const bool gpuFallback =
-        totals.gpuPackageW > 0 && tasks.totalGPUmsPerSec <= 0 && cpuDenominator > 0;
-
     PowermetricsParseOutput result;
+    result.cpuPackageW = totals.cpuPackageW;
+    result.gpuPackageW = totals.gpuPackageW;
+    result.anePackageW = totals.anePackageW;
+    result.combinedPackageW = totals.combinedPackageW;
+    result.totalSystemWatts = totals.totalSystemWatts;
+    result.totalTaskCPUmsPerSec = tasks.totalCPUmsPerSec;
+    result.totalTaskGPUmsPerSec = tasks.totalGPUmsPerSec;
+    result.allTasksCPUmsPerSec = tasks.allTasksCPUmsPerSec;
+
+    const double cpuDenominator = result.resolvedCPUAttributionDenominator();
+    const bool gpuFallback = result.gpuPackageAllocatedByCPUShare();
     result.processes.reserve(tasks.rows.size());
     for (auto& row : tasks.rows) {
         const double cpuShare =
@@ -349,19 +351,10 @@ PowermetricsParseOutput PowermetricsParser::parse(std::string_view output) const
                                                              row.cpuMsPerSec, row.gpuMsPerSec, cpuW,
                                                              gpuW, aneW, cpuW + gpuW + aneW});
     }
-
-    result.cpuPackageW = totals.cpuPackageW;
-    result.gpuPackageW = totals.gpuPackageW;
-    result.anePackageW = totals.anePackageW;
-    result.combinedPackageW = totals.combinedPackageW;
     if (!(result.combinedPackageW > 0)) {
         result.combinedPackageW =
             std::max(totals.cpuPackageW + totals.gpuPackageW + totals.anePackageW, 0.0);
     }
-    result.totalSystemWatts = totals.totalSystemWatts;
-    result.totalTaskCPUmsPerSec = tasks.totalCPUmsPerSec;
-    result.totalTaskGPUmsPerSec = tasks.totalGPUmsPerSec;
-    result.allTasksCPUmsPerSec = tasks.allTasksCPUmsPerSec;
     return result;
 }
 
