@@ -1,6 +1,7 @@
 #include "MetricsCollectors/ProcessCPUReader.h"
 
 #include "MetricsCollectors/PSLineScanner.h"
+#include "MetricsCollectors/ResponsibleProcessSampler.h"
 #include "SharedModels/Text.h"
 
 #include <algorithm>
@@ -49,17 +50,12 @@ bool busierFirst(const ProcessSample& a, const ProcessSample& b) {
     return a.cpuPercent > b.cpuPercent || (a.cpuPercent == b.cpuPercent && a.pid < b.pid);
 }
 
-const ResponsiblePIDFunction& responsibilityFunction() {
-    static const ResponsiblePIDFunction function = lookUpResponsiblePIDFunction();
-    return function;
-}
-
 }  // namespace
 
 ProcessCPUReader::ProcessCPUReader(std::shared_ptr<const ShellRunning> shell,
                                    std::shared_ptr<const ProcessTable> processTable)
     : responsiblePIDResolver([](int64_t pid) -> int64_t {
-          const auto& function = responsibilityFunction();
+          const auto& function = ResponsibleProcessSampler::systemResponsibility();
           if (!function) return pid;
           const int32_t responsible = function(static_cast<int32_t>(pid));
           return responsible >= 1 ? responsible : pid;
