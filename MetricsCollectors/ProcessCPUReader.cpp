@@ -126,10 +126,10 @@ ProcessCPUReadout ProcessCPUReader::sample(std::optional<int64_t> limit, Date no
         groups.resize(static_cast<std::size_t>(*limit));
     }
 
-    for (const auto& group : groups) {
+    for (auto& group : groups) {
         if (group.memberProcesses.empty()) continue;
         auto representative = resolveRepresentative(group, now, interval);
-        auto members = group.memberProcesses;
+        auto members = std::move(group.memberProcesses);
         std::sort(members.begin(), members.end(), busierFirst);
         readout.groups.push_back(
             ProcessCPUGroup{std::move(representative), std::move(members), group.responsiblePID});
