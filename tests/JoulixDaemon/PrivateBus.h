@@ -1,10 +1,18 @@
 #pragma once
 // Test helpers for talking to the daemon over a real bus: a dbus-daemon of the test's own, child
-// processes that are reaped as soon as they end, and the daemon executable serving on a bus.
+// processes that are reaped as soon as they end, and the daemon executable serving on a bus. The
+// bus is defined here, inline, so that the ping benchmark starts its own the same way.
+#include "SharedModels/Error.h"
 #include "tests/cli/RunJoulix.h"
 
 #include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <thread>
 #include <vector>
@@ -20,6 +28,50 @@ struct PrivateBus {
     std::string directory, address;
     pid_t pid = -1;
 };
+
+namespace detail {
+inline const std::string openPolicy = R"(<policy context="default">
+  <allow user="*"/> <allow own="*"/> <allow send_destination="*"/> <allow eavesdrop="true"/>
+</policy>)";
+
+// The default policy of the system bus.
+inline const std::string systemPolicy = R"(<policy context="default">
+  <allow user="*"/> <deny own="*"/> <deny send_type="method_call"/> <allow send_type="signal"/>
+  <allow send_requested_reply="true" send_type="method_return"/>
+  <allow send_requested_reply="true" send_type="error"/>
+  <allow receive_type="method_call"/> <allow receive_type="method_return"/>
+  <allow receive_type="error"/> <allow receive_type="signal"/>
+  <allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus"/>
+  <allow send_destination="org.freedesktop.DBus"
+         send_interface="org.freedesktop.DBus.Introspectable"/>
+</policy>)";
+}  // namespace detail
+
+inline PrivateBus::PrivateBus(const std::string& policyFile) {
+    char pattern[] = "/tmp/jlx-bus-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) throw Error("mkdtemp failed");
+    directory = pattern;
+    ::chmod(directory.c_str(), 0755);  // other users of the security tests connect too
+    std::ofstream(directory + "/bus.conf")
+        << "<busconfig><listen>unix:path=" << directory << "/socket</listen><auth>EXTERNAL</auth>"
+        << (policyFile.empty() ? detail::openPolicy
+                               : detail::systemPolicy + "<include>" + policyFile + "</include>")
+        << "</busconfig>\n";
+    // The daemon prints its address and pid, then leaves the command running on its own.
+    std::istringstream started(runCommand("dbus-daemon --fork --print-address=1 --print-pid=1 "
+                                          "--config-file=" +
+                                          directory + "/bus.conf")
+                                   .output);
+    if (!std::getline(started, address) || !(started >> pid)) {
+        throw Error("dbus-daemon did not start");
+    }
+}
+
+inline PrivateBus::~PrivateBus() {
+    ::kill(pid, SIGTERM);
+    std::error_code ignored;
+    std::filesystem::remove_all(directory, ignored);
+}
 
 // Runs `argv` (ignoring SIGTERM across exec with `ignoreSigterm`); killed at the end if it runs.
 class ChildProcess {
