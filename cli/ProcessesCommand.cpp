@@ -5,7 +5,6 @@
 #include "SharedModels/Text.h"
 #include "cli/Commands.h"
 
-#include <cstdio>
 #include <iostream>
 
 namespace joulix::cli {
@@ -48,11 +47,10 @@ void printTable(const std::vector<ProcessSample>& samples) {
     const std::vector<std::string> header{"PID", "PARENT", "CPU %", "NAME", "BUNDLE ID"};
     std::vector<std::vector<std::string>> rows{header};
     for (const auto& sample : samples) {
-        char cpu[32];
-        std::snprintf(cpu, sizeof cpu, "%.1f", sample.cpuPercent);
         rows.push_back({std::to_string(sample.pid),
-                        sample.parentPID ? std::to_string(*sample.parentPID) : "-", cpu,
-                        printable(sample.name), printable(sample.bundleID.value_or("-"))});
+                        sample.parentPID ? std::to_string(*sample.parentPID) : "-",
+                        text::formatted("%.1f", sample.cpuPercent), printable(sample.name),
+                        printable(sample.bundleID.value_or("-"))});
     }
     std::vector<std::size_t> widths(header.size(), 0);
     for (const auto& row : rows) {
