@@ -4,6 +4,7 @@
 #include "SharedModels/SnapshotCodec.h"
 #include "SharedModels/Text.h"
 #include "cli/Commands.h"
+#include "cli/Table.h"
 
 #include <iostream>
 
@@ -15,13 +16,6 @@ struct Options {
     bool all = false;
     bool json = false;
 };
-
-std::string padded(std::string text, std::size_t width, bool right) {
-    const auto count = text::characterCount(text);
-    if (count >= width) return text;
-    const std::string fill(width - count, ' ');
-    return right ? fill + text : text + fill;
-}
 
 // Names come from other users' file names and bundles: control characters (C0, DEL, C1) show
 // as "?", as ps shows them, so that no name can move the cursor or send terminal commands.
@@ -52,20 +46,8 @@ void printTable(const std::vector<ProcessSample>& samples) {
                         text::formatted("%.1f", sample.cpuPercent), printable(sample.name),
                         printable(sample.bundleID.value_or("-"))});
     }
-    std::vector<std::size_t> widths(header.size(), 0);
-    for (const auto& row : rows) {
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            widths[i] = std::max(widths[i], text::characterCount(row[i]));
-        }
-    }
-    for (const auto& row : rows) {
-        std::string line;
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            const bool last = i + 1 == row.size();
-            line += last ? row[i] : padded(row[i], widths[i], i < 3) + "  ";
-        }
-        std::cout << line << '\n';
-    }
+    using enum Alignment;
+    printAlignedRows(rows, {right, right, right, left, left});
 }
 
 void printJSON(const std::vector<ProcessSample>& samples) {

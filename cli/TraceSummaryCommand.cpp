@@ -5,6 +5,7 @@
 #include "SharedModels/Error.h"
 #include "SharedModels/Text.h"
 #include "cli/Commands.h"
+#include "cli/Table.h"
 
 #include <nlohmann/json.hpp>
 
@@ -35,30 +36,11 @@ void printTable(const std::string& title, const std::vector<std::string>& header
         std::cout << "(none)\n";
         return;
     }
-    std::vector<std::size_t> widths(headers.size(), 0);
-    const auto measureRow = [&](const std::vector<std::string>& row) {
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            widths[i] = std::max(widths[i], text::characterCount(row[i]));
-        }
-    };
-    measureRow(headers);
-    for (const auto& row : rows)
-        measureRow(row);
-    const auto printRow = [&](const std::vector<std::string>& row) {
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            const std::string padding(widths[i] - text::characterCount(row[i]), ' ');
-            if (i > 0) std::cout << "  ";
-            if (i == 0) {
-                std::cout << row[i] << (row.size() > 1 ? padding : "");
-            } else {
-                std::cout << padding << row[i];
-            }
-        }
-        std::cout << "\n";
-    };
-    printRow(headers);
-    for (const auto& row : rows)
-        printRow(row);
+    std::vector<std::vector<std::string>> lines{headers};
+    lines.insert(lines.end(), rows.begin(), rows.end());
+    std::vector<Alignment> alignments(headers.size(), Alignment::right);
+    alignments.front() = Alignment::left;
+    printAlignedRows(lines, alignments);
 }
 
 void printComponentTable(const std::string& title,
