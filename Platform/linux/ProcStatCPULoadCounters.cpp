@@ -1,7 +1,8 @@
 #include "Platform/linux/ProcStatCPULoadCounters.h"
 
+#include "Platform/linux/SysfsAttributes.h"
+
 #include <charconv>
-#include <fstream>
 #include <vector>
 
 namespace joulix {
@@ -30,10 +31,9 @@ std::optional<CPULoadTicks> ProcStatCPULoadCounters::parseCPULine(std::string_vi
 }
 
 std::optional<CPULoadTicks> ProcStatCPULoadCounters::read() const {
-    std::ifstream in(procRoot_ + "/stat");
-    std::string line;
-    if (!in || !std::getline(in, line)) return std::nullopt;
-    return parseCPULine(line);
+    const auto line = sysfs::readText(procRoot_ + "/stat");
+    if (!line) return std::nullopt;
+    return parseCPULine(*line);
 }
 
 std::shared_ptr<const CPULoadCounters> platformCPULoadCounters() {
