@@ -6,7 +6,6 @@
 #include "SharedModels/Text.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <limits>
 #include <plist/plist.h>
 
