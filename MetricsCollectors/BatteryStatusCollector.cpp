@@ -6,7 +6,6 @@
 #include "SharedModels/Text.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <limits>
 #include <plist/plist.h>
 
@@ -140,9 +139,7 @@ BatteryStatusSample BatteryStatusCollector::sampleFromPropertyList(std::string_v
             sample.dischargeWatts = -static_cast<double>(*amperage) * volts / 1'000'000.0;
         }
     }
-    if (minutes && *minutes >= 1 && *minutes != 65534 && *minutes != 65535) {
-        sample.systemTimeRemainingMinutes = minutes;
-    }
+    sample.systemTimeRemainingMinutes = property::timeRemainingMinutes(minutes);
     sample.isCharging = isCharging;
     sample.externalPowerConnected = externalPowerConnected;
     sample.isACPowered = externalPowerConnected;

@@ -143,9 +143,7 @@ std::optional<BatteryStatusSample> DirectBatteryStatusReader::sample() {
         sample.dischargeWatts =
             -static_cast<double>(*amperage) * static_cast<double>(*voltage) / 1'000'000.0;
     }
-    if (minutes && *minutes >= 1 && *minutes != 65534 && *minutes != 65535) {
-        sample.systemTimeRemainingMinutes = minutes;
-    }
+    sample.systemTimeRemainingMinutes = property::timeRemainingMinutes(minutes);
     sample.voltageMV = voltage;
     sample.amperageMa = amperage;
     sample.currentCapacityMah = rawCurrent;

@@ -146,6 +146,13 @@ AttributionBuildResult LiveAttributionInputBuilder::buildWithMetadata(
             recordsByPID.try_emplace(record.pid, &record);
     }
     const bool gpuFallback = output && output->gpuPackageAllocatedByCPUShare();
+    const auto attachPowermetrics = [gpuFallback](ProcessSample& sample,
+                                                  const PowermetricsProcessRecord& record) {
+        sample.powermetricsPackageW = record.packageW;
+        sample.powermetricsCPUW = record.cpuPackageW;
+        sample.powermetricsGPUW = record.gpuPackageW;
+        sample.powermetricsGPUFallbackAllocated = gpuFallback && record.gpuPackageW > 0;
+    };
 
     const auto mergeSpan =
         profiler.beginSpan(BenchmarkComponent::daemonInputProcessMerge, parent, correlationID, {});
@@ -157,11 +164,7 @@ AttributionBuildResult LiveAttributionInputBuilder::buildWithMetadata(
         ProcessSample sample = given;
         const auto found = recordsByPID.find(sample.pid);
         if (found != recordsByPID.end() && found->second->packageW > 0) {
-            const PowermetricsProcessRecord& record = *found->second;
-            sample.powermetricsPackageW = record.packageW;
-            sample.powermetricsCPUW = record.cpuPackageW;
-            sample.powermetricsGPUW = record.gpuPackageW;
-            sample.powermetricsGPUFallbackAllocated = gpuFallback && record.gpuPackageW > 0;
+            attachPowermetrics(sample, *found->second);
         }
         seen.insert(sample.pid);
         merged.push_back(std::move(sample));
@@ -178,10 +181,7 @@ AttributionBuildResult LiveAttributionInputBuilder::buildWithMetadata(
                           : metadata && metadata->bundlePath   ? *metadata->bundlePath
                                                                : record.name;
             sample.bundleID = metadata ? metadata->bundleID : std::nullopt;
-            sample.powermetricsPackageW = record.packageW;
-            sample.powermetricsCPUW = record.cpuPackageW;
-            sample.powermetricsGPUW = record.gpuPackageW;
-            sample.powermetricsGPUFallbackAllocated = gpuFallback && record.gpuPackageW > 0;
+            attachPowermetrics(sample, record);
             merged.push_back(std::move(sample));
             ++powermetricsOnlyCount;
         }

@@ -59,4 +59,9 @@ std::optional<std::string> textValue(const PowerSourceValue& value, EmptyText em
     return *text;
 }
 
+std::optional<int64_t> timeRemainingMinutes(std::optional<int64_t> minutes) {
+    if (!minutes || *minutes < 1 || *minutes == 65534 || *minutes == 65535) return std::nullopt;
+    return minutes;
+}
+
 }  // namespace joulix::property

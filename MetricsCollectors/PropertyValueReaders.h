@@ -27,4 +27,8 @@ enum class EmptyText { absent, accepted };
 // A text value.
 std::optional<std::string> textValue(const PowerSourceValue& value, EmptyText empty);
 
+// A reported time remaining in minutes: absent below one minute and for the 65534/65535
+// "still calculating" markers.
+std::optional<int64_t> timeRemainingMinutes(std::optional<int64_t> minutes);
+
 }  // namespace joulix::property

@@ -107,9 +107,6 @@ std::optional<float> SMCReader::decodeValue(std::string_view type, const uint8_t
     if (type == "ui8") return static_cast<float>(b0);
     if (type == "ui16") return static_cast<float>(b0 | (b1 << 8));
     if (type == "ui32") return static_cast<float>(littleEndian32);
-    if (type == "sp78") return static_cast<float>(static_cast<int16_t>(bigEndian16) / 256.0);
-    if (type == "fpe2") return static_cast<float>(bigEndian16 / 4.0);
-    if (type == "fp88") return static_cast<float>(bigEndian16 / 256.0);
     for (const auto& fixed : fixedPointTypes) {
         if (type != fixed.name) continue;
         const double divisor = static_cast<double>(1u << hexDigitValue(fixed.name[3]));
