@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <initializer_list>
@@ -214,12 +213,11 @@ void RuntimeLog::write(RuntimeLogLevel level, std::string_view component,
 
     const double now =
         std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-    char seconds[48];
-    std::snprintf(seconds, sizeof seconds, "%.3f", now);
+    const auto seconds = text::formatted("%.3f", now);
     // The texts may hold any bytes; what is written is always valid UTF-8.
     const auto safeComponent = text::repairUTF8(component);
     const auto safeMessage = text::repairUTF8(message);
-    const auto line = "[" + std::string(seconds) + "] [" + std::string(levelWord(level)) + "] [" +
+    const auto line = "[" + seconds + "] [" + std::string(levelWord(level)) + "] [" +
                       safeComponent + "] " + safeMessage + "\n";
 
     writeToStandardError(line);
