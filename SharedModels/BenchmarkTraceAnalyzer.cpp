@@ -21,14 +21,6 @@ struct EventCost {
     double selfDurationMs;
 };
 
-struct FunctionAggregateState {
-    int64_t count = 0;
-    double totalDurationMs = 0;
-    double selfDurationMs = 0;
-    double maxDurationMs = 0;
-    double mainThreadSelfDurationMs = 0;
-};
-
 bool isSyncCall(const ComponentProfileEvent& event) {
     const auto found = event.context.find("syncCall");
     return found != event.context.end() && found->second == "1";
@@ -141,23 +133,22 @@ std::vector<BenchmarkTraceAggregate> aggregates(const std::vector<EventCost>& co
 std::vector<BenchmarkFunctionTraceAggregate> functionAggregates(const std::vector<EventCost>& costs,
                                                                 int64_t topCount) {
     std::vector<BenchmarkFunctionTraceAggregate> result;
-    std::vector<EventCost> labelled = costs;
     for (const auto& group : groupedInOrder(
-             labelled, [](const EventCost& cost) { return cost.event->functionCostLabel(); })) {
-        FunctionAggregateState state;
-        state.maxDurationMs = group.front().event->durationMs;
+             costs, [](const EventCost& cost) { return cost.event->functionCostLabel(); })) {
+        BenchmarkFunctionTraceAggregate aggregate{group.front().event->functionCostLabel()};
+        aggregate.maxDurationMs = group.front().event->durationMs;
         for (const auto& cost : group) {
-            ++state.count;
-            state.totalDurationMs += cost.event->durationMs;
-            state.selfDurationMs += cost.selfDurationMs;
-            state.maxDurationMs = std::max(state.maxDurationMs, cost.event->durationMs);
-            if (cost.event->blocksUIThread()) state.mainThreadSelfDurationMs += cost.selfDurationMs;
+            ++aggregate.count;
+            aggregate.totalDurationMs += cost.event->durationMs;
+            aggregate.selfDurationMs += cost.selfDurationMs;
+            aggregate.maxDurationMs = std::max(aggregate.maxDurationMs, cost.event->durationMs);
+            if (cost.event->blocksUIThread()) {
+                aggregate.mainThreadSelfDurationMs += cost.selfDurationMs;
+            }
         }
-        result.push_back(
-            {group.front().event->functionCostLabel(), state.count, state.totalDurationMs,
-             state.selfDurationMs,
-             state.selfDurationMs / static_cast<double>(std::max<int64_t>(state.count, 1)),
-             state.maxDurationMs, state.mainThreadSelfDurationMs});
+        aggregate.averageSelfDurationMs =
+            aggregate.selfDurationMs / static_cast<double>(std::max<int64_t>(aggregate.count, 1));
+        result.push_back(std::move(aggregate));
     }
     std::stable_sort(result.begin(), result.end(), [](const auto& a, const auto& b) {
         if (a.selfDurationMs != b.selfDurationMs) return a.selfDurationMs > b.selfDurationMs;
