@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace joulix {
 namespace {
@@ -107,6 +108,16 @@ bool decodeBool(const nlohmann::json& object, const char* key) {
 const std::string* environmentValue(const Environment& environment, std::string_view key) {
     const auto found = environment.find(std::string(key));
     return found == environment.end() ? nullptr : &found->second;
+}
+
+Environment currentEnvironment(std::initializer_list<std::string_view> names) {
+    Environment environment;
+    for (const auto name : names) {
+        if (const char* value = std::getenv(std::string(name).c_str())) {
+            environment.emplace(name, value);
+        }
+    }
+    return environment;
 }
 
 namespace AppConfiguration {

@@ -6,6 +6,7 @@
 #include "Platform/MainBundle.h"
 
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <optional>
 #include <string>
@@ -17,6 +18,8 @@ namespace joulix {
 using Environment = std::map<std::string, std::string>;
 // The value of one variable, or nullptr when it is not set.
 const std::string* environmentValue(const Environment& environment, std::string_view key);
+// The named variables that are set in this process's environment, read now.
+Environment currentEnvironment(std::initializer_list<std::string_view> names);
 
 namespace AppConfiguration {
 inline constexpr std::string_view appName = "Joulix";

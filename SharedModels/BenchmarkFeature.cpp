@@ -2,8 +2,6 @@
 
 #include "SharedModels/Truthiness.h"
 
-#include <cstdlib>
-
 namespace joulix::BenchmarkFeature {
 namespace {
 
@@ -31,10 +29,7 @@ bool isEnabled(const Environment& environment,
 }
 
 bool isEnabled() {
-    Environment environment;
-    if (const char* value = std::getenv(std::string(flagKey).c_str())) {
-        environment.emplace(std::string(flagKey), value);
-    }
+    const auto environment = currentEnvironment({flagKey});
     // The Info dictionary counts only when the environment leaves the switch unset.
     return isEnabled(environment,
                      environment.empty() ? mainBundle()->infoDictionary() : std::nullopt);

@@ -14,9 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <initializer_list>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -27,17 +25,6 @@ namespace {
 constexpr std::string_view logLevelEnvironmentKey = "JLX_LOG_LEVEL";
 constexpr std::string_view verboseEnvironmentKey = "JLX_LOG_VERBOSE";
 constexpr std::string_view disabledKey = "JLX_LOG_DISABLED";
-
-// The named variables that are set in the process environment, read now.
-Environment currentEnvironment(std::initializer_list<std::string_view> names) {
-    Environment environment;
-    for (const auto name : names) {
-        if (const char* value = std::getenv(std::string(name).c_str())) {
-            environment.emplace(name, value);
-        }
-    }
-    return environment;
-}
 
 std::optional<RuntimeLogLevel> levelFromText(std::string_view value) {
     return runtimeLogLevelFromRawValue(text::lowercased(text::trim(value)));
