@@ -3,5 +3,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset=${1:-default}
-[ -f "build/$preset/CMakeCache.txt" ] || cmake --preset "$preset" >/dev/null
+[ -f "build/$preset/build.ninja" ] || cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset"
