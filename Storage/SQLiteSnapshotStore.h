@@ -62,6 +62,9 @@ struct SnapshotHistoryReadModel {
                            const SnapshotHistoryReadModel&) = default;
 };
 
+// The sum of the snapshot's process drains that are 0 or more (negative and NaN drains count 0).
+double processTotalWatts(const DrainSnapshot& snapshot);
+
 // 1 when the non-negative process drains sum to more than 0.05 W, plus the share of the total
 // they explain (at most 1, the total taken as at least 0.1 W). NaN inputs count as 0.
 double snapshotQuality(double totalWatts, double processTotalWatts);
@@ -231,7 +234,6 @@ class SQLiteSnapshotStore {
     void insertProcessRows(const std::vector<ProcessDrain>& processes, int64_t snapshotID);
     void insertHiddenRows(const std::vector<HiddenDrain>& hidden, int64_t snapshotID);
     void insertBatteryStatus(const BatteryStatusSample& status, int64_t snapshotID);
-    double processTotalWatts(const DrainSnapshot& snapshot) const;
     double trackerTotalWatts(const DrainSnapshot& snapshot) const;
 
     // Read path.
