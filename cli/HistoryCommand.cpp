@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cmath>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
@@ -42,8 +43,11 @@ std::string readOnlyOpenName(const std::string& path) {
     return uri + "?immutable=1";
 }
 
+// "-" for a time no calendar can show (stored values are whatever a writer put there).
 std::string utcTime(Date date) {
-    const auto seconds = static_cast<std::time_t>(date.timeIntervalSince1970());
+    const double since1970 = date.timeIntervalSince1970();
+    if (!(std::abs(since1970) < 1e12)) return "-";
+    const auto seconds = static_cast<std::time_t>(since1970);
     std::tm utc{};
     char buffer[32] = "-";
     if (::gmtime_r(&seconds, &utc)) std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &utc);
