@@ -246,17 +246,11 @@ class SQLiteSnapshotStore {
     int64_t countSnapshotsInWindow(double cutoffTimestamp, double anchorTimestamp);
     std::vector<SnapshotHeaderRow>
     fetchWindowSnapshotHeaders(double cutoffTimestamp, double anchorTimestamp, int64_t stride);
-    ProcessMap fetchProcessesBySnapshotSubquery(double cutoffTimestamp, double anchorTimestamp,
-                                                int64_t stride);
-    HiddenMap fetchHiddenBySnapshotSubquery(double cutoffTimestamp, double anchorTimestamp,
-                                            int64_t stride);
-    SourceFlagMap fetchSourceFlagsBySnapshotSubquery(double cutoffTimestamp, double anchorTimestamp,
-                                                     int64_t stride);
     EnergyUsageSummary fetchEnergyUsageSummary(int64_t limit);
+    // One snapshot per header, in header order; takes the child rows out of the maps.
     std::vector<DrainSnapshot> composeSnapshots(const std::vector<SnapshotHeaderRow>& headers,
-                                                const ProcessMap& processes,
-                                                const HiddenMap& hidden,
-                                                const BatteryMap& batteries) const;
+                                                ProcessMap processes, HiddenMap hidden,
+                                                BatteryMap batteries) const;
 
     // Estimate tracking.
     static EstimateTrackingRow decodeEstimateRow(const SQLiteStatement& statement);
