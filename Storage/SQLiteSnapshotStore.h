@@ -120,7 +120,7 @@ class SQLiteSnapshotStore {
     std::vector<EstimateTrackingRow> fetchPendingEstimates(int64_t limit);
 
   private:
-    // Tests reach the private window queries through it.
+    // Tests, benchmarks and the fuzz target reach the private steps through it.
     friend class SQLiteSnapshotStoreProbe;
 
     struct LatestSnapshotSummaryRow {
