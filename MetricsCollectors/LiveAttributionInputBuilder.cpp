@@ -219,7 +219,8 @@ AttributionBuildResult LiveAttributionInputBuilder::buildWithMetadata(
         metadata.packageW = output->combinedPackageW;
         metadata.packagePowerSource = "powermetrics";
     } else if (energyReader) {
-        const SystemPowerSnapshot counters = energyReader->sample(now);
+        // Stamped when read: the pass's own time lies before the tools it ran.
+        const SystemPowerSnapshot counters = energyReader->sample(nowProvider());
         if (counters.supported && counters.intervalSeconds > 0) {
             metadata.packageW = counters.cpuW + counters.gpuW + counters.ramW;
             metadata.packagePowerSource = "RAPL";

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <climits>
 #include <filesystem>
-#include <mutex>
 #include <system_error>
 
 namespace joulix {
@@ -31,7 +30,6 @@ class PowercapSubscription final : public EnergyChannelSubscription {
     explicit PowercapSubscription(std::vector<Zone> zones) : zones_(std::move(zones)) {}
 
     std::optional<std::vector<EnergyChannelReading>> sample() override {
-        std::lock_guard guard(lock_);
         std::vector<int64_t> raw;
         raw.reserve(zones_.size());
         for (const auto& zone : zones_) {
@@ -55,7 +53,6 @@ class PowercapSubscription final : public EnergyChannelSubscription {
     }
 
   private:
-    std::mutex lock_;
     std::vector<Zone> zones_;
 };
 

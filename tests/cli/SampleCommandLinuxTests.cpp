@@ -75,12 +75,14 @@ TEST(SampleCommandOnLinux, BatteryPowerSourcePackagePowerAndTotalFromThePlatform
     const CounterWriter writer(directory.path() / "class/powercap/intel-rapl:0:0");
 
     const auto at = directory.string();
+    const auto runSampleWith = [&](const std::string& arguments) {
+        return testing::runCommand("unshare --mount /bin/sh -c 'mount --bind " + at +
+                                   "/class /sys/class && mount --bind " + at +
+                                   "/bus /sys/bus || exit 77; exec \"$0\" sample " + arguments +
+                                   "' " + testing::joulixPath);
+    };
     const auto runSample = [&] {
-        const auto run = testing::runCommand(
-            "unshare --mount /bin/sh -c 'mount --bind " + at +
-            "/class /sys/class && mount --bind " + at +
-            "/bus /sys/bus || exit 77; exec \"$0\" sample --json --interval 1' " +
-            testing::joulixPath);
+        const auto run = runSampleWith("--json --interval 1");
         if (run.status == 77) return nlohmann::json("unavailable");
         EXPECT_EQ(run.status, 0) << run.output;
         return nlohmann::json::parse(run.output, nullptr, false);
@@ -97,6 +99,13 @@ TEST(SampleCommandOnLinux, BatteryPowerSourcePackagePowerAndTotalFromThePlatform
     EXPECT_DOUBLE_EQ(discharging["input"]["totalDischargeW"].get<double>(), 18.0);
     EXPECT_EQ(discharging["packagePowerSource"], "RAPL");
     EXPECT_NEAR(discharging["packageW"].get<double>(), counterWatts, counterWatts * 0.1);
+    const auto summary = runSampleWith("--interval 0.5").output;
+    for (const auto* line :
+         {"Total power   18.00 W (source power_supply)\n", "Power source  battery\n",
+          "Battery       61.0 %, discharging at 18.00 W, 120 min remaining (from power_supply)\n",
+          "\nPackage       ", " W (from RAPL)\n", "(USB from sysfs)\n"}) {
+        EXPECT_NE(summary.find(line), std::string::npos) << line << " in:\n" << summary;
+    }
 
     // On mains: package + display (none here) + two USB devices.
     write("class/power_supply/AC/online", "1");
