@@ -10,6 +10,8 @@
 
 #include <iostream>
 
+#include <unistd.h>
+
 namespace joulix::cli {
 namespace {
 
@@ -40,7 +42,10 @@ void run(const Options& options, const DaemonClientOptions& bus) {
         return;
     }
 
-    const auto targets = ProcessTerminationTargetResolver::targetPIDs(*row, rows.members(*row));
+    // This command is never among its own targets: ending itself would stop it halfway down the
+    // list, with the rest of the application still running.
+    auto targets = ProcessTerminationTargetResolver::targetPIDs(*row, rows.members(*row));
+    std::erase(targets, static_cast<int32_t>(::getpid()));
     std::cout << printable(*row->displayName) << ":";
     for (const auto pid : targets)
         std::cout << ' ' << pid;
