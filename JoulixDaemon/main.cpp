@@ -2,6 +2,7 @@
 //   JoulixDaemon [--session | --address ADDRESS]
 #include "JoulixDaemon/BatteryMetricsService.h"
 #include "JoulixDaemon/DBusListener.h"
+#include "MetricsCollectors/ShellRunner.h"
 #include "SharedModels/AppConfiguration.h"
 #include "SharedModels/RuntimeLog.h"
 
@@ -29,6 +30,8 @@ bool parseBus(int argc, char** argv, joulix::BusSelection& bus) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // An inherited ignored SIGCHLD would make every tool's exit status read 0.
+    joulix::DefaultShellRunner::restoreChildExitStatuses();
     joulix::BusSelection bus;
     if (!parseBus(argc, argv, bus)) {
         std::fputs(usage, stderr);
