@@ -21,6 +21,9 @@
 //   2. Add its two `extern template` lines below and the same two lines, without `extern`, at
 //      the end of SnapshotCodec.cpp.
 //   3. Add a golden file under tests/fixtures/records/ and its line in the golden test.
+// A member of a new enumeration type also needs a `toJson` and a `read` overload (as
+// SamplingMode has); a record whose constructor checks its values gets a `finishDecoding`
+// overload (as SamplingConfig has).
 #include "SharedModels/BatteryStatusSample.h"
 #include "SharedModels/DrainSnapshot.h"
 #include "SharedModels/Error.h"
