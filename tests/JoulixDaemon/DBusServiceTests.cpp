@@ -165,16 +165,17 @@ TEST(DaemonClientTests, SilentDaemonIsToldApartFromAnUnreachableOne) {
     }
 }
 
-// Only a plain decimal pid reaches the daemon (unreachable here: exit 2); anything else is refused
-// before any call.
+// Only a plain decimal pid reaches the daemon (absent from this bus: exit 2); anything else is
+// refused before any call.
 TEST(DaemonClientTests, TerminateTakesOnlyAPlainDecimalPid) {
+    testing::PrivateBus emptyBus;
     const std::pair<const char*, bool> cases[] = {
         {"12", true},    {"2147483647", true}, {" 12", false},        {"12 ", false},
         {"0x10", false}, {"+12", false},       {"2147483648", false}, {"1e3", false},
     };
     for (const auto& [text, accepted] : cases) {
-        const auto result = testing::runJoulix(
-            std::string("terminate --address=unix:path=/nonexistent '") + text + "' 2>&1");
+        const auto result = testing::runJoulix("terminate --address='" + emptyBus.address + "' '" +
+                                               text + "' 2>&1");
         EXPECT_EQ(result.status == 2, accepted) << text << ": " << result.output;
         EXPECT_EQ(result.output.find("not a decimal process identifier") != std::string::npos,
                   !accepted)
