@@ -28,19 +28,66 @@ bool ranksBefore(const ProcessSampler::Row& a, const ProcessSampler::Row& b) {
     return a.cpuPercent > b.cpuPercent || (a.cpuPercent == b.cpuPercent && a.pid < b.pid);
 }
 
-// Keeps `top` sorted by rank and at most `limit` long. The row goes before the first entry it
-// ranks before; the list is sorted, so that entry is found by binary search.
-void insertRanked(std::vector<ProcessSampler::Row>& top, const ProcessSampler::Row& row,
-                  std::size_t limit) {
-    const auto position = std::upper_bound(top.begin(), top.end(), row, ranksBefore);
-    if (position != top.end()) {
-        const bool wasFull = top.size() >= limit;
-        top.insert(position, row);
-        if (wasFull) top.pop_back();
-    } else if (top.size() < limit) {
-        top.push_back(row);
+// The best `limit` rows seen so far, kept as a heap whose top is the worst of them, so each
+// further row costs one comparison, or a logarithmic replacement. Rows that rank equal keep
+// their input order (the earlier first), and a later equal row never displaces an earlier one.
+class TopRows {
+  public:
+    explicit TopRows(std::size_t limit) : limit_(limit) {
+        heap_.reserve(std::min<std::size_t>(limit, 1 << 16));
     }
-}
+
+    void add(const ProcessSampler::Row& row) {
+        Entry entry{row, seen_++};
+        if (heap_.size() < limit_) {
+            heap_.push_back(entry);
+            std::push_heap(heap_.begin(), heap_.end(), Before{});
+        } else if (Before{}(entry, heap_.front())) {
+            replaceWorst(entry);
+        }
+    }
+
+    // The kept rows in rank order.
+    std::vector<ProcessSampler::Row> take() {
+        std::sort(heap_.begin(), heap_.end(), Before{});
+        std::vector<ProcessSampler::Row> rows;
+        rows.reserve(heap_.size());
+        for (const auto& entry : heap_)
+            rows.push_back(entry.row);
+        return rows;
+    }
+
+  private:
+    struct Entry {
+        ProcessSampler::Row row;
+        std::size_t order;
+    };
+    // A total order (the input position breaks every tie), so any sort gives one result.
+    struct Before {
+        bool operator()(const Entry& a, const Entry& b) const {
+            if (ranksBefore(a.row, b.row)) return true;
+            return !ranksBefore(b.row, a.row) && a.order < b.order;
+        }
+    };
+
+    // The entry takes the worst one's place at the top and sinks to where it belongs: one pass
+    // down the heap instead of a pop and a push.
+    void replaceWorst(const Entry& entry) {
+        const std::size_t size = heap_.size();
+        std::size_t hole = 0;
+        for (std::size_t child = 1; child < size; child = 2 * hole + 1) {
+            if (child + 1 < size && Before{}(heap_[child], heap_[child + 1])) ++child;
+            if (!Before{}(entry, heap_[child])) break;
+            heap_[hole] = heap_[child];
+            hole = child;
+        }
+        heap_[hole] = entry;
+    }
+
+    std::size_t limit_;
+    std::size_t seen_ = 0;
+    std::vector<Entry> heap_;
+};
 
 }  // namespace
 
@@ -74,30 +121,33 @@ ProcessSamplingSnapshot ProcessSampler::sampleProcesses(int64_t limit,
         BenchmarkComponent::daemonSampleProcessSampler, std::nullopt, correlationID, context,
         [&] {
             std::vector<Row> all;
-            std::vector<Row> top;
+            TopRows top(topLimit);
             // The output length is only a sizing hint, so bytes stand in for characters.
-            all.reserve(std::min<std::size_t>(result.stdout.size() / 32, 512));
-            top.reserve(std::min<std::size_t>(topLimit, 1 << 16));
+            if (includeAllProcesses)
+                all.reserve(std::min<std::size_t>(result.stdout.size() / 32, 512));
             for (const auto line : text::splitLines(result.stdout)) {
                 auto row = parsePSLine(line);
                 if (!row) continue;
                 if (const auto recent = recentShares.find(row->pid); recent != recentShares.end()) {
                     row->cpuPercent = recent->second;
                 }
-                insertRanked(top, *row, topLimit);
-                all.push_back(*row);
+                top.add(*row);
+                if (includeAllProcesses) all.push_back(*row);
             }
-            return std::make_pair(std::move(all), std::move(top));
+            return std::make_pair(std::move(all), top.take());
         },
         ProfileCallSite{__builtin_FILE(), "sampleProcesses(limit:includeAllProcesses:)",
                         __builtin_LINE()});
 
     const Date now = Date::now();
+    const bool nameDebug = isNameDebugEnabled();  // once per pass: a file check costs a stat
     const auto convert = [&](const Row& row) {
         const auto pid = static_cast<int32_t>(row.pid);
-        const auto metadata = metadataCache->resolve(pid, now, metadataResolver);
-        auto name = resolveProcessName(row.commandLine, metadata);
-        if (isNameDebugEnabled()) {
+        auto metadata = metadataCache->resolve(pid, now, metadataResolver);
+        std::optional<std::string> bundleID;
+        if (metadata) bundleID = std::move(metadata->bundleID);
+        auto name = resolveProcessName(row.commandLine, std::move(metadata));
+        if (nameDebug) {
             RuntimeLog::info("ProcessSampler",
                              "pid=" + std::to_string(pid) +
                                  " cpu=" + text::formatted("%.2f", row.cpuPercent) +
@@ -107,7 +157,7 @@ ProcessSamplingSnapshot ProcessSampler::sampleProcesses(int64_t limit,
         sample.pid = pid;
         if (row.parentPID >= 1) sample.parentPID = row.parentPID;
         sample.name = std::move(name);
-        if (metadata) sample.bundleID = metadata->bundleID;
+        sample.bundleID = std::move(bundleID);
         sample.cpuPercent = row.cpuPercent;
         return sample;
     };
@@ -154,13 +204,12 @@ std::optional<ProcessSampler::Row> ProcessSampler::parsePSLine(std::string_view 
     return Row{*pid, *parentPID, *cpuPercent, *memPercent, commandLine};
 }
 
-std::string
-ProcessSampler::resolveProcessName(std::string_view commandLine,
-                                   const std::optional<RunningProcessMetadata>& metadata) {
+std::string ProcessSampler::resolveProcessName(std::string_view commandLine,
+                                               std::optional<RunningProcessMetadata> metadata) {
     if (metadata) {
-        const auto& candidate =
+        auto& candidate =
             metadata->executablePath ? metadata->executablePath : metadata->bundlePath;
-        if (candidate && !text::isBlank(*candidate)) return *candidate;
+        if (candidate && !text::isBlank(*candidate)) return std::move(*candidate);
     }
     if (auto path = resolvedCommandPath(commandLine)) return *path;
     return std::string(text::trim(commandLine));
@@ -174,13 +223,12 @@ std::optional<std::string> ProcessSampler::resolvedCommandPath(std::string_view 
     if (!trimmed.starts_with('/')) return std::nullopt;
     // The longest existing prefix wins: an unquoted path with spaces, followed by arguments.
     // Each joined prefix begins the next one, so the longest that can name a file (shorter than
-    // PATH_MAX) is built once and cut back word by word: a command line of a million words
-    // costs one pass, not a million joins.
+    // PATH_MAX, of at most maximumPathWords words) is built once and cut back word by word.
     std::string candidate;
     std::vector<std::size_t> prefixEnds;
     for (const auto piece : text::splitWhitespace(trimmed)) {
         const auto length = candidate.size() + (candidate.empty() ? 0 : 1) + piece.size();
-        if (length >= PATH_MAX) break;
+        if (length >= PATH_MAX || prefixEnds.size() == maximumPathWords) break;
         if (!candidate.empty()) candidate += ' ';
         candidate += piece;
         prefixEnds.push_back(candidate.size());

@@ -11,6 +11,7 @@
 #include "SharedModels/ComponentProfiler.h"
 #include "SharedModels/ProcessSample.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -57,11 +58,14 @@ class ProcessSampler {
     static std::optional<Row> parsePSLine(std::string_view line);
     // The metadata's executable (or bundle) path, else the command's executable, else the
     // trimmed command line.
+    // The metadata is taken by value so that its path moves into the name.
     static std::string resolveProcessName(std::string_view commandLine,
-                                          const std::optional<RunningProcessMetadata>& metadata);
+                                          std::optional<RunningProcessMetadata> metadata);
     // The command's executable when it names an existing file; for an unquoted absolute path
-    // with spaces, the longest prefix of its words that exists.
+    // with spaces, the longest prefix of its first `maximumPathWords` words that exists (a
+    // crafted line of thousands of words costs at most that many file checks).
     static std::optional<std::string> resolvedCommandPath(std::string_view commandLine);
+    static constexpr std::size_t maximumPathWords = 32;
     // The first word of the command line, or its leading quoted text (backslash escapes).
     static std::optional<std::string> executableToken(std::string_view commandLine);
     // JLX_PROCESS_NAME_DEBUG is "1", or the flag file jlx-process-name-debug.flag exists.

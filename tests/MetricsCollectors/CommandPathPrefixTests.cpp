@@ -19,5 +19,19 @@ TEST(CommandPathPrefixTests, LongArgumentListsAndNULBytes) {
               std::nullopt);
 }
 
+// Only the first maximumPathWords words make prefixes, so a line of thousands of words costs a
+// bounded number of file checks: a file whose path needs one word more is not looked for.
+TEST(CommandPathPrefixTests, TriesABoundedNumberOfPrefixes) {
+    const testing::TemporaryDirectory folder;
+    std::string words = folder.string() + "/a";
+    for (std::size_t i = 1; i < ProcessSampler::maximumPathWords; ++i)
+        words += " a";
+    const std::string longer = words + " a";
+    for (const auto& file : {words, longer})
+        folder.writeFile(file.substr(folder.string().size() + 1), "");
+    EXPECT_EQ(ProcessSampler::resolvedCommandPath(words + " -x"), words);
+    EXPECT_EQ(ProcessSampler::resolvedCommandPath(longer + " -x"), words);
+}
+
 }  // namespace
 }  // namespace joulix

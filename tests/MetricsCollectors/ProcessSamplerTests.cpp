@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <random>
 #include <unistd.h>
 
 namespace joulix {
@@ -88,6 +90,32 @@ TEST_F(ProcessSamplerTests, KeepsTheBusiestInRankOrder) {
     ASSERT_EQ(tree.sampledProcesses.size(), 2u);
     EXPECT_EQ(tree.sampledProcesses[0], tree.allProcesses[3]);
     EXPECT_EQ(tree.sampledProcesses[1], tree.allProcesses[2]);
+}
+
+// Against a stable sort of every row: few CPU values and repeated pids make many ties, which
+// keep their input order; the command line tells equal rows apart.
+TEST_F(ProcessSamplerTests, TopKMatchesAStableSortOfAllRows) {
+    std::mt19937 random(7);
+    std::string output;
+    std::vector<std::pair<ProcessSampler::Row, std::string>> rows;
+    for (int i = 0; i < 3000; ++i) {
+        const int pid = 1000 + static_cast<int>(random() % 400);
+        const double cpu = static_cast<double>(random() % 8) / 2;
+        const std::string command = "/bin/tool-" + std::to_string(i);
+        output += std::to_string(pid) + " 1 " + std::to_string(cpu) + " 0 " + command + "\n";
+        rows.push_back({ProcessSampler::Row{pid, 1, cpu, 0, {}}, command});
+    }
+    ps({0, output, ""});
+    std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
+        return a.first.cpuPercent > b.first.cpuPercent ||
+               (a.first.cpuPercent == b.first.cpuPercent && a.first.pid < b.first.pid);
+    });
+    for (const std::size_t k : {1u, 20u, 1000u, 3000u, 5000u}) {
+        const auto top = sampler.sampleTopProcesses(static_cast<int64_t>(k));
+        ASSERT_EQ(top.size(), std::min<std::size_t>(k, rows.size())) << k;
+        for (std::size_t i = 0; i < top.size(); ++i)
+            ASSERT_EQ(top[i].name, rows[i].second) << "k=" << k << " rank " << i;
+    }
 }
 
 TEST_F(ProcessSamplerTests, PSFailuresPropagate) {

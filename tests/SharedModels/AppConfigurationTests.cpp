@@ -105,7 +105,8 @@ TEST(ToolbarDisplaySettings, RoundTripsAndRequiresEveryKey) {
         {"{\"showWatts\":", Kind::dataCorrupted, ""},
     };
     for (const auto& [json, kind, keyPath] : failures) {
-        EXPECT_EQ(decodingFailure([&] { ToolbarDisplaySettings::fromJSON(json); }),
+        // A lambda may capture a structured binding only from C++20 compilers newer than clang 14.
+        EXPECT_EQ(decodingFailure([&text = json] { ToolbarDisplaySettings::fromJSON(text); }),
                   (DecodingFailure{kind, keyPath}))
             << json;
     }
