@@ -61,7 +61,8 @@ std::vector<std::string> trackerWords() {
 }
 
 bool isTrackerProcess(const ProcessDrain& process, std::span<const std::string> words) {
-    const std::string haystack = text::lowercased(process.name + " " + process.bundleID.value_or(""));
+    const std::string haystack =
+        text::lowercased(process.name + " " + process.bundleID.value_or(""));
     return std::any_of(words.begin(), words.end(), [&](const std::string& word) {
         return haystack.find(word) != std::string::npos;
     });
