@@ -10,6 +10,8 @@
 #include "SharedModels/Date.h"
 #include "SharedModels/DrainSnapshot.h"
 #include "SharedModels/Error.h"
+#include "SharedModels/Presentation/DetailsRecords.h"
+#include "SharedModels/SnapshotMeasures.h"
 #include "Storage/EstimateTracking.h"
 
 #include <cstdint>
@@ -43,33 +45,6 @@ class SnapshotStoreError : public Error {
 };
 
 enum class SnapshotInsertOutcome { inserted, replacedNearDuplicate, droppedNearDuplicate };
-
-struct EnergyUsageSummary {
-    double totalWh = 0;
-    double batteryWh = 0;
-    double trackedHours = 0;
-    double trackerWh = 0;
-
-    friend bool operator==(const EnergyUsageSummary&, const EnergyUsageSummary&) = default;
-};
-
-// The newest snapshots, oldest first, with the energy summary over them.
-struct SnapshotHistoryReadModel {
-    std::vector<DrainSnapshot> snapshots{};
-    EnergyUsageSummary energyUsageSummary{};
-
-    friend bool operator==(const SnapshotHistoryReadModel&,
-                           const SnapshotHistoryReadModel&) = default;
-};
-
-// 1 when the non-negative process drains sum to more than 0.05 W, plus the share of the total
-// they explain (at most 1, the total taken as at least 0.1 W). NaN inputs count as 0.
-double snapshotQuality(double totalWatts, double processTotalWatts);
-
-// The monitor's own processes: name + " " + bundle identifier, lower-cased, contains "joulix",
-// "duzadiruzadivozezazi" or the lower-cased prefix. An empty prefix matches nothing.
-bool isTrackerProcess(const std::string& name, const std::optional<std::string>& bundleID,
-                      const std::string& bundleIdentifierPrefix);
 
 class SQLiteSnapshotStore {
   public:

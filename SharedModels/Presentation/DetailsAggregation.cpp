@@ -1,5 +1,6 @@
 #include "SharedModels/Presentation/DetailsAggregation.h"
 
+#include "SharedModels/SnapshotMeasures.h"
 #include "SharedModels/Text.h"
 
 #include <algorithm>
@@ -163,7 +164,7 @@ AggregationResult aggregate(std::span<const DrainSnapshot> snapshots, const AppG
                             std::stop_token stop) {
     AggregationResult result;
     if (snapshots.empty()) return result;
-    const auto words = G::trackerWords();
+    const std::string trackerPrefix = G::trackerPrefix();
     std::map<std::string, std::size_t> indexByName;
     std::map<std::size_t, double> appWh;
     std::optional<SnapshotWatts> previous;
@@ -173,16 +174,17 @@ AggregationResult aggregate(std::span<const DrainSnapshot> snapshots, const AppG
         double processW = 0;
         std::map<std::size_t, double> appWatts;
         for (const auto& process : snapshot.processes) {
-            const double watts = std::max(process.drainW, 0.0);
+            const double watts = countedDrain(process.drainW);
             processW += watts;
             const auto [entry, added] = indexByName.try_emplace(appOf(process), indexByName.size());
             if (added) result.appGroupNames.push_back(entry->first);
             appWatts[entry->second] += watts;
         }
-        SnapshotWatts current = wattsOf(snapshot, processW, G::trackerDrainWatts(snapshot, words));
+        SnapshotWatts current =
+            wattsOf(snapshot, processW, G::trackerDrainWatts(snapshot, trackerPrefix));
         current.appWatts = appWatts;
         for (const auto& hidden : snapshot.hidden) {
-            current.hiddenWatts[hidden.id()] += std::max(hidden.drainW, 0.0);
+            current.hiddenWatts[hidden.id()] += countedDrain(hidden.drainW);
             result.latestHiddenByID.insert_or_assign(hidden.id(), hidden);
         }
         result.systemPowerRaw.push_back({.id = static_cast<int64_t>(i),
@@ -317,11 +319,8 @@ DetailsPipelineOutput buildOutput(const AggregationResult& aggregation,
         const DrainSnapshot& range = output.rangeSnapshot;
         const ComponentDrain& c = range.components;
         const auto floored = [](double watts) { return std::max(watts, 0.0); };
-        double processW = 0;
-        for (const auto& process : range.processes)
-            processW += floored(process.drainW);
         output.componentAverages = {floored(range.totalDischargeW),
-                                    processW,
+                                    G::nonNegativeProcessWatts(range),
                                     floored(c.screenW),
                                     floored(c.usbW),
                                     floored(range.unattributedW),

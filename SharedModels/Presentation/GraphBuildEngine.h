@@ -25,19 +25,17 @@ inline constexpr double maxIntervalSeconds = 60.0;
 
 // --- Snapshot measures ---
 
-// 1 when the non-negative process drains sum to more than 0.05 W, plus the smaller of 1 and
-// that sum ÷ the larger of totalDischargeW and 0.1.
+// The sum of the process drains, negative ones counted 0.
+double nonNegativeProcessWatts(const DrainSnapshot& snapshot);
+// snapshotQuality of the total and the non-negative process drains.
 double snapshotQuality(const DrainSnapshot& snapshot);
 
-// The words that mark the monitor's own processes: "joulix", "duzadiruzadivozezazi" and the
-// configured bundle identifier prefix, lower-cased (left out when blank: an empty word would
-// match every process).
-std::vector<std::string> trackerWords();
-// name + " " + bundleID, lower-cased, contains one of the words.
-bool isTrackerProcess(const ProcessDrain& process, std::span<const std::string> words);
-bool isTrackerProcess(const ProcessDrain& process);
+// The configured bundle identifier prefix that marks tracker processes.
+std::string trackerPrefix();
+// isTrackerProcess of the process's name and bundle identifier.
+bool isTrackerProcess(const ProcessDrain& process, const std::string& prefix);
 // The sum of the tracker processes' non-negative drains.
-double trackerDrainWatts(const DrainSnapshot& snapshot, std::span<const std::string> words);
+double trackerDrainWatts(const DrainSnapshot& snapshot, const std::string& prefix);
 
 // --- History normalisation ---
 
