@@ -85,6 +85,14 @@ class SQLiteSnapshotStore {
     std::vector<DrainSnapshot> fetchWindowSnapshots(double windowSeconds, int64_t maxRows,
                                                     std::optional<Date> anchorTimestamp);
 
+    // The details of the window of max(windowSeconds, 1) before the anchor (default: the newest
+    // stored snapshot, else the fallback's time), computed from SQL aggregates; only the newest
+    // snapshot of the window is read in full. At most maxAppSeries application series. An empty
+    // window gives the empty output around the fallback snapshot.
+    DetailsPipelineOutput fetchDetailsReadModel(double windowSeconds, int64_t maxAppSeries,
+                                                std::optional<Date> anchorTimestamp,
+                                                const DrainSnapshot& fallbackSnapshot);
+
     // Estimate tracking.
     int64_t insert(const EstimateTrackingEstimateInput& estimate);
     void applyEvaluation(int64_t recordID, const EstimateTrackingEvaluationInput& evaluation);
@@ -180,6 +188,46 @@ class SQLiteSnapshotStore {
                                                                        double anchorTimestamp);
     std::vector<GroupedHiddenWindowRow> fetchGroupedHiddenWindowRows(double cutoffTimestamp,
                                                                      double anchorTimestamp);
+
+    // Details read model builders (SQLiteSnapshotStoreDetails.cpp).
+    using WhByKey = std::map<std::string, double>;
+    struct GroupedProcessData {
+        std::vector<ProcessGroup> groups;
+        WhByKey whByKey;
+        std::map<std::string, std::string> nameByKey;
+    };
+    struct HiddenData {
+        std::vector<HiddenDrain> hidden;
+        WhByKey whByID;
+    };
+    struct AppSeriesReadModel {
+        std::vector<ChartSeries> power;
+        std::vector<ChartSeries> energy;
+    };
+    static DetailsPipelineOutput emptyDetailsReadModel(const DrainSnapshot& fallbackSnapshot);
+    // Trapezoids between consecutive window timestamps at which a key has a row (gaps capped at
+    // 60 s, negative means counted 0).
+    template <class Row, class KeyOf, class WattsOf>
+    static WhByKey integrateGroupedWatts(const std::vector<double>& windowTimestamps,
+                                         const std::vector<Row>& rows, KeyOf keyOf,
+                                         WattsOf wattsOf);
+    static std::map<std::string, std::string>
+    latestCanonicalNameLookup(const DrainSnapshot& latestSnapshot);
+    static std::optional<ProcessDrain> groupedRepresentative(const DrainSnapshot& latestSnapshot,
+                                                             const std::string& groupKey);
+    static GroupedProcessData
+    buildGroupedProcessData(const DrainSnapshot& latestSnapshot,
+                            const std::vector<double>& windowTimestamps,
+                            const std::vector<GroupedProcessWindowRow>& groupedRows);
+    static HiddenData buildHiddenData(const DrainSnapshot& latestSnapshot,
+                                      const std::vector<double>& windowTimestamps,
+                                      const std::vector<GroupedHiddenWindowRow>& groupedRows);
+    static AppSeriesReadModel
+    buildAppSeries(const GroupedProcessData& groups, const std::vector<double>& windowTimestamps,
+                   const std::vector<GroupedProcessWindowRow>& groupedRows, Date referenceTimestamp,
+                   int64_t maxAppSeries);
+    static ComponentAverages buildComponentAverages(const DetailsWindowSummaryRow& summary,
+                                                    const DrainSnapshot& fallbackSnapshot);
 
     sqlite3* db_ = nullptr;
     std::string path_;

@@ -28,7 +28,7 @@ bool isDrawn(std::size_t i, std::size_t count, int64_t maxChartPoints) {
 // The per-snapshot values the interval rule integrates.
 struct SnapshotWatts {
     Date timestamp{};
-    bool onBattery = false;
+    std::optional<bool> onBattery{};  // absent without a power context
     double values[11] = {};  // total, tracker, process, screen, USB, unattributed, CPU … PCI
     std::map<std::size_t, double> appWatts{};
     std::map<std::string, double> hiddenWatts{};
@@ -38,7 +38,8 @@ SnapshotWatts wattsOf(const DrainSnapshot& snapshot, double processW, double tra
     const ComponentDrain& c = snapshot.components;
     return SnapshotWatts{
         .timestamp = snapshot.timestamp,
-        .onBattery = snapshot.powerContext && snapshot.powerContext->onBatteryPower,
+        .onBattery = snapshot.powerContext ? std::optional(snapshot.powerContext->onBatteryPower)
+                                           : std::nullopt,
         .values = {snapshot.totalDischargeW, trackerW, processW, c.screenW, c.usbW,
                    snapshot.unattributedW, c.cpuW, c.gpuW, c.aneW, c.ramW, c.pciW}};
 }
@@ -66,7 +67,9 @@ void addInterval(const SnapshotWatts& a, const SnapshotWatts& b, AggregationResu
     for (std::size_t i = 0; i < std::size(sums); ++i) {
         *sums[i] += weight * meanFloored(a.values[i], b.values[i]);
     }
-    if (a.onBattery || b.onBattery)
+    // The later snapshot's flag decides; the earlier one's stands in when it has none (the rule
+    // of the store's energy queries and of the graph engine).
+    if (b.onBattery.value_or(a.onBattery == true))
         result.batteryWh += weight * meanFloored(a.values[0], b.values[0]);
     addSharedKeys(a.appWatts, b.appWatts, weight, appWh);
     addSharedKeys(a.hiddenWatts, b.hiddenWatts, weight, result.hiddenWhByID);
@@ -193,7 +196,7 @@ AggregationResult aggregate(std::span<const DrainSnapshot> snapshots, const AppG
                                          .processW = processW,
                                          .componentW = snapshot.components.displayPlusUsbW(),
                                          .unattributedW = snapshot.unattributedW,
-                                         .onBatteryPower = current.onBattery});
+                                         .onBatteryPower = current.onBattery == true});
         if (snapshot.powerContext && snapshot.powerContext->batteryLevelPercent) {
             result.batteryLevelRaw.push_back(
                 {snapshot.timestamp, *snapshot.powerContext->batteryLevelPercent});

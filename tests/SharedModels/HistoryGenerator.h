@@ -13,7 +13,9 @@ namespace joulix::testing {
 
 class HistoryGenerator {
   public:
-    explicit HistoryGenerator(unsigned seed, int processCount = 12) : random_(seed) {
+    // Steady processes run in every snapshot and never report a negative drain.
+    explicit HistoryGenerator(unsigned seed, int processCount = 12, bool steadyProcesses = false)
+        : random_(seed), steady_(steadyProcesses) {
         for (int i = 0; i < processCount; ++i) {
             const std::string n = std::to_string(i);
             ProcessDrain process{.pid = 100 + i};
@@ -44,9 +46,9 @@ class HistoryGenerator {
         DrainSnapshot snapshot{.timestamp = Date::fromTimeIntervalSince1970(1'700'000'000 + now_)};
         double sum = 0;
         for (const auto& candidate : pool_) {
-            if (uniform(0, 1) < 0.2) continue;  // this process is not running now
+            if (!steady_ && uniform(0, 1) < 0.2) continue;  // not running now
             ProcessDrain process = candidate;
-            process.drainW = uniform(0, 1) < 0.05 ? -0.1 : uniform(0.05, 4);
+            process.drainW = !steady_ && uniform(0, 1) < 0.05 ? -0.1 : uniform(0.05, 4);
             sum += std::max(process.drainW, 0.0);
             snapshot.processes.push_back(std::move(process));
         }
@@ -92,6 +94,7 @@ class HistoryGenerator {
 
   private:
     std::mt19937 random_;
+    bool steady_;
     std::vector<ProcessDrain> pool_;
     double now_ = 0;
     double level_ = 100;
