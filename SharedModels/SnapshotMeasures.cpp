@@ -7,6 +7,13 @@
 
 namespace joulix {
 
+double processTotalWatts(const DrainSnapshot& snapshot) {
+    double total = 0;
+    for (const ProcessDrain& process : snapshot.processes)
+        total += countedDrain(process.drainW);
+    return total;
+}
+
 double snapshotQuality(double totalWatts, double processTotalWatts) {
     const double numerator = processTotalWatts >= 0 ? processTotalWatts : 0;
     const double ratio = numerator / (totalWatts >= 0.1 ? totalWatts : 0.1);

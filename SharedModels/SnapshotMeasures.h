@@ -1,6 +1,8 @@
 #pragma once
 // Two measures of a snapshot shared by the store's near-duplicate check and the presentation
 // builders: its quality, and whether a process is the monitor's own (a tracker process).
+#include "SharedModels/DrainSnapshot.h"
+
 #include <optional>
 #include <string>
 
@@ -10,6 +12,9 @@ namespace joulix {
 inline double countedDrain(double drainW) {
     return drainW >= 0 ? drainW : 0;
 }
+
+// The sum of the snapshot's process drains that are 0 or more (negative and NaN drains count 0).
+double processTotalWatts(const DrainSnapshot& snapshot);
 
 // 1 when the non-negative process drains sum to more than 0.05 W, plus the share of the total
 // they explain (at most 1, the total taken as at least 0.1 W). NaN inputs count as 0.

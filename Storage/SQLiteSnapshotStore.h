@@ -100,7 +100,7 @@ class SQLiteSnapshotStore {
     std::vector<EstimateTrackingRow> fetchPendingEstimates(int64_t limit);
 
   private:
-    // Tests reach the private window queries through it.
+    // Tests, benchmarks and the fuzz target reach the private steps through it.
     friend class SQLiteSnapshotStoreProbe;
 
     struct LatestSnapshotSummaryRow {
@@ -254,7 +254,6 @@ class SQLiteSnapshotStore {
     void insertProcessRows(const std::vector<ProcessDrain>& processes, int64_t snapshotID);
     void insertHiddenRows(const std::vector<HiddenDrain>& hidden, int64_t snapshotID);
     void insertBatteryStatus(const BatteryStatusSample& status, int64_t snapshotID);
-    double processTotalWatts(const DrainSnapshot& snapshot) const;
     double trackerTotalWatts(const DrainSnapshot& snapshot) const;
 
     // Read path.
@@ -267,17 +266,11 @@ class SQLiteSnapshotStore {
     int64_t countSnapshotsInWindow(double cutoffTimestamp, double anchorTimestamp);
     std::vector<SnapshotHeaderRow>
     fetchWindowSnapshotHeaders(double cutoffTimestamp, double anchorTimestamp, int64_t stride);
-    ProcessMap fetchProcessesBySnapshotSubquery(double cutoffTimestamp, double anchorTimestamp,
-                                                int64_t stride);
-    HiddenMap fetchHiddenBySnapshotSubquery(double cutoffTimestamp, double anchorTimestamp,
-                                            int64_t stride);
-    SourceFlagMap fetchSourceFlagsBySnapshotSubquery(double cutoffTimestamp, double anchorTimestamp,
-                                                     int64_t stride);
     EnergyUsageSummary fetchEnergyUsageSummary(int64_t limit);
+    // One snapshot per header, in header order; takes the child rows out of the maps.
     std::vector<DrainSnapshot> composeSnapshots(const std::vector<SnapshotHeaderRow>& headers,
-                                                const ProcessMap& processes,
-                                                const HiddenMap& hidden,
-                                                const BatteryMap& batteries) const;
+                                                ProcessMap processes, HiddenMap hidden,
+                                                BatteryMap batteries) const;
 
     // Estimate tracking.
     static EstimateTrackingRow decodeEstimateRow(const SQLiteStatement& statement);

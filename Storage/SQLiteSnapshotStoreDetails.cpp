@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <set>
 
 namespace joulix {
 namespace G = GraphBuildEngine;
@@ -194,7 +193,7 @@ ComponentAverages SQLiteSnapshotStore::buildComponentAverages(const DetailsWindo
     const auto floored = [](double watts) { return std::max(watts, 0.0); };
     const ComponentDrain& c = range.components;
     return {floored(range.totalDischargeW),
-            G::nonNegativeProcessWatts(range),
+            joulix::processTotalWatts(range),
             floored(c.screenW),
             floored(c.usbW),
             floored(range.unattributedW),

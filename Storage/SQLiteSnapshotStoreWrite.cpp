@@ -141,13 +141,6 @@ void SQLiteSnapshotStore::deleteSnapshot(int64_t id) {
     statement.stepDone();
 }
 
-double SQLiteSnapshotStore::processTotalWatts(const DrainSnapshot& snapshot) const {
-    double total = 0;
-    for (const ProcessDrain& process : snapshot.processes)
-        total += countedDrain(process.drainW);
-    return total;
-}
-
 double SQLiteSnapshotStore::trackerTotalWatts(const DrainSnapshot& snapshot) const {
     double total = 0;
     for (const ProcessDrain& process : snapshot.processes) {

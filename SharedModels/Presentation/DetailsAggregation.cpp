@@ -323,7 +323,7 @@ DetailsPipelineOutput buildOutput(const AggregationResult& aggregation,
         const ComponentDrain& c = range.components;
         const auto floored = [](double watts) { return std::max(watts, 0.0); };
         output.componentAverages = {floored(range.totalDischargeW),
-                                    G::nonNegativeProcessWatts(range),
+                                    processTotalWatts(range),
                                     floored(c.screenW),
                                     floored(c.usbW),
                                     floored(range.unattributedW),

@@ -41,15 +41,8 @@ constexpr double PowerTrendPoint::*splitValues[] = {
 
 }  // namespace
 
-double nonNegativeProcessWatts(const DrainSnapshot& snapshot) {
-    double sum = 0;
-    for (const auto& process : snapshot.processes)
-        sum += countedDrain(process.drainW);
-    return sum;
-}
-
 double snapshotQuality(const DrainSnapshot& snapshot) {
-    return joulix::snapshotQuality(snapshot.totalDischargeW, nonNegativeProcessWatts(snapshot));
+    return joulix::snapshotQuality(snapshot.totalDischargeW, processTotalWatts(snapshot));
 }
 
 std::string trackerPrefix() {
@@ -488,7 +481,7 @@ ComponentAverages buildComponentAverages(std::span<const PreparedSnapshot> prepa
     }
     const ComponentDrain& components = selectedSnapshot.components;
     return ComponentAverages{.totalW = selectedSnapshot.totalDischargeW,
-                             .processW = nonNegativeProcessWatts(selectedSnapshot),
+                             .processW = processTotalWatts(selectedSnapshot),
                              .screenW = components.screenW,
                              .usbW = components.usbW,
                              .unattributedW = selectedSnapshot.unattributedW,

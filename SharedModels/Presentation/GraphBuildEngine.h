@@ -28,8 +28,6 @@ inline constexpr double maxIntervalSeconds = 60.0;
 
 // --- Snapshot measures ---
 
-// The sum of the process drains, negative ones counted 0.
-double nonNegativeProcessWatts(const DrainSnapshot& snapshot);
 // snapshotQuality of the total and the non-negative process drains.
 double snapshotQuality(const DrainSnapshot& snapshot);
 
