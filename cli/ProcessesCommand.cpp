@@ -3,6 +3,7 @@
 #include "MetricsCollectors/ProcessSampler.h"
 #include "SharedModels/SnapshotCodec.h"
 #include "SharedModels/Text.h"
+#include "cli/ApplicationRows.h"
 #include "cli/Commands.h"
 #include "cli/Table.h"
 
@@ -15,27 +16,8 @@ struct Options {
     int64_t limit = 20;
     bool all = false;
     bool json = false;
+    bool apps = false;
 };
-
-// Names come from other users' file names and bundles: control characters (C0, DEL, C1) show
-// as "?", as ps shows them, so that no name can move the cursor or send terminal commands.
-std::string printable(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        const bool c1 = byte == 0xC2 && i + 1 < text.size() &&
-                        static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-                        static_cast<unsigned char>(text[i + 1]) <= 0x9F;
-        if (byte < 0x20 || byte == 0x7F || c1) {
-            out += '?';
-            if (c1) ++i;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
 
 void printTable(const std::vector<ProcessSample>& samples) {
     const std::vector<std::string> header{"PID", "PARENT", "CPU %", "NAME", "BUNDLE ID"};
@@ -59,6 +41,10 @@ void printJSON(const std::vector<ProcessSample>& samples) {
 }
 
 void run(const Options& options) {
+    if (options.apps) {
+        printApplications(options.json);
+        return;
+    }
     try {
         const ProcessSampler sampler;
         const auto samples = options.all ? sampler.sampleProcessTree(options.limit).allProcesses
@@ -82,6 +68,7 @@ const CommandRegistration registration([](CLI::App& app) {
         ->capture_default_str();
     command->add_flag("--all", options->all, "Show every process, in the order ps lists them");
     command->add_flag("--json", options->json, "Print the samples as JSON records");
+    command->add_flag("--apps", options->apps, "Group the processes into applications");
     command->callback([options] { run(*options); });
 });
 
