@@ -18,6 +18,10 @@ install -D -m 0644 packaging/com.joulix.metricsd.service \
 install -D -m 0644 packaging/com.joulix.metricsd.BatteryMetrics.xml \
   /usr/share/dbus-1/interfaces/com.joulix.metricsd.BatteryMetrics.xml
 getent group joulix >/dev/null || groupadd --system joulix
+# The shared area the daemon and every user write to: created here with its modes, so that the
+# daemon's first log line does not create it 0755 and shut other users out.
+[ -d /Users/Shared ] || install -d -m 1777 /Users/Shared
+[ -d /Users/Shared/Joulix ] || install -d -m 0777 /Users/Shared/Joulix
 
 # Let running managers pick up the new files; either may be absent (containers, chroots).
 if [ -d /run/systemd/system ]; then
