@@ -185,23 +185,10 @@ SQLiteSnapshotStore::buildAppSeries(const GroupedProcessData& groups,
 
 ComponentAverages SQLiteSnapshotStore::buildComponentAverages(const DetailsWindowSummaryRow& s,
                                                               const DrainSnapshot& range) {
-    if (s.sampleHours > 0) {
-        const double h = s.sampleHours;
-        return {s.totalWh / h, s.processWh / h, s.screenWh / h, s.usbWh / h, s.unattributedWh / h,
-                s.cpuWh / h,   s.gpuWh / h,     s.aneWh / h,    s.ramWh / h, s.pciWh / h};
-    }
-    const auto floored = [](double watts) { return std::max(watts, 0.0); };
-    const ComponentDrain& c = range.components;
-    return {floored(range.totalDischargeW),
-            joulix::processTotalWatts(range),
-            floored(c.screenW),
-            floored(c.usbW),
-            floored(range.unattributedW),
-            floored(c.cpuW),
-            floored(c.gpuW),
-            floored(c.aneW),
-            floored(c.ramW),
-            floored(c.pciW)};
+    return DetailsDataPipeline::componentAverages({s.totalWh, s.processWh, s.screenWh, s.usbWh,
+                                                   s.unattributedWh, s.cpuWh, s.gpuWh, s.aneWh,
+                                                   s.ramWh, s.pciWh},
+                                                  s.sampleHours, range);
 }
 
 DetailsPipelineOutput

@@ -10,6 +10,8 @@
 #include "Storage/SQLiteSnapshotStore.h"
 #include "tests/SharedModels/HistoryGenerator.h"
 
+#include "bench/RatioReporter.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -111,23 +113,12 @@ BENCHMARK(BM_IncrementalRebuild)->Unit(benchmark::kMillisecond)->Iterations(50);
 BENCHMARK(BM_DetailsReadModelDay)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_LoadAndPipelineDay)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-// Keeps each benchmark's CPU time per iteration for the ratios printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& run : runs)
-            times[run.benchmark_name()] = run.GetAdjustedCPUTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
-
 }  // namespace
 }  // namespace joulix
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    joulix::RatioReporter reporter;
+    joulix::bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     const auto ratio = [&](const char* ours, const char* baseline, const char* target) {
         if (!reporter.times.count(ours) || !reporter.times.count(baseline)) return;
