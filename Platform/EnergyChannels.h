@@ -22,7 +22,8 @@ struct EnergyChannelReading {
 class EnergyChannelSubscription {
   public:
     virtual ~EnergyChannelSubscription() = default;
-    // One reading of every subscribed channel; absent when the counters cannot be read.
+    // One reading of every subscribed channel; absent when the counters cannot be read. A
+    // subscription may keep state between readings: its owner makes one call at a time.
     virtual std::optional<std::vector<EnergyChannelReading>> sample() = 0;
 };
 

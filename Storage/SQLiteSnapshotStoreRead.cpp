@@ -230,10 +230,6 @@ BatteryStatusSample decodeBatteryRow(const SQLiteStatement& row) {
     return status;
 }
 
-}  // namespace
-
-namespace {
-
 // The 23 header columns of the current row.
 template <class Header> Header decodeHeaderRow(const SQLiteStatement& row) {
     Header header;

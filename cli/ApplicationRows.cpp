@@ -1,9 +1,7 @@
 #include "cli/ApplicationRows.h"
 
-#include "MetricsCollectors/ProcessSampler.h"
 #include "SharedModels/SnapshotCodec.h"
 #include "SharedModels/Text.h"
-#include "cli/Commands.h"
 #include "cli/Table.h"
 
 #include <algorithm>
@@ -49,8 +47,7 @@ double ApplicationRows::cpuPercent(const std::vector<ProcessDrain>& members) {
     return sum;
 }
 
-ApplicationRows sampleApplicationRows() {
-    const ProcessSampler sampler;
+ApplicationRows sampleApplicationRows(const ProcessSampler& sampler) {
     DrainSnapshot snapshot{.timestamp = now()};
     for (const auto& sample : sampler.sampleProcesses(0, true).allProcesses)
         snapshot.processes.push_back(drainOf(sample));
@@ -72,15 +69,8 @@ ApplicationRows sampleApplicationRows() {
     return rows;
 }
 
-void printApplications(bool json) {
-    ApplicationRows rows;
-    try {
-        rows = sampleApplicationRows();
-    } catch (const std::exception& error) {
-        std::cerr << "joulix processes: " << error.what() << '\n';
-        exitStatus() = 1;
-        return;
-    }
+void printApplications(const ProcessSampler& sampler, bool json) {
+    const auto rows = sampleApplicationRows(sampler);
     const auto& grouping = rows.grouping;
     if (json) {
         nlohmann::ordered_json out{{"processes", nlohmann::ordered_json::array()},

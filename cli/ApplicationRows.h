@@ -2,6 +2,7 @@
 // The processes of this machine grouped into applications: one ProcessSampler pass over every
 // process, annotated and grouped by the presentation rules into rows. Each row stands for its
 // members, busiest (by summed CPU %) first. Used by `joulix processes --apps` and `end-app`.
+#include "MetricsCollectors/ProcessSampler.h"
 #include "SharedModels/ProcessAttributionPresentationService.h"
 
 #include <vector>
@@ -16,11 +17,11 @@ struct ApplicationRows {
     static double cpuPercent(const std::vector<ProcessDrain>& members);
 };
 
-// One grouped pass; throws what the process sampler throws.
-ApplicationRows sampleApplicationRows();
+// One grouped pass of `sampler`; throws what the sampler throws.
+ApplicationRows sampleApplicationRows(const ProcessSampler& sampler = ProcessSampler());
 
 // `joulix processes --apps [--json]`: the rows as a table (NAME, PROCESSES, CPU %, PID, GROUP
-// KEY) or the grouping result as JSON; sets the exit status to 1 when sampling fails.
-void printApplications(bool json);
+// KEY) or the grouping result as JSON. Throws what the sampler throws.
+void printApplications(const ProcessSampler& sampler, bool json);
 
 }  // namespace joulix::cli

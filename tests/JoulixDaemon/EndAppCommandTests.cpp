@@ -81,8 +81,9 @@ TEST(EndAppCommand, EndsTheMainExecutableFirstThenItsHelpers) {
     EXPECT_FALSE(app.main->exited());
 
     EXPECT_EQ(endApp("NoSuchApplication" + app.name).status, 3);
-    const auto unreachable = testing::runJoulix(
-        "end-app " + app.name + " --address=unix:path=" + app.directory + "/no-bus 2>/dev/null");
+    testing::PrivateBus emptyBus;  // a bus without the daemon
+    const auto unreachable = testing::runJoulix("end-app " + app.name + " --address='" +
+                                                emptyBus.address + "' 2>/dev/null");
     EXPECT_EQ(unreachable.status, 2);
     EXPECT_EQ(unreachable.output, order);
 

@@ -69,8 +69,9 @@ class SQLiteSnapshotStoreTest : public ::testing::Test {
 
 TEST_F(SQLiteSnapshotStoreTest, FreshOpenCreatesTheDirectoryChainTheFileAndVersionFive) {
     const fs::path file = directory.path() / "a" / "b" / "history.sqlite";
-    ::umask(022);
+    const mode_t previousMask = ::umask(022);
     SQLiteSnapshotStore store(file.string(), Mode::readWriteCreate);
+    ::umask(previousMask);
     EXPECT_EQ(modeOf(directory.path() / "a"), 0777u);
     EXPECT_EQ(modeOf(file.parent_path()), 0777u);
     EXPECT_EQ(modeOf(file), 0666u);

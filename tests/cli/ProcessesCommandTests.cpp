@@ -1,9 +1,12 @@
 #include "RunJoulix.h"
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <unistd.h>
 
 namespace joulix {
 namespace {
@@ -34,6 +37,56 @@ TEST(ProcessesCommand, PrintsTheBusiestAsJSONRecordsOrATable) {
     EXPECT_THAT(table.substr(0, table.find('\n')),
                 ::testing::MatchesRegex(".*PID.*PARENT.*CPU %.*NAME.*BUNDLE ID.*"));
     EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 3);
+}
+
+// A child that spins for `busySeconds` (forever when negative), then says so on a pipe and
+// sleeps until killed.
+struct Child {
+    int done[2] = {-1, -1};
+    pid_t pid = (::pipe(done), ::fork());
+    explicit Child(double busySeconds) {
+        if (pid != 0) {
+            ::close(done[1]);
+            return;
+        }
+        const auto start = std::chrono::steady_clock::now();
+        while (busySeconds < 0 ||
+               std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() <
+                   busySeconds) {
+        }
+        (void)!::write(done[1], "x", 1);
+        while (true)
+            ::pause();
+    }
+    void waitUntilIdle() const {
+        char byte;
+        (void)!::read(done[0], &byte, 1);
+    }
+    ~Child() {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        ::close(done[0]);
+    }
+};
+
+// CPU % is the share over the interval: a process that worked hard earlier and rests now shows
+// as idle (its lifetime average is about a half), and the one working now ranks above it.
+TEST(ProcessesCommand, RecentCPUShareRanksTheBusyChildAboveTheOneBusyEarlier) {
+    const Child earlier(1.0);
+    earlier.waitUntilIdle();
+    const Child busy(-1);
+    const auto top = nlohmann::json::parse(runJoulix("processes --limit 1000 --json --interval 1"));
+    std::optional<std::size_t> busyRank, earlierRank;
+    for (std::size_t i = 0; i < top.size(); ++i) {
+        if (top[i]["pid"] == busy.pid) busyRank = i;
+        if (top[i]["pid"] == earlier.pid) {
+            earlierRank = i;
+            EXPECT_LT(top[i]["cpuPercent"].get<double>(), 5.0);
+        }
+    }
+    ASSERT_TRUE(busyRank && earlierRank);
+    EXPECT_LT(*busyRank, *earlierRank);
+    EXPECT_GT(top[*busyRank]["cpuPercent"].get<double>(), 10.0);
 }
 
 }  // namespace
