@@ -14,7 +14,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -120,13 +119,10 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     joulix::bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const auto ratio = [&](const char* ours, const char* baseline, const char* target) {
-        if (!reporter.times.count(ours) || !reporter.times.count(baseline)) return;
-        std::printf("%s / %s = %.3f (%s)\n", ours, baseline,
-                    reporter.times[ours] / reporter.times[baseline], target);
-    };
-    ratio("BM_IncrementalRebuild/iterations:50", "BM_FullRebuild/iterations:5", "target <= 0.10");
-    ratio("BM_DetailsReadModelDay/iterations:5", "BM_LoadAndPipelineDay/iterations:3", "reported");
+    reporter.printRatio("BM_IncrementalRebuild/iterations:50", "BM_FullRebuild/iterations:5",
+                        "target <= 0.10");
+    reporter.printRatio("BM_DetailsReadModelDay/iterations:5", "BM_LoadAndPipelineDay/iterations:3",
+                        "reported");
     benchmark::Shutdown();
     return 0;
 }

@@ -1,8 +1,9 @@
 #pragma once
 // A console reporter that keeps each benchmark's CPU time per iteration (steadier than wall time
-// on a shared machine), so that a program can print ratios of its figures at the end.
+// on a shared machine) and prints ratios of those figures at the end.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -17,6 +18,15 @@ class RatioReporter : public benchmark::ConsoleReporter {
         ConsoleReporter::ReportRuns(runs);
     }
     std::map<std::string, double> times;
+
+    // "ours / baseline = ratio (note)", when both ran.
+    void printRatio(const std::string& ours, const std::string& baseline, const char* note) const {
+        const auto first = times.find(ours);
+        const auto second = times.find(baseline);
+        if (first == times.end() || second == times.end()) return;
+        std::printf("%s / %s = %.3f (%s)\n", ours.c_str(), baseline.c_str(),
+                    first->second / second->second, note);
+    }
 };
 
 }  // namespace joulix::bench

@@ -12,7 +12,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -222,16 +221,11 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     joulix::bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const auto ratio = [&](const char* ours, const char* floor, const char* target) {
-        if (!reporter.times.count(ours) || !reporter.times.count(floor)) return;
-        std::printf("%s / %s = %.2f (%s)\n", ours, floor,
-                    reporter.times[ours] / reporter.times[floor], target);
-    };
-    ratio("BM_StoreInsert/min_time:2.000", "BM_FloorPreparedInsert/min_time:2.000",
-          "target <= 1.5");
-    ratio("BM_WindowRead/100000", "BM_WindowRead/10000", "target <= 3");
-    ratio("BM_HistoryReadModel", "BM_FloorSumScan", "reported");
-    ratio("BM_DetailsWindowSummary", "BM_FloorSumScan", "reported");
+    reporter.printRatio("BM_StoreInsert/min_time:2.000", "BM_FloorPreparedInsert/min_time:2.000",
+                        "target <= 1.5");
+    reporter.printRatio("BM_WindowRead/100000", "BM_WindowRead/10000", "target <= 3");
+    reporter.printRatio("BM_HistoryReadModel", "BM_FloorSumScan", "reported");
+    reporter.printRatio("BM_DetailsWindowSummary", "BM_FloorSumScan", "reported");
     benchmark::Shutdown();
     return 0;
 }
