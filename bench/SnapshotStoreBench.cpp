@@ -8,9 +8,10 @@
 #include "Storage/SQLiteStatement.h"
 #include "tests/Storage/StoreTestSupport.h"
 
+#include "bench/RatioReporter.h"
+
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -213,35 +214,18 @@ BENCHMARK(BM_HistoryReadModel)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DetailsWindowSummary)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FloorSumScan)->Unit(benchmark::kMillisecond);
 
-// Keeps each benchmark's CPU time per iteration (steadier than wall time on a shared machine) for
-// the ratios printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& run : runs)
-            times[run.benchmark_name()] = run.GetAdjustedCPUTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
-
 }  // namespace
 }  // namespace joulix
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    joulix::RatioReporter reporter;
+    joulix::bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const auto ratio = [&](const char* ours, const char* floor, const char* target) {
-        if (!reporter.times.count(ours) || !reporter.times.count(floor)) return;
-        std::printf("%s / %s = %.2f (%s)\n", ours, floor,
-                    reporter.times[ours] / reporter.times[floor], target);
-    };
-    ratio("BM_StoreInsert/min_time:2.000", "BM_FloorPreparedInsert/min_time:2.000",
-          "target <= 1.5");
-    ratio("BM_WindowRead/100000", "BM_WindowRead/10000", "target <= 3");
-    ratio("BM_HistoryReadModel", "BM_FloorSumScan", "reported");
-    ratio("BM_DetailsWindowSummary", "BM_FloorSumScan", "reported");
+    reporter.printRatio("BM_StoreInsert/min_time:2.000", "BM_FloorPreparedInsert/min_time:2.000",
+                        "target <= 1.5");
+    reporter.printRatio("BM_WindowRead/100000", "BM_WindowRead/10000", "target <= 3");
+    reporter.printRatio("BM_HistoryReadModel", "BM_FloorSumScan", "reported");
+    reporter.printRatio("BM_DetailsWindowSummary", "BM_FloorSumScan", "reported");
     benchmark::Shutdown();
     return 0;
 }
