@@ -43,10 +43,6 @@ pid_t currentThreadID() {
     return cachedThreadID;
 }
 
-bool isMainThread() {
-    return currentThreadID() == processID();
-}
-
 std::string threadLabel(bool onMainThread) {
     return onMainThread ? "main" : "thread-" + std::to_string(currentThreadID());
 }
@@ -87,6 +83,10 @@ void writeAll(int fd, const std::string& bytes) {
 }
 
 }  // namespace
+
+bool isMainThread() {
+    return currentThreadID() == processID();
+}
 
 ComponentProfiler& ComponentProfiler::shared(BenchmarkProcessKind kind) {
     // Created on first use and never released: the profilers live until the process ends.

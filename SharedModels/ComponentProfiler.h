@@ -41,6 +41,9 @@ struct ProfileCallSite {
     int64_t line;
 };
 
+// True on the process's initial thread.
+bool isMainThread();
+
 class ComponentProfiler {
   public:
     // The process-wide profiler of a kind, created on first use (trace at the kind's path,

@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace joulix {
@@ -36,6 +37,29 @@ struct ProcessDrain {
     std::string id() const;
     // Some source flag begins with "powermetrics".
     bool hasPowermetricsSourceFlag() const;
+
+    // Naming for presentation (ProcessDrainNaming.cpp). The display name: the stored one when
+    // not blank, else the name of the outermost application bundle, or the name or its last
+    // path component, normalized.
+    std::string processDisplayName() const;
+    // The bundle path, the executable path, the bundle identifier or the raw name, whichever
+    // says more than the display name.
+    std::optional<std::string> processSubtitleText() const;
+    // The name when it is a path.
+    std::optional<std::string> processExecutablePath() const;
+    // 20 for a path inside an application bundle, 10 for a path, 3 for a bundle identifier,
+    // 1 for a positive pid, summed.
+    int64_t processPresentationScore() const;
+    // AppleProcessDetector over (name, bundleID, processDisplayName).
+    bool isAppleSystemProcess() const;
+
+    // "/" and the path's pieces up to the outermost one ending in ".app"; absent without one.
+    static std::optional<std::string> topLevelAppBundlePath(std::string_view path);
+    // The text inside "(...)", or the leaf of a reverse-DNS identifier, or the trimmed text.
+    static std::string normalizedDisplayName(std::string_view raw);
+    // The last piece of "com.acme.sync"-like text with at least three pieces and a known
+    // top-level first piece.
+    static std::optional<std::string> reverseDNSLeafIdentifier(std::string_view text);
 
     friend bool operator==(const ProcessDrain&, const ProcessDrain&) = default;
 };

@@ -1,15 +1,265 @@
 #pragma once
-// The SQLite snapshot store.
+// The SQLite history of snapshots, shared by every user of the machine: one connection per store,
+// the schema (version "5"), the write path with near-duplicate handling, reads with energy totals
+// computed inside SQLite, a down-sampled window read, and the estimate log.
+//
+// Every public operation holds the store's one lock for its whole run; the private steps run
+// under the caller's hold. Several processes may use one file at once (WAL, busy timeout 5 s).
+// Failures throw SnapshotStoreError (or, when creating the directory, a filesystem_error).
+#include "SharedModels/AppConfiguration.h"
+#include "SharedModels/Date.h"
+#include "SharedModels/DrainSnapshot.h"
+#include "SharedModels/Error.h"
+#include "Storage/EstimateTracking.h"
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
+
+struct sqlite3;
 
 namespace joulix {
 
+class SQLiteStatement;
+
+class SnapshotStoreError : public Error {
+  public:
+    enum class Kind { sqlite, invalidPublishedSnapshot, invalidPath };
+    // The connection's message, "Unknown SQLite error" or "Failed to open SQLite database.".
+    static SnapshotStoreError sqlite(const std::string& message);
+    // "Missing <column> for published process row: <name>".
+    static SnapshotStoreError invalidPublishedSnapshot(const std::string& message);
+    // "Invalid database path".
+    static SnapshotStoreError invalidPath();
+    Kind kind() const { return kind_; }
+
+  private:
+    SnapshotStoreError(Kind kind, const std::string& description)
+        : Error(description), kind_(kind) {}
+    Kind kind_;
+};
+
+enum class SnapshotInsertOutcome { inserted, replacedNearDuplicate, droppedNearDuplicate };
+
+struct EnergyUsageSummary {
+    double totalWh = 0;
+    double batteryWh = 0;
+    double trackedHours = 0;
+    double trackerWh = 0;
+
+    friend bool operator==(const EnergyUsageSummary&, const EnergyUsageSummary&) = default;
+};
+
+// The newest snapshots, oldest first, with the energy summary over them.
+struct SnapshotHistoryReadModel {
+    std::vector<DrainSnapshot> snapshots{};
+    EnergyUsageSummary energyUsageSummary{};
+
+    friend bool operator==(const SnapshotHistoryReadModel&,
+                           const SnapshotHistoryReadModel&) = default;
+};
+
+// 1 when the non-negative process drains sum to more than 0.05 W, plus the share of the total
+// they explain (at most 1, the total taken as at least 0.1 W). NaN inputs count as 0.
+double snapshotQuality(double totalWatts, double processTotalWatts);
+
+// The monitor's own processes: name + " " + bundle identifier, lower-cased, contains "joulix",
+// "duzadiruzadivozezazi" or the lower-cased prefix. An empty prefix matches nothing.
+bool isTrackerProcess(const std::string& name, const std::optional<std::string>& bundleID,
+                      const std::string& bundleIdentifierPrefix);
+
 class SQLiteSnapshotStore {
   public:
+    enum class Mode { readOnly, readWriteCreate };
+
+    static constexpr int schemaVersion = 5;
+    static constexpr int busyTimeoutMs = 5000;
+
+    // Opens the database at `path`; in readWriteCreate mode creates the directory chain (0777)
+    // and the file (0666) when missing and brings the schema to version 5. Tracker processes are
+    // recognised by `bundleIdentifierPrefix` beside the fixed words.
+    SQLiteSnapshotStore(
+        const std::string& path, Mode mode,
+        std::string bundleIdentifierPrefix = AppConfiguration::bundleIdentifierPrefix());
+    ~SQLiteSnapshotStore();
+    SQLiteSnapshotStore(const SQLiteSnapshotStore&) = delete;
+    SQLiteSnapshotStore& operator=(const SQLiteSnapshotStore&) = delete;
+
     // Widens the shared database's directory to 0777 and the database and its "-wal" and "-shm"
     // files (those that exist) to 0666, when the path lies under sharedRoot() + "/". Never
     // follows a symbolic link; every failure is ignored.
     static void ensureSharedSnapshotSidecarPermissions(const std::string& databasePath);
+
+    const std::string& path() const { return path_; }
+    // The stored schema version; absent when there is no row or its text is not a number.
+    std::optional<int64_t> snapshotSchemaVersion();
+
+    // Write path.
+    SnapshotInsertOutcome insert(const DrainSnapshot& snapshot);
+    // Deletes every snapshot strictly older than the cutoff; returns how many went.
+    int64_t purgeSnapshots(Date olderThan);
+
+    // Read path. Limits are clamped to 1 … 10000.
+    std::vector<DrainSnapshot> fetchLatest(int64_t limit);
+    SnapshotHistoryReadModel fetchHistoryReadModel(int64_t limit);
+    // The snapshots within max(windowSeconds, 1) before the anchor (default: the newest stored
+    // snapshot, else now), every stride-th kept so that about maxRows remain, oldest first.
+    std::vector<DrainSnapshot> fetchWindowSnapshots(double windowSeconds, int64_t maxRows,
+                                                    std::optional<Date> anchorTimestamp);
+
+    // Estimate tracking.
+    int64_t insert(const EstimateTrackingEstimateInput& estimate);
+    void applyEvaluation(int64_t recordID, const EstimateTrackingEvaluationInput& evaluation);
+    std::vector<EstimateTrackingRow> fetchEstimateRows(int64_t limit);
+    std::vector<EstimateTrackingRow> fetchPendingEstimates(int64_t limit);
+
+  private:
+    // Tests reach the private window queries through it.
+    friend class SQLiteSnapshotStoreProbe;
+
+    struct LatestSnapshotSummaryRow {
+        int64_t id = 0;
+        double timestamp = 0;
+        double totalWatts = 0;
+        double processTotalWatts = 0;
+    };
+    struct SnapshotHeaderRow {
+        int64_t id = 0;
+        double timestamp = 0;
+        double totalWatts = 0;
+        double processTotalWatts = 0;
+        double trackerTotalWatts = 0;
+        std::optional<bool> onBatteryPower;
+        std::optional<double> batteryLevelPercent;
+        std::optional<SourceTelemetry> telemetry;
+        double screenWatts = 0;
+        double usbWatts = 0;
+        double cpuWatts = 0;
+        double gpuWatts = 0;
+        double aneWatts = 0;
+        double ramWatts = 0;
+        double pciWatts = 0;
+        std::optional<double> componentsConfidence;
+        double unattributedWatts = 0;
+    };
+    enum class SnapshotFetchOrder { newestFirst, oldestFirst };
+    using ProcessMap = std::map<int64_t, std::vector<ProcessDrain>>;
+    using HiddenMap = std::map<int64_t, std::vector<HiddenDrain>>;
+    using BatteryMap = std::map<int64_t, BatteryStatusSample>;
+    using SourceFlagMap = std::map<std::string, std::vector<std::string>>;
+
+    // The window rows from which the details read model is built; times are seconds since 1970.
+    struct WindowSnapshotRow {
+        int64_t id = 0;
+        double timestamp = 0;
+        double totalWatts = 0;
+        double processTotalWatts = 0;
+        double trackerTotalWatts = 0;
+        std::optional<bool> onBatteryPower;
+        std::optional<double> batteryLevelPercent;
+        double screenWatts = 0;
+        double usbWatts = 0;
+        double unattributedWatts = 0;
+    };
+    struct GroupedProcessWindowRow {
+        double timestamp = 0;
+        std::string groupKey;
+        std::string canonicalName;
+        double groupWatts = 0;
+    };
+    struct GroupedHiddenWindowRow {
+        double timestamp = 0;
+        std::string hiddenID;
+        HiddenDrainKind kind = HiddenDrainKind::dockerContainer;
+        std::string identifier;
+        double drainWatts = 0;
+    };
+    struct DetailsWindowSummaryRow {
+        double totalWh = 0;
+        double batteryWh = 0;
+        double trackerWh = 0;
+        double trackedHours = 0;
+        double sampleHours = 0;
+        double processWh = 0;
+        double screenWh = 0;
+        double usbWh = 0;
+        double cpuWh = 0;
+        double gpuWh = 0;
+        double aneWh = 0;
+        double ramWh = 0;
+        double pciWh = 0;
+        double unattributedWh = 0;
+    };
+
+    // Every private step runs under the caller's hold of `lock_`.
+    std::optional<LatestSnapshotSummaryRow> latestSnapshotSummaryRow();
+    std::optional<DrainSnapshot> fetchSnapshot(int64_t id);
+    DetailsWindowSummaryRow fetchDetailsWindowSummary(double cutoffTimestamp,
+                                                      double anchorTimestamp);
+    std::vector<WindowSnapshotRow> fetchWindowSnapshotRows(double cutoffTimestamp,
+                                                           double anchorTimestamp);
+    std::vector<GroupedProcessWindowRow> fetchGroupedProcessWindowRows(double cutoffTimestamp,
+                                                                       double anchorTimestamp);
+    std::vector<GroupedHiddenWindowRow> fetchGroupedHiddenWindowRows(double cutoffTimestamp,
+                                                                     double anchorTimestamp);
+
+    sqlite3* db_ = nullptr;
+    std::string path_;
+    std::mutex lock_;
+
+    // Opening.
+    static void prepareFilesystem(const std::string& databasePath);
+    static void configureConnection(sqlite3* db, Mode mode);
+    static void ensureSchema(sqlite3* db);
+    static std::optional<int64_t> readSnapshotSchemaVersion(sqlite3* db);
+    static void resetSnapshotTables(sqlite3* db);
+    static void writeSnapshotSchemaVersion(sqlite3* db, int version);
+    static void createSnapshotTables(sqlite3* db);
+
+    // Write path.
+    void validatePublishedSnapshot(const DrainSnapshot& snapshot) const;
+    struct DedupDecision {
+        enum class Kind { insert, replace, drop } kind = Kind::insert;
+        int64_t replacedID = 0;
+    };
+    DedupDecision dedupDecision(const DrainSnapshot& snapshot);
+    void deleteSnapshot(int64_t id);
+    int64_t insertSnapshotHeader(const DrainSnapshot& snapshot);
+    void insertProcessRows(const std::vector<ProcessDrain>& processes, int64_t snapshotID);
+    void insertHiddenRows(const std::vector<HiddenDrain>& hidden, int64_t snapshotID);
+    void insertBatteryStatus(const BatteryStatusSample& status, int64_t snapshotID);
+    double processTotalWatts(const DrainSnapshot& snapshot) const;
+    double trackerTotalWatts(const DrainSnapshot& snapshot) const;
+
+    // Read path.
+    std::vector<SnapshotHeaderRow> fetchSnapshotHeaders(int64_t limit, SnapshotFetchOrder order);
+    std::optional<SnapshotHeaderRow> fetchSnapshotHeader(int64_t id);
+    ProcessMap fetchProcessesBySnapshot(const std::vector<int64_t>& snapshotIDs);
+    HiddenMap fetchHiddenBySnapshot(const std::vector<int64_t>& snapshotIDs);
+    BatteryMap fetchBatteryStatusBySnapshot(const std::vector<int64_t>& snapshotIDs);
+    SourceFlagMap fetchSourceFlagsBySnapshot(const std::vector<int64_t>& snapshotIDs);
+    int64_t countSnapshotsInWindow(double cutoffTimestamp, double anchorTimestamp);
+    std::vector<SnapshotHeaderRow>
+    fetchWindowSnapshotHeaders(double cutoffTimestamp, double anchorTimestamp, int64_t stride);
+    ProcessMap fetchProcessesBySnapshotSubquery(double cutoffTimestamp, double anchorTimestamp,
+                                                int64_t stride);
+    HiddenMap fetchHiddenBySnapshotSubquery(double cutoffTimestamp, double anchorTimestamp,
+                                            int64_t stride);
+    SourceFlagMap fetchSourceFlagsBySnapshotSubquery(double cutoffTimestamp, double anchorTimestamp,
+                                                     int64_t stride);
+    EnergyUsageSummary fetchEnergyUsageSummary(int64_t limit);
+    std::vector<DrainSnapshot> composeSnapshots(const std::vector<SnapshotHeaderRow>& headers,
+                                                const ProcessMap& processes,
+                                                const HiddenMap& hidden,
+                                                const BatteryMap& batteries) const;
+
+    // Estimate tracking.
+    static EstimateTrackingRow decodeEstimateRow(const SQLiteStatement& statement);
+
+    std::string bundleIdentifierPrefix_;
 };
 
 }  // namespace joulix

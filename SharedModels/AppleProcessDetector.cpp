@@ -1,0 +1,243 @@
+#include "SharedModels/AppleProcessDetector.h"
+
+#include "SharedModels/PathText.h"
+#include "SharedModels/Text.h"
+
+#include <algorithm>
+
+namespace joulix::AppleProcessDetector {
+
+const std::array<std::string_view, 9> systemPathPrefixes{"/usr/libexec/",
+                                                         "/usr/sbin/",
+                                                         "/usr/bin/",
+                                                         "/sbin/",
+                                                         "/System/Library/",
+                                                         "/System/iOSSupport/",
+                                                         "/System/Applications/",
+                                                         "/System/Cryptexes/",
+                                                         "/Library/Apple/"};
+
+// Two entries hold a blank; look-ups replace blanks by "_" first, so only their underscore
+// forms can match.
+const std::array<std::string_view, 188> systemProcessNames{"aborttransactiond",
+                                                           "accessibilityvizsuport",
+                                                           "airportd",
+                                                           "analyticsd",
+                                                           "aneservicesd",
+                                                           "apfsd",
+                                                           "appleaborttransactiond",
+                                                           "appleeventsd",
+                                                           "appstoreagent",
+                                                           "assistantd",
+                                                           "authd",
+                                                           "autofsd",
+                                                           "awdd",
+                                                           "axvisualssupportagent",
+                                                           "axvisualsupportagent",
+                                                           "biomed",
+                                                           "biomesyncd",
+                                                           "bird",
+                                                           "bluetoothd",
+                                                           "calaccessd",
+                                                           "calculatorwidget",
+                                                           "calendarwidgetextension",
+                                                           "callservicesd",
+                                                           "cameracaptureagent",
+                                                           "cfprefsd",
+                                                           "chronod",
+                                                           "clockwidget",
+                                                           "cloudd",
+                                                           "commcenter",
+                                                           "configd",
+                                                           "contactsd",
+                                                           "containermanagerd",
+                                                           "contextstored",
+                                                           "coreaudiod",
+                                                           "coreauthd",
+                                                           "corebrightnessd",
+                                                           "coreduetd",
+                                                           "coreservicesd",
+                                                           "coreservicesuiagent",
+                                                           "corespeechd",
+                                                           "corespotlightd",
+                                                           "coresymbolicationd",
+                                                           "ctkd",
+                                                           "dasd",
+                                                           "deleted",
+                                                           "diagnosticd",
+                                                           "diskarbitrationd",
+                                                           "diskmanagementd",
+                                                           "distnoted",
+                                                           "dock",
+                                                           "dprivacyd",
+                                                           "endpointsecurityd",
+                                                           "extensionkit_service",
+                                                           "extensionkitservice",
+                                                           "familycontrolsd",
+                                                           "filecoordinationd",
+                                                           "fileproviderd",
+                                                           "finder",
+                                                           "findmywidgetitems",
+                                                           "findmywidgetpeople",
+                                                           "fseventsd",
+                                                           "ftp",
+                                                           "geod",
+                                                           "gpumemd",
+                                                           "hidd",
+                                                           "homed",
+                                                           "homeenergywidgetsextension",
+                                                           "homewidget",
+                                                           "icloudaccountd",
+                                                           "icloudnotificationagent",
+                                                           "iconservicesagent",
+                                                           "identityservicesd",
+                                                           "ilookupassistant",
+                                                           "imagent",
+                                                           "imautomatichistorydeletionagent",
+                                                           "installd",
+                                                           "intelligencewidget",
+                                                           "ioreportmemoryblame",
+                                                           "kernel_task",
+                                                           "kernelmanagerd",
+                                                           "keybagd",
+                                                           "keychainprecache",
+                                                           "knowledge-agent",
+                                                           "knowledgeconstructiond",
+                                                           "launchd",
+                                                           "locationd",
+                                                           "logd",
+                                                           "lsd",
+                                                           "mddiscoveryrestrictionsserviceworker",
+                                                           "mds",
+                                                           "mds_stores",
+                                                           "mdworker",
+                                                           "mdworker shared",
+                                                           "mdworker_shared",
+                                                           "mediaanalysisd",
+                                                           "mediaremoted",
+                                                           "mediaserverd",
+                                                           "mobileassetd",
+                                                           "mtlcompilerservice",
+                                                           "natural language service",
+                                                           "nearbyd",
+                                                           "nehelper",
+                                                           "nesessionmanager",
+                                                           "networkd",
+                                                           "networkserviceproxy",
+                                                           "newswidget",
+                                                           "nfcd",
+                                                           "notificationcenterui",
+                                                           "notifyd",
+                                                           "nsurlsessiond",
+                                                           "ocspd",
+                                                           "opendirectoryd",
+                                                           "ospredictiond",
+                                                           "parsec",
+                                                           "parsecd",
+                                                           "pasted",
+                                                           "pboard",
+                                                           "pelofd",
+                                                           "photoanalysisd",
+                                                           "photolibraryd",
+                                                           "photosrelivewidget",
+                                                           "pkd",
+                                                           "podcastswidget",
+                                                           "powerd",
+                                                           "rapportd",
+                                                           "relatived",
+                                                           "remindd",
+                                                           "reminderswidgetextension",
+                                                           "remoted",
+                                                           "revisiond",
+                                                           "routined",
+                                                           "runningboardd",
+                                                           "sandboxd",
+                                                           "searchpartyd",
+                                                           "secinitd",
+                                                           "sectaskd",
+                                                           "securityagent",
+                                                           "securityd",
+                                                           "seserviced",
+                                                           "sharedfilelistd",
+                                                           "sharingd",
+                                                           "shortcutswidgetextension",
+                                                           "siriknowledged",
+                                                           "smd",
+                                                           "socketfilterfw",
+                                                           "softwareupdated",
+                                                           "spindump",
+                                                           "spotlight",
+                                                           "stockswidget",
+                                                           "storekitd",
+                                                           "suggestd",
+                                                           "swcd",
+                                                           "symptomsd",
+                                                           "sysextd",
+                                                           "syslogd",
+                                                           "sysmond",
+                                                           "systemsoundserverd",
+                                                           "systemstats",
+                                                           "systemuiserver",
+                                                           "talagent",
+                                                           "tccd",
+                                                           "thermalmonitord",
+                                                           "timed",
+                                                           "tipswidget",
+                                                           "tipswidgetextension",
+                                                           "translationd",
+                                                           "triald",
+                                                           "trustd",
+                                                           "universalcontrol",
+                                                           "usbd",
+                                                           "useractivityd",
+                                                           "userfs_agent",
+                                                           "userinputconditioning",
+                                                           "usernoted",
+                                                           "viewbridgeauxiliary",
+                                                           "voicememossettingswidgetextension",
+                                                           "warmd",
+                                                           "watchdogd",
+                                                           "weatherd",
+                                                           "weatherwidget",
+                                                           "widgetkit_simulator",
+                                                           "wifid",
+                                                           "windowmanager",
+                                                           "windowserver",
+                                                           "wirelessproxd",
+                                                           "worldclockwidget",
+                                                           "xartstorageremoted",
+                                                           "xpcroleaccountd"};
+
+namespace {
+
+constexpr std::string_view applePrefix = "com.apple.";
+
+bool isSystemProcessName(std::string_view lowercasedText) {
+    std::string key(lowercasedText);
+    std::replace(key.begin(), key.end(), ' ', '_');
+    return std::binary_search(systemProcessNames.begin(), systemProcessNames.end(), key);
+}
+
+}  // namespace
+
+bool isAppleSystemProcess(std::string_view name, const std::optional<std::string>& bundleID,
+                          std::string_view displayName) {
+    if (bundleID && text::lowercased(*bundleID).starts_with(applePrefix)) return true;
+
+    const auto lowerName = text::lowercased(name);
+    const auto lowerDisplayName = text::lowercased(displayName);
+    const auto lowerLeaf = text::lowercased(path::lastComponent(name));
+    if (lowerName.find(applePrefix) != std::string::npos ||
+        lowerDisplayName.starts_with(applePrefix) || lowerLeaf.starts_with(applePrefix)) {
+        return true;
+    }
+
+    if (path::isPath(name)) {
+        for (const auto prefix : systemPathPrefixes) {
+            if (lowerName.starts_with(text::lowercased(prefix))) return true;
+        }
+    }
+    return isSystemProcessName(lowerLeaf) || isSystemProcessName(lowerDisplayName);
+}
+
+}  // namespace joulix::AppleProcessDetector

@@ -1,0 +1,265 @@
+// SQLiteSnapshotStore: the connection and the schema. Opening creates the file when asked,
+// configures the connection, and brings the snapshot tables to schema version 5 (dropping them
+// when the stored version differs; the estimate log is kept).
+#include "Storage/SQLiteSnapshotStore.h"
+
+#include "Storage/SQLiteStatement.h"
+
+#include <cerrno>
+#include <charconv>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace joulix {
+
+SnapshotStoreError SnapshotStoreError::sqlite(const std::string& message) {
+    return {Kind::sqlite, message};
+}
+
+SnapshotStoreError SnapshotStoreError::invalidPublishedSnapshot(const std::string& message) {
+    return {Kind::invalidPublishedSnapshot, message};
+}
+
+SnapshotStoreError SnapshotStoreError::invalidPath() {
+    return {Kind::invalidPath, "Invalid database path"};
+}
+
+namespace {
+
+constexpr mode_t directoryMode = 0777;
+constexpr mode_t fileMode = 0666;
+
+constexpr const char* connectionPragmas = "PRAGMA busy_timeout = 5000;\n"
+                                          "PRAGMA foreign_keys = ON;";
+constexpr const char* writerPragmas = "PRAGMA journal_mode = WAL;\n"
+                                      "PRAGMA synchronous = NORMAL;\n"
+                                      "PRAGMA wal_autocheckpoint = 100;";
+
+constexpr const char* createSchemaMetadata = "CREATE TABLE IF NOT EXISTS schema_metadata (\n"
+                                             "    key TEXT PRIMARY KEY,\n"
+                                             "    value TEXT NOT NULL\n"
+                                             ");";
+
+constexpr const char* dropSnapshotTables = "DROP TABLE IF EXISTS process_source_flags;\n"
+                                           "DROP TABLE IF EXISTS process_samples;\n"
+                                           "DROP TABLE IF EXISTS hidden_drains;\n"
+                                           "DROP TABLE IF EXISTS battery_status_samples;\n"
+                                           "DROP TABLE IF EXISTS snapshots;";
+
+constexpr const char* createSnapshotTablesBatch = R"(CREATE TABLE IF NOT EXISTS snapshots (
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    timestamp REAL NOT NULL,
+    total_watts REAL NOT NULL,
+    process_total_w REAL NOT NULL,
+    tracker_total_w REAL NOT NULL,
+    on_battery_power INTEGER,
+    battery_level_percent REAL,
+    pm_command_ok INTEGER,
+    pm_parsed_process_count INTEGER,
+    pm_has_package_power INTEGER,
+    pm_has_system_power INTEGER,
+    used_estimated_total_power INTEGER,
+    screen_model_available INTEGER,
+    usb_model_available INTEGER,
+    components_screen_w REAL NOT NULL,
+    components_usb_w REAL NOT NULL,
+    components_cpu_w REAL NOT NULL DEFAULT 0,
+    components_gpu_w REAL NOT NULL DEFAULT 0,
+    components_ane_w REAL NOT NULL DEFAULT 0,
+    components_ram_w REAL NOT NULL DEFAULT 0,
+    components_pci_w REAL NOT NULL DEFAULT 0,
+    components_confidence REAL,
+    unattributed_w REAL NOT NULL
+);
+CREATE INDEX IF NOT EXISTS idx_snapshots_timestamp ON snapshots(timestamp DESC);
+CREATE TABLE IF NOT EXISTS process_samples (
+    snapshot_id INTEGER NOT NULL,
+    pid INTEGER NOT NULL,
+    parent_pid INTEGER,
+    process_name TEXT NOT NULL,
+    bundle_id TEXT,
+    display_name TEXT NOT NULL,
+    canonical_name TEXT NOT NULL,
+    process_group_key TEXT NOT NULL,
+    drain_w REAL NOT NULL,
+    energy_share REAL NOT NULL,
+    PRIMARY KEY (snapshot_id, pid, process_name),
+    FOREIGN KEY (snapshot_id) REFERENCES snapshots(id) ON DELETE CASCADE
+);
+CREATE INDEX IF NOT EXISTS idx_process_samples_snapshot ON process_samples(snapshot_id);
+CREATE INDEX IF NOT EXISTS idx_process_samples_display_name ON process_samples(display_name);
+CREATE INDEX IF NOT EXISTS idx_process_samples_canonical_name ON process_samples(canonical_name);
+CREATE INDEX IF NOT EXISTS idx_process_samples_snapshot_group_key
+    ON process_samples(snapshot_id, process_group_key);
+CREATE INDEX IF NOT EXISTS idx_process_samples_group_key_snapshot
+    ON process_samples(process_group_key, snapshot_id);
+CREATE TABLE IF NOT EXISTS process_source_flags (
+    snapshot_id INTEGER NOT NULL,
+    pid INTEGER NOT NULL,
+    process_name TEXT NOT NULL,
+    source_flag TEXT NOT NULL,
+    PRIMARY KEY (snapshot_id, pid, process_name, source_flag),
+    FOREIGN KEY (snapshot_id, pid, process_name)
+        REFERENCES process_samples(snapshot_id, pid, process_name) ON DELETE CASCADE
+);
+CREATE TABLE IF NOT EXISTS hidden_drains (
+    snapshot_id INTEGER NOT NULL,
+    kind TEXT NOT NULL,
+    identifier TEXT NOT NULL,
+    drain_w REAL NOT NULL,
+    PRIMARY KEY (snapshot_id, kind, identifier),
+    FOREIGN KEY (snapshot_id) REFERENCES snapshots(id) ON DELETE CASCADE
+);
+CREATE TABLE IF NOT EXISTS battery_status_samples (
+    snapshot_id INTEGER PRIMARY KEY,
+    level_percent REAL NOT NULL,
+    remaining_wh REAL,
+    is_charging INTEGER NOT NULL,
+    external_power_connected INTEGER NOT NULL,
+    system_time_remaining_minutes INTEGER,
+    discharge_watts REAL,
+    cycle_count INTEGER,
+    voltage_mv INTEGER,
+    amperage_ma INTEGER,
+    temperature_centi_c INTEGER,
+    design_capacity_mah INTEGER,
+    max_capacity_mah INTEGER,
+    current_capacity_mah INTEGER,
+    nominal_charge_capacity_mah INTEGER,
+    design_cycle_count INTEGER,
+    serial_number TEXT,
+    device_name TEXT,
+    fully_charged INTEGER,
+    is_ac_powered INTEGER,
+    adapter_watts INTEGER,
+    adapter_name TEXT,
+    FOREIGN KEY (snapshot_id) REFERENCES snapshots(id) ON DELETE CASCADE
+);)";
+
+constexpr const char* createEstimateTracking = R"(CREATE TABLE IF NOT EXISTS estimate_tracking (
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    estimate_timestamp REAL NOT NULL,
+    horizon_seconds INTEGER NOT NULL,
+    estimate_source TEXT NOT NULL,
+    on_battery INTEGER NOT NULL,
+    start_battery_percent REAL NOT NULL,
+    estimated_power_w REAL NOT NULL,
+    estimated_drain_rate_pct_hr REAL,
+    estimated_time_left_min INTEGER,
+    evaluation_status TEXT NOT NULL DEFAULT 'pending',
+    evaluated_at REAL,
+    sample_duration_seconds REAL,
+    actual_battery_percent REAL,
+    actual_avg_power_w REAL,
+    actual_drain_rate_pct_hr REAL,
+    actual_time_left_min REAL,
+    power_error_w REAL,
+    drain_rate_error_pct_hr REAL,
+    time_left_error_min REAL
+);
+CREATE INDEX IF NOT EXISTS idx_estimate_tracking_estimate_ts
+    ON estimate_tracking(estimate_timestamp DESC);
+CREATE INDEX IF NOT EXISTS idx_estimate_tracking_status_ts
+    ON estimate_tracking(evaluation_status, estimate_timestamp DESC);)";
+
+constexpr const char* readVersion =
+    "SELECT value FROM schema_metadata WHERE key = 'snapshot_schema_version' LIMIT 1;";
+constexpr const char* writeVersion =
+    "INSERT INTO schema_metadata(key, value) VALUES('snapshot_schema_version', ?)\n"
+    "ON CONFLICT(key) DO UPDATE SET value = excluded.value;";
+
+// Creates each missing directory of the chain with mode 0777 (set explicitly: the umask would
+// narrow it).
+void createDirectoryChain(const std::filesystem::path& directory) {
+    if (directory.empty() || std::filesystem::is_directory(directory)) return;
+    createDirectoryChain(directory.parent_path());
+    if (::mkdir(directory.c_str(), directoryMode) != 0) {
+        if (errno == EEXIST && std::filesystem::is_directory(directory)) return;
+        throw std::filesystem::filesystem_error("Cannot create directory", directory,
+                                                std::error_code(errno, std::generic_category()));
+    }
+    ::chmod(directory.c_str(), directoryMode);
+}
+
+}  // namespace
+
+SQLiteSnapshotStore::SQLiteSnapshotStore(const std::string& path, Mode mode,
+                                         std::string bundleIdentifierPrefix)
+    : path_(path), bundleIdentifierPrefix_(std::move(bundleIdentifierPrefix)) {
+    if (path.empty()) throw SnapshotStoreError::invalidPath();
+    if (mode == Mode::readWriteCreate) prepareFilesystem(path);
+    db_ = sqlite::open(path, mode == Mode::readOnly, busyTimeoutMs);
+    try {
+        configureConnection(db_, mode);
+        if (mode == Mode::readWriteCreate) ensureSchema(db_);
+    } catch (...) {
+        sqlite::close(db_);
+        throw;
+    }
+}
+
+SQLiteSnapshotStore::~SQLiteSnapshotStore() {
+    sqlite::close(db_);
+}
+
+std::optional<int64_t> SQLiteSnapshotStore::snapshotSchemaVersion() {
+    std::lock_guard hold(lock_);
+    return readSnapshotSchemaVersion(db_);
+}
+
+void SQLiteSnapshotStore::prepareFilesystem(const std::string& databasePath) {
+    createDirectoryChain(std::filesystem::path(databasePath).parent_path());
+    // A planted link is never followed; an existing file is left as it is. Whatever fails here,
+    // opening the connection reports.
+    const int fd = ::open(databasePath.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, fileMode);
+    if (fd >= 0) {
+        ::fchmod(fd, fileMode);
+        ::close(fd);
+    }
+}
+
+void SQLiteSnapshotStore::configureConnection(sqlite3* db, Mode mode) {
+    sqlite::executeBatch(db, connectionPragmas);
+    if (mode == Mode::readWriteCreate) sqlite::executeBatch(db, writerPragmas);
+}
+
+void SQLiteSnapshotStore::ensureSchema(sqlite3* db) {
+    sqlite::executeBatch(db, createSchemaMetadata);
+    if (readSnapshotSchemaVersion(db) != schemaVersion) {
+        resetSnapshotTables(db);
+        createSnapshotTables(db);
+        writeSnapshotSchemaVersion(db, schemaVersion);
+    }
+    sqlite::executeBatch(db, createEstimateTracking);
+}
+
+std::optional<int64_t> SQLiteSnapshotStore::readSnapshotSchemaVersion(sqlite3* db) {
+    SQLiteStatement statement(db, readVersion);
+    if (!statement.next() || statement.isNull(0)) return std::nullopt;
+    const std::string text = statement.text(0);
+    int64_t version = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), version);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty())
+        return std::nullopt;
+    return version;
+}
+
+void SQLiteSnapshotStore::resetSnapshotTables(sqlite3* db) {
+    sqlite::executeBatch(db, dropSnapshotTables);
+}
+
+void SQLiteSnapshotStore::writeSnapshotSchemaVersion(sqlite3* db, int version) {
+    SQLiteStatement statement(db, writeVersion);
+    statement.bindText(1, std::to_string(version));
+    statement.stepDone();
+}
+
+void SQLiteSnapshotStore::createSnapshotTables(sqlite3* db) {
+    sqlite::executeBatch(db, createSnapshotTablesBatch);
+}
+
+}  // namespace joulix

@@ -1,0 +1,216 @@
+#include "Storage/SQLiteStatement.h"
+
+#include "Storage/SQLiteSnapshotStore.h"
+
+#include <sqlite3.h>
+
+#include <limits>
+
+namespace joulix {
+
+SQLiteStatement::SQLiteStatement(sqlite3* db, std::string_view sql) : db_(db) {
+    // The length counts the terminating zero, as the statement conventions ask.
+    const std::string text(sql);
+    if (sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size() + 1), &statement_,
+                           nullptr) != SQLITE_OK ||
+        statement_ == nullptr) {
+        sqlite3_finalize(statement_);
+        statement_ = nullptr;
+        throw SnapshotStoreError::sqlite(sqlite::errorMessage(db_));
+    }
+}
+
+SQLiteStatement::~SQLiteStatement() {
+    sqlite3_finalize(statement_);
+}
+
+void SQLiteStatement::check(int resultCode) {
+    if (resultCode != SQLITE_OK) throw SnapshotStoreError::sqlite(sqlite::errorMessage(db_));
+}
+
+void SQLiteStatement::bindReal(int index, double value) {
+    check(sqlite3_bind_double(statement_, index, value));
+}
+
+void SQLiteStatement::bindReal(int index, std::optional<double> value) {
+    value ? bindReal(index, *value) : bindNull(index);
+}
+
+void SQLiteStatement::bindBool(int index, bool value) {
+    check(sqlite3_bind_int(statement_, index, value ? 1 : 0));
+}
+
+void SQLiteStatement::bindBool(int index, std::optional<bool> value) {
+    value ? bindBool(index, *value) : bindNull(index);
+}
+
+void SQLiteStatement::bindInt32(int index, int64_t value, std::string_view column) {
+    if (value < std::numeric_limits<int32_t>::min() ||
+        value > std::numeric_limits<int32_t>::max()) {
+        throw SnapshotStoreError::sqlite("Value " + std::to_string(value) + " of column " +
+                                         std::string(column) + " does not fit in 32 bits");
+    }
+    check(sqlite3_bind_int(statement_, index, static_cast<int>(value)));
+}
+
+void SQLiteStatement::bindInt32(int index, std::optional<int64_t> value, std::string_view column) {
+    value ? bindInt32(index, *value, column) : bindNull(index);
+}
+
+void SQLiteStatement::bindRowID(int index, int64_t value) {
+    check(sqlite3_bind_int64(statement_, index, value));
+}
+
+void SQLiteStatement::bindText(int index, std::string_view value) {
+    check(sqlite3_bind_text64(statement_, index, value.data(), value.size(), SQLITE_TRANSIENT,
+                              SQLITE_UTF8));
+}
+
+void SQLiteStatement::bindText(int index, const std::string& value) {
+    bindText(index, std::string_view(value));
+}
+
+void SQLiteStatement::bindText(int index, const std::optional<std::string>& value) {
+    value ? bindText(index, std::string_view(*value)) : bindNull(index);
+}
+
+void SQLiteStatement::bindDate(int index, Date value) {
+    bindReal(index, value.timeIntervalSince1970());
+}
+
+void SQLiteStatement::bindDate(int index, std::optional<Date> value) {
+    value ? bindDate(index, *value) : bindNull(index);
+}
+
+void SQLiteStatement::bindNull(int index) {
+    check(sqlite3_bind_null(statement_, index));
+}
+
+void SQLiteStatement::stepDone() {
+    if (sqlite3_step(statement_) != SQLITE_DONE)
+        throw SnapshotStoreError::sqlite(sqlite::errorMessage(db_));
+}
+
+void SQLiteStatement::stepRow() {
+    if (sqlite3_step(statement_) != SQLITE_ROW)
+        throw SnapshotStoreError::sqlite(sqlite::errorMessage(db_));
+}
+
+bool SQLiteStatement::next() {
+    return sqlite3_step(statement_) == SQLITE_ROW;
+}
+
+void SQLiteStatement::reset() {
+    sqlite3_reset(statement_);
+    sqlite3_clear_bindings(statement_);
+}
+
+bool SQLiteStatement::isNull(int column) const {
+    return sqlite3_column_type(statement_, column) == SQLITE_NULL;
+}
+
+double SQLiteStatement::real(int column) const {
+    return sqlite3_column_double(statement_, column);
+}
+
+bool SQLiteStatement::boolean(int column) const {
+    return sqlite3_column_int(statement_, column) != 0;
+}
+
+int32_t SQLiteStatement::int32(int column) const {
+    return sqlite3_column_int(statement_, column);
+}
+
+int64_t SQLiteStatement::rowID(int column) const {
+    return sqlite3_column_int64(statement_, column);
+}
+
+std::string SQLiteStatement::text(int column) const {
+    const auto* bytes = sqlite3_column_text(statement_, column);
+    if (bytes == nullptr) return {};
+    return std::string(reinterpret_cast<const char*>(bytes),
+                       static_cast<size_t>(sqlite3_column_bytes(statement_, column)));
+}
+
+Date SQLiteStatement::date(int column) const {
+    return Date::fromTimeIntervalSince1970(real(column));
+}
+
+std::optional<double> SQLiteStatement::optionalReal(int column) const {
+    if (isNull(column)) return std::nullopt;
+    return real(column);
+}
+
+std::optional<bool> SQLiteStatement::optionalBool(int column) const {
+    if (isNull(column)) return std::nullopt;
+    return boolean(column);
+}
+
+std::optional<int64_t> SQLiteStatement::optionalInt32(int column) const {
+    if (isNull(column)) return std::nullopt;
+    return int32(column);
+}
+
+std::optional<std::string> SQLiteStatement::optionalText(int column) const {
+    if (isNull(column)) return std::nullopt;
+    return text(column);
+}
+
+std::optional<Date> SQLiteStatement::optionalDate(int column) const {
+    if (isNull(column)) return std::nullopt;
+    return date(column);
+}
+
+namespace sqlite {
+
+std::string errorMessage(sqlite3* db) {
+    const char* message = db ? sqlite3_errmsg(db) : nullptr;
+    return message && *message ? message : "Unknown SQLite error";
+}
+
+sqlite3* open(const std::string& path, bool readOnly, int busyTimeoutMs) {
+    const int flags = readOnly ? SQLITE_OPEN_READONLY
+                               : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+        const std::string message = errorMessage(db);
+        sqlite3_close(db);
+        throw SnapshotStoreError::sqlite(message);
+    }
+    if (db == nullptr) throw SnapshotStoreError::sqlite("Failed to open SQLite database.");
+    sqlite3_busy_timeout(db, busyTimeoutMs);
+    return db;
+}
+
+void close(sqlite3* db) {
+    sqlite3_close_v2(db);
+}
+
+void executeBatch(sqlite3* db, const char* sql) {
+    char* error = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+        std::string message = error && *error ? error : errorMessage(db);
+        sqlite3_free(error);
+        throw SnapshotStoreError::sqlite(message);
+    }
+}
+
+void executeIgnoringResult(sqlite3* db, const char* sql) {
+    sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+}
+
+int64_t lastInsertRowID(sqlite3* db) {
+    return sqlite3_last_insert_rowid(db);
+}
+
+int64_t changes(sqlite3* db) {
+    return sqlite3_changes64(db);
+}
+
+int64_t totalChanges(sqlite3* db) {
+    return sqlite3_total_changes64(db);
+}
+
+}  // namespace sqlite
+
+}  // namespace joulix

@@ -1,0 +1,405 @@
+#include "Storage/SQLiteSnapshotStore.h"
+#include "tests/MetricsCollectors/TestSupport.h"
+#include "tests/Storage/StoreTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/stat.h>
+
+namespace joulix {
+
+// Reaches the store's private window queries.
+class SQLiteSnapshotStoreProbe {
+  public:
+    using SummaryRow = SQLiteSnapshotStore::DetailsWindowSummaryRow;
+    static SummaryRow summary(SQLiteSnapshotStore& store, double cutoff, double anchor) {
+        std::lock_guard hold(store.lock_);
+        return store.fetchDetailsWindowSummary(cutoff, anchor);
+    }
+    static size_t windowRowCount(SQLiteSnapshotStore& store, double cutoff, double anchor) {
+        std::lock_guard hold(store.lock_);
+        return store.fetchWindowSnapshotRows(cutoff, anchor).size();
+    }
+    static std::vector<std::pair<std::string, double>>
+    groupedProcesses(SQLiteSnapshotStore& store, double cutoff, double anchor) {
+        std::lock_guard hold(store.lock_);
+        std::vector<std::pair<std::string, double>> rows;
+        for (const auto& row : store.fetchGroupedProcessWindowRows(cutoff, anchor))
+            rows.emplace_back(row.groupKey, row.groupWatts);
+        return rows;
+    }
+    static std::vector<std::string> groupedHiddenIDs(SQLiteSnapshotStore& store, double cutoff,
+                                                     double anchor) {
+        std::lock_guard hold(store.lock_);
+        std::vector<std::string> ids;
+        for (const auto& row : store.fetchGroupedHiddenWindowRows(cutoff, anchor))
+            ids.push_back(row.hiddenID);
+        return ids;
+    }
+};
+
+namespace {
+
+using testing::publishedProcess;
+using testing::publishedSnapshot;
+using testing::RawConnection;
+using Mode = SQLiteSnapshotStore::Mode;
+namespace fs = std::filesystem;
+
+constexpr double t0 = 1'700'000'000;
+
+mode_t modeOf(const fs::path& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
+class SQLiteSnapshotStoreTest : public ::testing::Test {
+  protected:
+    std::string path() const { return (directory.path() / "db" / "history.sqlite").string(); }
+    std::unique_ptr<SQLiteSnapshotStore> open(std::string prefix = "com.joulix") {
+        return std::make_unique<SQLiteSnapshotStore>(path(), Mode::readWriteCreate, prefix);
+    }
+    std::string scalar(const std::string& sql) { return RawConnection(path()).scalar(sql); }
+    void execute(const char* sql) { RawConnection(path()).execute(sql); }
+
+    testing::TemporaryDirectory directory;
+};
+
+TEST_F(SQLiteSnapshotStoreTest, FreshOpenCreatesTheDirectoryChainTheFileAndVersionFive) {
+    const fs::path file = directory.path() / "a" / "b" / "history.sqlite";
+    ::umask(022);
+    SQLiteSnapshotStore store(file.string(), Mode::readWriteCreate);
+    EXPECT_EQ(modeOf(directory.path() / "a"), 0777u);
+    EXPECT_EQ(modeOf(file.parent_path()), 0777u);
+    EXPECT_EQ(modeOf(file), 0666u);
+    EXPECT_EQ(store.snapshotSchemaVersion(), 5);
+    EXPECT_EQ(RawConnection(file.string()).scalar("PRAGMA journal_mode;"), "wal");
+}
+
+TEST_F(SQLiteSnapshotStoreTest, OtherVersionsResetTheSnapshotTablesAndKeepEstimates) {
+    for (const char* change :
+         {"UPDATE schema_metadata SET value = '4';", "UPDATE schema_metadata SET value = 'abc';",
+          "DELETE FROM schema_metadata;"}) {
+        open()->insert(EstimateTrackingEstimateInput{.estimateSource = "model"});
+        open()->insert(publishedSnapshot(t0));
+        execute(change);
+        auto store = open();
+        EXPECT_TRUE(store->fetchLatest(10).empty()) << change;
+        EXPECT_EQ(scalar("SELECT COUNT(*) FROM process_samples;"), "0");
+        EXPECT_FALSE(store->fetchEstimateRows(10).empty());
+        EXPECT_EQ(scalar("SELECT value FROM schema_metadata;"), "5");
+    }
+    // At version 5 nothing is dropped.
+    open()->insert(publishedSnapshot(t0));
+    EXPECT_EQ(open()->fetchLatest(10).size(), 1u);
+    EXPECT_EQ(open()->fetchEstimateRows(10).size(), 3u);
+}
+
+TEST_F(SQLiteSnapshotStoreTest, ReadOnlyOpenOfAMissingPathFailsAndCreatesNothing) {
+    try {
+        SQLiteSnapshotStore store(path(), Mode::readOnly);
+        FAIL() << "opened a missing database";
+    } catch (const SnapshotStoreError& error) {
+        EXPECT_EQ(error.kind(), SnapshotStoreError::Kind::sqlite);
+    }
+    EXPECT_FALSE(fs::exists(fs::path(path()).parent_path()));
+    try {
+        SQLiteSnapshotStore store("", Mode::readWriteCreate);
+        FAIL() << "opened an empty path";
+    } catch (const SnapshotStoreError& error) {
+        EXPECT_STREQ(error.what(), "Invalid database path");
+    }
+}
+
+TEST_F(SQLiteSnapshotStoreTest, FileOfRandomBytesGivesAnErrorNotACrash) {
+    fs::create_directories(fs::path(path()).parent_path());
+    std::string bytes(8192, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>((i * 7919 + 13) % 251);
+    directory.writeFile("db/history.sqlite", bytes);
+    EXPECT_THROW(open(), SnapshotStoreError);
+    SQLiteSnapshotStore reader(path(), Mode::readOnly);
+    EXPECT_THROW(reader.fetchLatest(5), SnapshotStoreError);
+}
+
+TEST_F(SQLiteSnapshotStoreTest, NearDuplicatesKeepTheSnapshotOfBetterQuality) {
+    struct Case {
+        double gap;
+        double processW;  // of the second snapshot; the first has 3 W of 10 W
+        SnapshotInsertOutcome outcome;
+        size_t stored;
+    };
+    const Case cases[] = {
+        {0.4, 3, SnapshotInsertOutcome::replacedNearDuplicate, 1},
+        {0.4, 5, SnapshotInsertOutcome::replacedNearDuplicate, 1},
+        {0.4, 0, SnapshotInsertOutcome::droppedNearDuplicate, 1},
+        {0.5, 3, SnapshotInsertOutcome::replacedNearDuplicate, 1},
+        {0.51, 0, SnapshotInsertOutcome::inserted, 2},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(fs::path(path()).parent_path());
+        auto store = open();
+        ASSERT_EQ(store->insert(publishedSnapshot(t0)), SnapshotInsertOutcome::inserted);
+        const std::string firstID = scalar("SELECT id FROM snapshots;");
+        DrainSnapshot second = publishedSnapshot(t0 + c.gap, 0);
+        if (c.processW > 0) second.processes = {publishedProcess(7, "second", c.processW)};
+        EXPECT_EQ(store->insert(second), c.outcome) << c.gap << " " << c.processW;
+        const auto stored = store->fetchLatest(10);
+        ASSERT_EQ(stored.size(), c.stored);
+        if (c.outcome == SnapshotInsertOutcome::replacedNearDuplicate) {
+            EXPECT_EQ(stored.front(), store->fetchLatest(1).front());
+            EXPECT_GT(std::stoll(scalar("SELECT id FROM snapshots;")), std::stoll(firstID));
+            EXPECT_EQ(stored.front().processes.front().name, "second");
+        }
+    }
+}
+
+TEST(SnapshotQuality, RanksAttributedPowerThenCoverage) {
+    EXPECT_DOUBLE_EQ(snapshotQuality(0.05, 0.04), 0.4);
+    EXPECT_DOUBLE_EQ(snapshotQuality(10, 5), 1.5);
+    EXPECT_DOUBLE_EQ(snapshotQuality(10, 20), 2);
+    EXPECT_DOUBLE_EQ(snapshotQuality(10, -3), 0);
+}
+
+TEST_F(SQLiteSnapshotStoreTest, BlankPublishedNamesAndWideIntegersAreRefusedBeforeWriting) {
+    auto store = open();
+    DrainSnapshot blank = publishedSnapshot(t0);
+    blank.processes[1].canonicalName = "  \n";
+    try {
+        store->insert(blank);
+        FAIL();
+    } catch (const SnapshotStoreError& error) {
+        EXPECT_EQ(error.kind(), SnapshotStoreError::Kind::invalidPublishedSnapshot);
+        EXPECT_STREQ(error.what(), "Missing canonical_name for published process row: worker1");
+    }
+    for (auto widen :
+         {+[](DrainSnapshot& s) { s.processes[2].pid = int64_t{1} << 32; },
+          +[](DrainSnapshot& s) { s.batteryStatus->cycleCount = -(int64_t{1} << 40); }}) {
+        DrainSnapshot wide = publishedSnapshot(t0);
+        widen(wide);
+        try {
+            store->insert(wide);
+            FAIL();
+        } catch (const SnapshotStoreError& error) {
+            EXPECT_EQ(error.kind(), SnapshotStoreError::Kind::sqlite);
+            EXPECT_TRUE(std::string(error.what()).find("32 bits") != std::string::npos);
+        }
+    }
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM snapshots;"), "0");
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM process_samples;"), "0");
+}
+
+TEST_F(SQLiteSnapshotStoreTest, TrackerProcessesAreMatchedInAnyLetterCase) {
+    DrainSnapshot snapshot = publishedSnapshot(t0, 0);
+    snapshot.processes = {publishedProcess(1, "JoulixAgent", 2), publishedProcess(2, "helper", 3),
+                          publishedProcess(3, "joulixd", -4), publishedProcess(4, "other", 5)};
+    snapshot.processes[1].bundleID = "ORG.EX'AMPLE.helper";
+    const std::pair<const char*, const char*> prefixes[] = {
+        {"org.Ex'ample", "5.0"}, {"", "2.0"}, {"nothing", "2.0"}};
+    for (const auto& [prefix, trackerW] : prefixes) {
+        fs::remove_all(fs::path(path()).parent_path());
+        auto store = open(prefix);
+        store->insert(snapshot);
+        DrainSnapshot later = snapshot;
+        later.timestamp = Date::fromTimeIntervalSince1970(t0 + 36);
+        store->insert(later);
+        EXPECT_EQ(scalar("SELECT tracker_total_w FROM snapshots LIMIT 1;"), trackerW) << prefix;
+        EXPECT_EQ(scalar("SELECT process_total_w FROM snapshots LIMIT 1;"), "10.0");
+        // The SQL summary agrees: trackerW over 36 s.
+        EXPECT_DOUBLE_EQ(store->fetchHistoryReadModel(10).energyUsageSummary.trackerWh,
+                         std::stod(trackerW) * 36 / 3600);
+    }
+}
+
+TEST_F(SQLiteSnapshotStoreTest, RichSnapshotRoundTripsFieldByField) {
+    DrainSnapshot snapshot;
+    snapshot.timestamp = Date::fromTimeIntervalSince1970(t0 + 0.25);
+    snapshot.totalDischargeW = 12.5;
+    ProcessDrain big = publishedProcess(812, "worker", 6.25);
+    big.parentPID = 1;
+    big.bundleID = "org.example.worker";
+    big.displayName = "Worker";
+    big.energyShare = 0.5;
+    big.sourceFlags = {"cpu", "powermetrics.cpu"};
+    ProcessDrain small = publishedProcess(-3, "tiny ✓", 0.125);
+    snapshot.processes = {big, small};
+    snapshot.hidden = {{HiddenDrainKind::launchdService, "backup-agent", 1.5},
+                       {HiddenDrainKind::cloudflaredTunnel, "tunnel", 0.5}};
+    snapshot.components = {1, 0.5, 4, 3, 0.25, 0, 0, 0.75, 0.125, 0.9};
+    snapshot.unattributedW = 2;
+    snapshot.telemetry = SourceTelemetry{true, 42, true, false, true, false, true};
+    snapshot.powerContext = PowerUsageContext{false, std::nullopt};
+    snapshot.batteryStatus = BatteryStatusSample{
+        1.5,  10.25, true, false, 90,    7.5,    300,   12000, -1500, 3050,       5000,
+        4800, 2400,  4900, 1000,  "SN1", "bat0", false, true,  96,    "96W USB-C"};
+    auto store = open();
+    store->insert(snapshot);
+    const auto stored = store->fetchLatest(1);
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored.front(), snapshot);
+    EXPECT_EQ(store->fetchWindowSnapshots(60, 10, std::nullopt), stored);
+
+    // Telemetry missing one flag reads back absent; an unknown hidden kind is skipped.
+    execute("UPDATE snapshots SET usb_model_available = NULL;"
+            "UPDATE hidden_drains SET kind = 'vm' WHERE identifier = 'tunnel';");
+    const DrainSnapshot altered = store->fetchLatest(1).front();
+    EXPECT_EQ(altered.telemetry, std::nullopt);
+    ASSERT_EQ(altered.hidden.size(), 1u);
+    EXPECT_EQ(altered.hidden.front().identifier, "backup-agent");
+}
+
+TEST_F(SQLiteSnapshotStoreTest, SnapshotWithoutOptionalPartsStoresNulls) {
+    DrainSnapshot bare = publishedSnapshot(t0);
+    bare.telemetry.reset();
+    bare.powerContext.reset();
+    bare.batteryStatus.reset();
+    auto store = open();
+    store->insert(bare);
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM snapshots WHERE COALESCE(on_battery_power,"
+                     " battery_level_percent, pm_command_ok, pm_parsed_process_count,"
+                     " pm_has_package_power, pm_has_system_power, used_estimated_total_power,"
+                     " screen_model_available, usb_model_available) IS NULL;"),
+              "1");
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM battery_status_samples;"), "0");
+    EXPECT_EQ(store->fetchLatest(1).front(), bare);
+}
+
+TEST_F(SQLiteSnapshotStoreTest, PurgeDeletesOlderSnapshotsWithTheirChildRows) {
+    auto store = open();
+    for (int i = 0; i < 3; ++i)
+        store->insert(publishedSnapshot(t0 + i));
+    EXPECT_EQ(store->purgeSnapshots(Date::fromTimeIntervalSince1970(t0 - 10)), 0);
+    EXPECT_EQ(store->purgeSnapshots(Date::fromTimeIntervalSince1970(t0 + 1)), 1);
+    EXPECT_EQ(store->purgeSnapshots(Date::fromTimeIntervalSince1970(t0 + 10)), 2);
+    for (const char* table :
+         {"process_samples", "process_source_flags", "hidden_drains", "battery_status_samples"})
+        EXPECT_EQ(scalar(std::string("SELECT COUNT(*) FROM ") + table + ";"), "0") << table;
+}
+
+TEST_F(SQLiteSnapshotStoreTest, LimitsAreClampedAndEmptyDatabasesReadEmpty) {
+    auto store = open();
+    EXPECT_TRUE(store->fetchLatest(5).empty());
+    EXPECT_EQ(store->fetchHistoryReadModel(5), SnapshotHistoryReadModel{});
+    EXPECT_TRUE(store->fetchWindowSnapshots(3600, 10, std::nullopt).empty());
+    for (int i = 0; i < 3; ++i)
+        store->insert(publishedSnapshot(t0 + i));
+    EXPECT_EQ(store->fetchLatest(0).size(), 1u);
+    EXPECT_EQ(store->fetchLatest(-4).size(), 1u);
+    EXPECT_EQ(store->fetchLatest(1).front().timestamp, Date::fromTimeIntervalSince1970(t0 + 2));
+    const auto history = store->fetchHistoryReadModel(2).snapshots;
+    ASSERT_EQ(history.size(), 2u);
+    EXPECT_EQ(history.front().timestamp, Date::fromTimeIntervalSince1970(t0 + 1));
+}
+
+TEST_F(SQLiteSnapshotStoreTest, EnergyIsSummedByCappedTrapezoids) {
+    auto store = open();
+    store->insert(publishedSnapshot(t0, 0, 10));
+    store->insert(publishedSnapshot(t0 + 120, 0, 20));
+    const auto summary = store->fetchHistoryReadModel(10).energyUsageSummary;
+    EXPECT_DOUBLE_EQ(summary.totalWh, 0.25);
+    EXPECT_DOUBLE_EQ(summary.batteryWh, 0.25);
+    EXPECT_DOUBLE_EQ(summary.trackedHours, 120.0 / 3600);
+    const auto details = SQLiteSnapshotStoreProbe::summary(*store, t0, t0 + 120);
+    EXPECT_DOUBLE_EQ(details.totalWh, 0.25);
+    EXPECT_DOUBLE_EQ(details.trackedHours, 120.0 / 3600);
+    EXPECT_DOUBLE_EQ(details.sampleHours, 60.0 / 3600);
+    EXPECT_DOUBLE_EQ(details.screenWh, 60.0 / 3600);
+    EXPECT_DOUBLE_EQ(details.processWh, 0);
+    EXPECT_EQ(SQLiteSnapshotStoreProbe::windowRowCount(*store, t0 + 1, t0 + 120), 1u);
+
+    // A second row with the same timestamp adds no energy.
+    execute("INSERT INTO snapshots (timestamp, total_watts, process_total_w, tracker_total_w,"
+            " components_screen_w, components_usb_w, unattributed_w)"
+            " SELECT timestamp, 1000, 0, 0, 0, 0, 0 FROM snapshots WHERE total_watts = 20;");
+    EXPECT_DOUBLE_EQ(SQLiteSnapshotStoreProbe::summary(*store, t0 + 100, t0 + 200).totalWh, 0);
+}
+
+TEST_F(SQLiteSnapshotStoreTest, BatteryEnergyCountsOnlyIntervalsOnBattery) {
+    auto store = open();
+    const std::optional<bool> flags[] = {false, true, std::nullopt, false};
+    for (int i = 0; i < 4; ++i) {
+        DrainSnapshot snapshot = publishedSnapshot(t0 + 60 * i, 0, 10);
+        snapshot.powerContext =
+            flags[i] ? std::optional(PowerUsageContext{*flags[i]}) : std::nullopt;
+        store->insert(snapshot);
+    }
+    const auto summary = store->fetchHistoryReadModel(10).energyUsageSummary;
+    EXPECT_DOUBLE_EQ(summary.totalWh, 0.5);
+    EXPECT_DOUBLE_EQ(summary.batteryWh, 1.0 / 3);
+    EXPECT_DOUBLE_EQ(SQLiteSnapshotStoreProbe::summary(*store, t0, t0 + 180).batteryWh, 1.0 / 3);
+}
+
+TEST_F(SQLiteSnapshotStoreTest, WindowReadKeepsEveryStrideThSnapshot) {
+    auto store = open();
+    for (int i = 0; i < 250; ++i)
+        store->insert(publishedSnapshot(t0 + i, 1));
+    const std::tuple<double, double, size_t> cases[] = {
+        {149, t0 + 249, 150},  // 150 rows, stride 1
+        {1e6, t0 + 249, 125},  // 250 rows, stride 2
+        {0, t0 + 249, 2},      // a one-second window
+    };
+    for (const auto& [windowSeconds, anchor, expected] : cases) {
+        const auto rows = store->fetchWindowSnapshots(windowSeconds, 100,
+                                                      Date::fromTimeIntervalSince1970(anchor));
+        ASSERT_EQ(rows.size(), expected) << windowSeconds;
+        EXPECT_EQ(rows.back().timestamp.timeIntervalSince1970() -
+                      rows.front().timestamp.timeIntervalSince1970(),
+                  expected == 125 ? 248 : static_cast<double>(expected - 1));
+        EXPECT_EQ(rows.front().processes.front().sourceFlags,
+                  (std::vector<std::string>{"cpu", "powermetrics"}));
+        EXPECT_TRUE(rows.front().batteryStatus.has_value());
+    }
+    const auto grouped = SQLiteSnapshotStoreProbe::groupedProcesses(*store, t0, t0 + 1);
+    EXPECT_EQ(grouped, (std::vector<std::pair<std::string, double>>{{"group.worker0", 1},
+                                                                    {"group.worker0", 1}}));
+    EXPECT_EQ(SQLiteSnapshotStoreProbe::groupedHiddenIDs(*store, t0, t0),
+              std::vector<std::string>{"docker_container-web"});
+}
+
+TEST_F(SQLiteSnapshotStoreTest, EstimatesAreLoggedAndEvaluated) {
+    auto store = open();
+    const auto first = store->insert(EstimateTrackingEstimateInput{
+        .estimatedAt = Date{100}, .horizonSeconds = 0, .estimateSource = "model"});
+    const auto second =
+        store->insert(EstimateTrackingEstimateInput{.estimatedAt = Date{200},
+                                                    .horizonSeconds = 900,
+                                                    .estimateSource = "trend",
+                                                    .onBatteryPower = true,
+                                                    .startingBatteryLevelPercent = 55,
+                                                    .estimatedPowerW = 8.5,
+                                                    .estimatedDrainRatePctPerHour = 12.5,
+                                                    .estimatedTimeRemainingMinutes = 240});
+    auto rows = store->fetchEstimateRows(10);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].id, second);
+    EXPECT_EQ(rows[1].horizonSeconds, 1);
+    EXPECT_EQ(rows[1].estimatedDrainRatePctPerHour, std::nullopt);
+    EXPECT_EQ(rows[1].estimatedTimeRemainingMinutes, std::nullopt);
+    EXPECT_EQ(rows[0].estimatedTimeRemainingMinutes, 240);
+    EXPECT_EQ(store->fetchPendingEstimates(0).size(), 1u);
+    EXPECT_EQ(store->fetchPendingEstimates(0).front().id, first);
+
+    store->applyEvaluation(first, {EstimateTrackingStatus::skippedInsufficientData, Date{300}});
+    store->applyEvaluation(second, {EstimateTrackingStatus::evaluated, Date{1100}, 900, 50, 9, 20,
+                                    150, 0.5, 7.5, -90});
+    store->applyEvaluation(999, {EstimateTrackingStatus::evaluated, Date{1}});
+    EXPECT_EQ(scalar("SELECT evaluation_status || COALESCE(sample_duration_seconds,"
+                     " actual_battery_percent, actual_avg_power_w, actual_drain_rate_pct_hr,"
+                     " actual_time_left_min, power_error_w, drain_rate_error_pct_hr,"
+                     " time_left_error_min, '-') FROM estimate_tracking WHERE id = " +
+                     std::to_string(first) + ";"),
+              "skipped_insufficient_data-");
+    rows = store->fetchEstimateRows(10);
+    EXPECT_TRUE(rows[0].isEvaluated());
+    EXPECT_EQ(rows[0].evaluatedAt, Date{1100});
+    EXPECT_EQ(rows[0].timeRemainingErrorMinutes, -90);
+    EXPECT_TRUE(store->fetchPendingEstimates(10).empty());
+
+    execute("UPDATE estimate_tracking SET evaluation_status = 'unknown';");
+    EXPECT_EQ(store->fetchPendingEstimates(10).size(), 0u);
+    EXPECT_EQ(store->fetchEstimateRows(1).front().status, EstimateTrackingStatus::pending);
+}
+
+}  // namespace
+}  // namespace joulix
