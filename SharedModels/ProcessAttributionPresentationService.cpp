@@ -31,18 +31,24 @@ struct PresentationSeed {
 
 using SeedByPID = std::unordered_map<int64_t, const PresentationSeed*>;
 
-PresentationSeed presentationSeed(const ProcessDrain& process) {
+// 30 for a path inside an application bundle, 10 for another path, 3 for a bundle identifier,
+// 1 for a positive pid.
+int64_t representationScore(const ProcessDrain& process) {
     const bool isPath = path::isPath(process.name);
     const bool inBundle = isPath && ProcessDrain::topLevelAppBundlePath(process.name).has_value();
     int64_t score = inBundle ? 30 : isPath ? 10 : 0;
     if (process.bundleID && !process.bundleID->empty()) score += 3;
     if (process.pid >= 1) score += 1;
+    return score;
+}
+
+PresentationSeed presentationSeed(const ProcessDrain& process) {
     return PresentationSeed{
         .process = &process,
         .identity = {process.pid, process.name},
         .displayName = process.processDisplayName(),
         .executableLeafLowercased = text::lowercased(executableLeaf(process)),
-        .representationScore = score,
+        .representationScore = representationScore(process),
         .isThirdPartyApplicationAncestor = !isAppleSide(process),
     };
 }
@@ -50,22 +56,27 @@ PresentationSeed presentationSeed(const ProcessDrain& process) {
 struct ExecutableAliasData {
     std::unordered_map<std::string, std::string> aliases;
     std::unordered_map<std::string, int64_t> scores;
+
+    // Names `leaf` after a process in a bundle unless an earlier one scored as high.
+    void consider(const ProcessDrain& process, const std::string& leafLowercased,
+                  const std::string& displayName, int64_t score) {
+        if (!path::isPath(process.name) ||
+            text::lowercased(process.name).find(".app/") == std::string::npos ||
+            leafLowercased.empty() || displayName.empty()) {
+            return;
+        }
+        const auto known = scores.find(leafLowercased);
+        if (known != scores.end() && known->second >= score) return;
+        aliases[leafLowercased] = displayName;
+        scores[leafLowercased] = score;
+    }
 };
 
-// For each executable leaf inside an application bundle, the display name of the seed with the
-// highest score; ties keep the earlier seed.
 ExecutableAliasData buildExecutableAliasData(const std::vector<PresentationSeed>& seeds) {
     ExecutableAliasData data;
     for (const auto& seed : seeds) {
-        if (!path::isPath(seed.process->name) ||
-            text::lowercased(seed.process->name).find(".app/") == std::string::npos ||
-            seed.executableLeafLowercased.empty() || seed.displayName.empty()) {
-            continue;
-        }
-        const auto known = data.scores.find(seed.executableLeafLowercased);
-        if (known != data.scores.end() && known->second >= seed.representationScore) continue;
-        data.aliases[seed.executableLeafLowercased] = seed.displayName;
-        data.scores[seed.executableLeafLowercased] = seed.representationScore;
+        data.consider(*seed.process, seed.executableLeafLowercased, seed.displayName,
+                      seed.representationScore);
     }
     return data;
 }
@@ -312,6 +323,41 @@ hostApplicationDisplayName(const ProcessDrain& process,
     const auto [cached, isNew] = displayNameCache.try_emplace(host->id());
     if (isNew) cached->second = host->processDisplayName();
     return cached->second;
+}
+
+std::string cachedDisplayName(const ProcessDrain& process,
+                              std::unordered_map<std::string, std::string>& displayNameCache) {
+    const auto [cached, isNew] = displayNameCache.try_emplace(process.id());
+    if (isNew) cached->second = storedDisplayName(process).value_or(process.processDisplayName());
+    return cached->second;
+}
+
+namespace {
+void addExecutableAliases(ExecutableAliasData& data, std::span<const ProcessDrain> processes,
+                          std::unordered_map<std::string, std::string>& displayNameCache) {
+    for (const auto& process : processes) {
+        if (!path::isPath(process.name)) continue;
+        data.consider(process, text::lowercased(executableLeaf(process)),
+                      cachedDisplayName(process, displayNameCache), representationScore(process));
+    }
+}
+}  // namespace
+
+std::unordered_map<std::string, std::string>
+buildExecutableAliasMap(std::span<const ProcessDrain> processes,
+                        std::unordered_map<std::string, std::string>& displayNameCache) {
+    ExecutableAliasData data;
+    addExecutableAliases(data, processes, displayNameCache);
+    return std::move(data.aliases);
+}
+
+std::unordered_map<std::string, std::string>
+buildExecutableAliasMap(std::span<const DrainSnapshot> snapshots,
+                        std::unordered_map<std::string, std::string>& displayNameCache) {
+    ExecutableAliasData data;
+    for (const auto& snapshot : snapshots)
+        addExecutableAliases(data, snapshot.processes, displayNameCache);
+    return std::move(data.aliases);
 }
 
 }  // namespace joulix::ProcessAttributionPresentationService

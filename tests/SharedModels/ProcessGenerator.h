@@ -45,8 +45,11 @@ inline std::vector<DrainSnapshot> generatedSnapshots(unsigned seed, int snapshot
                 .sourceFlags = {pick(2) ? "ps" : "powermetrics"},
             };
             if (pick(4) != 0) process.parentPID = pick(40) - 2;
-            if (pick(8) == 0) process.canonicalName = names[static_cast<std::size_t>(pick(3))];
-            if (pick(8) == 0) process.displayName = pick(2) ? "Shown" : " ";
+            // Stored names follow the record (as annotation leaves them), so that one pid and
+            // name never land in two groups of one snapshot.
+            const auto stored = static_cast<std::size_t>(process.pid) + process.name.size();
+            if (stored % 7 == 0) process.canonicalName = names[stored % 3];
+            if (stored % 5 == 0) process.displayName = stored % 2 ? "Shown" : " ";
             snapshot.processes.push_back(std::move(process));
         }
         snapshots.push_back(std::move(snapshot));
