@@ -124,9 +124,9 @@ struct CleanSeries {
     std::vector<double> values;
 };
 
-CleanSeries clean(const ChartSeries& series) {
+CleanSeries clean(const TimeSeries& series) {
     CleanSeries out;
-    for (const ChartPoint& point : series.points) {
+    for (const TimePoint& point : series.points) {
         const double t = point.time.timeIntervalSince1970();
         if (!std::isfinite(t) || !std::isfinite(point.value)) continue;
         if (!out.times.empty() && t < out.times.back()) continue;
@@ -199,14 +199,14 @@ std::string truncatedLabel(const std::string& label) {
 
 std::string renderSVGChart(const ChartSpec& chart) {
     std::vector<CleanSeries> series;
-    for (const ChartSeries& s : chart.series)
+    for (const TimeSeries& s : chart.series)
         series.push_back(clean(s));
 
     // Legend rows, laid out left to right at about 7 px a character.
     std::vector<std::pair<double, int>> legendPlaces;
     double legendX = plotLeft;
     int legendRows = chart.series.empty() ? 0 : 1;
-    for (const ChartSeries& s : chart.series) {
+    for (const TimeSeries& s : chart.series) {
         const double width =
             36 + 7.5 * static_cast<double>(text::characterCount(truncatedLabel(s.label)));
         if (legendX + width > plotRight && legendX > plotLeft) {

@@ -13,14 +13,14 @@
 
 namespace joulix::cli {
 
-struct ChartPoint {
+struct TimePoint {
     Date time{};
     double value = 0;
 };
 
-struct ChartSeries {
+struct TimeSeries {
     std::string label{};
-    std::vector<ChartPoint> points{};  // in time order; non-finite values are left out
+    std::vector<TimePoint> points{};  // in time order; non-finite values are left out
 };
 
 enum class ChartStyle {
@@ -34,7 +34,7 @@ struct ChartSpec {
     std::string title{};
     std::string unit{};  // value axis label: "W", "Wh", "%"
     ChartStyle style = ChartStyle::lines;
-    std::vector<ChartSeries> series{};
+    std::vector<TimeSeries> series{};
     std::optional<double> valueMax{};  // fixed top of the value axis (100 for a percentage)
     std::optional<Date> timeStart{};   // the time axis spans these, or else the data
     std::optional<Date> timeEnd{};

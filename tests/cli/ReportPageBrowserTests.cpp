@@ -14,8 +14,8 @@ using namespace joulix::cli;
 TEST(ReportPageInBrowser, EveryChartIsDrawnWithoutConsoleErrors) {
     if (!joulix::testing::haveChromium()) GTEST_SKIP() << "chromium is not installed";
     const Date start = Date::now();
-    std::vector<ChartSeries> split{{"processes", {}}, {"components", {}}, {"unattributed", {}}};
-    ChartSeries level{"battery", {}};
+    std::vector<TimeSeries> split{{"processes", {}}, {"components", {}}, {"unattributed", {}}};
+    TimeSeries level{"battery", {}};
     for (int i = 0; i <= 600; ++i) {
         const Date t{start.timeIntervalSinceReferenceDate + i * 5};
         split[0].points.push_back({t, 4 + std::sin(i / 40.0)});

@@ -65,7 +65,7 @@ TEST_F(SVGChart, TimeLabelsFollowTheSpanOfTheWindow) {
 }
 
 TEST_F(SVGChart, LabelsAreEscapedAndLongHistoriesStaySmall) {
-    ChartSeries busy{"<script>&\"x\x01", {}};
+    TimeSeries busy{"<script>&\"x\x01", {}};
     for (int i = 0; i < 100000; ++i)
         busy.points.push_back({at(i * 0.5), double(i % 7)});
     busy.points[50000].value = 50;  // one spike among small values survives the merging
@@ -82,8 +82,8 @@ TEST_F(SVGChart, LabelsAreEscapedAndLongHistoriesStaySmall) {
 }
 
 TEST_F(SVGChart, GapsSplitLinesAndAreasAndEmptyChartsSaySo) {
-    const ChartSeries first{"a", {{at(0), 1}, {at(10), 2}, {at(500), 3}, {at(510), 1}}};
-    const ChartSeries second{"b", {{at(0), 2}, {at(10), 2}, {at(500), 2}, {at(510), 2}}};
+    const TimeSeries first{"a", {{at(0), 1}, {at(10), 2}, {at(500), 3}, {at(510), 1}}};
+    const TimeSeries second{"b", {{at(0), 2}, {at(10), 2}, {at(500), 2}, {at(510), 2}}};
     EXPECT_EQ(count(renderSVGChart({.series = {first, second}, .gapS = 60}), "<polyline"), 4);
     EXPECT_EQ(count(renderSVGChart({.series = {first, second}}), "<polyline"), 2);
     const std::string stacked =
