@@ -62,6 +62,9 @@ struct SnapshotHistoryReadModel {
                            const SnapshotHistoryReadModel&) = default;
 };
 
+// The sum of the snapshot's process drains that are 0 or more (negative and NaN drains count 0).
+double processTotalWatts(const DrainSnapshot& snapshot);
+
 // 1 when the non-negative process drains sum to more than 0.05 W, plus the share of the total
 // they explain (at most 1, the total taken as at least 0.1 W). NaN inputs count as 0.
 double snapshotQuality(double totalWatts, double processTotalWatts);
@@ -231,7 +234,6 @@ class SQLiteSnapshotStore {
     void insertProcessRows(const std::vector<ProcessDrain>& processes, int64_t snapshotID);
     void insertHiddenRows(const std::vector<HiddenDrain>& hidden, int64_t snapshotID);
     void insertBatteryStatus(const BatteryStatusSample& status, int64_t snapshotID);
-    double processTotalWatts(const DrainSnapshot& snapshot) const;
     double trackerTotalWatts(const DrainSnapshot& snapshot) const;
 
     // Read path.
@@ -244,17 +246,11 @@ class SQLiteSnapshotStore {
     int64_t countSnapshotsInWindow(double cutoffTimestamp, double anchorTimestamp);
     std::vector<SnapshotHeaderRow>
     fetchWindowSnapshotHeaders(double cutoffTimestamp, double anchorTimestamp, int64_t stride);
-    ProcessMap fetchProcessesBySnapshotSubquery(double cutoffTimestamp, double anchorTimestamp,
-                                                int64_t stride);
-    HiddenMap fetchHiddenBySnapshotSubquery(double cutoffTimestamp, double anchorTimestamp,
-                                            int64_t stride);
-    SourceFlagMap fetchSourceFlagsBySnapshotSubquery(double cutoffTimestamp, double anchorTimestamp,
-                                                     int64_t stride);
     EnergyUsageSummary fetchEnergyUsageSummary(int64_t limit);
+    // One snapshot per header, in header order; takes the child rows out of the maps.
     std::vector<DrainSnapshot> composeSnapshots(const std::vector<SnapshotHeaderRow>& headers,
-                                                const ProcessMap& processes,
-                                                const HiddenMap& hidden,
-                                                const BatteryMap& batteries) const;
+                                                ProcessMap processes, HiddenMap hidden,
+                                                BatteryMap batteries) const;
 
     // Estimate tracking.
     static EstimateTrackingRow decodeEstimateRow(const SQLiteStatement& statement);

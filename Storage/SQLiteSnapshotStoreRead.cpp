@@ -34,23 +34,13 @@ const std::string strideSubquery =
     "    WHERE timestamp >= ?1 AND timestamp <= ?2\n"
     ") WHERE (rn - 1) % ?3 = 0";
 
-std::string processColumns(std::string_view alias) {
-    const std::string a(alias);
-    return "SELECT " + a + "snapshot_id, " + a + "pid, " + a + "parent_pid, " + a +
-           "process_name, " + a + "bundle_id, " + a + "display_name, " + a + "canonical_name, " +
-           a + "process_group_key, " + a + "drain_w, " + a + "energy_share\n";
-}
+const std::string processColumns =
+    "SELECT snapshot_id, pid, parent_pid, process_name, bundle_id, display_name, canonical_name,\n"
+    "    process_group_key, drain_w, energy_share\n";
 
-std::string hiddenColumns(std::string_view alias) {
-    const std::string a(alias);
-    return "SELECT " + a + "snapshot_id, " + a + "kind, " + a + "identifier, " + a + "drain_w\n";
-}
+const std::string hiddenColumns = "SELECT snapshot_id, kind, identifier, drain_w\n";
 
-std::string sourceFlagColumns(std::string_view alias) {
-    const std::string a(alias);
-    return "SELECT " + a + "snapshot_id, " + a + "pid, " + a + "process_name, " + a +
-           "source_flag\n";
-}
+const std::string sourceFlagColumns = "SELECT snapshot_id, pid, process_name, source_flag\n";
 
 const std::string batteryColumns =
     "SELECT snapshot_id, level_percent, remaining_wh, is_charging, external_power_connected,\n"
@@ -70,6 +60,14 @@ std::string idListClause(size_t count) {
 void bindIDs(SQLiteStatement& statement, const std::vector<int64_t>& ids) {
     for (size_t i = 0; i < ids.size(); ++i)
         statement.bindRowID(static_cast<int>(i + 1), ids[i]);
+}
+
+std::vector<int64_t> snapshotIDs(const auto& headers) {
+    std::vector<int64_t> ids;
+    ids.reserve(headers.size());
+    for (const auto& header : headers)
+        ids.push_back(header.id);
+    return ids;
 }
 
 void bindWindow(SQLiteStatement& statement, double cutoff, double anchor, int64_t stride) {
@@ -272,9 +270,7 @@ std::vector<DrainSnapshot> SQLiteSnapshotStore::fetchLatest(int64_t limit) {
     std::lock_guard hold(lock_);
     const auto headers = fetchSnapshotHeaders(clampedLimit(limit), SnapshotFetchOrder::newestFirst);
     if (headers.empty()) return {};
-    std::vector<int64_t> ids;
-    for (const auto& header : headers)
-        ids.push_back(header.id);
+    const std::vector<int64_t> ids = snapshotIDs(headers);
     return composeSnapshots(headers, fetchProcessesBySnapshot(ids), fetchHiddenBySnapshot(ids),
                             fetchBatteryStatusBySnapshot(ids));
 }
@@ -285,9 +281,7 @@ SnapshotHistoryReadModel SQLiteSnapshotStore::fetchHistoryReadModel(int64_t limi
     SnapshotHistoryReadModel model;
     const auto headers = fetchSnapshotHeaders(clamped, SnapshotFetchOrder::oldestFirst);
     if (!headers.empty()) {
-        std::vector<int64_t> ids;
-        for (const auto& header : headers)
-            ids.push_back(header.id);
+        const std::vector<int64_t> ids = snapshotIDs(headers);
         model.snapshots =
             composeSnapshots(headers, fetchProcessesBySnapshot(ids), fetchHiddenBySnapshot(ids),
                              fetchBatteryStatusBySnapshot(ids));
@@ -310,20 +304,12 @@ SQLiteSnapshotStore::fetchWindowSnapshots(double windowSeconds, int64_t maxRows,
     if (count == 0) return {};
     const int64_t stride = std::max<int64_t>(count / rows, 1);
 
+    // The stride subquery runs once, for the headers; the children are read by the headers' ids,
+    // so each child table is probed only for the kept snapshots and matches them exactly.
     const auto headers = fetchWindowSnapshotHeaders(cutoff, anchor, stride);
-    ProcessMap processes = fetchProcessesBySnapshotSubquery(cutoff, anchor, stride);
-    const HiddenMap hidden = fetchHiddenBySnapshotSubquery(cutoff, anchor, stride);
-    const SourceFlagMap flags = fetchSourceFlagsBySnapshotSubquery(cutoff, anchor, stride);
-    for (auto& [snapshotID, list] : processes) {
-        for (ProcessDrain& process : list) {
-            const auto found = flags.find(sourceFlagKey(snapshotID, process.pid, process.name));
-            if (found != flags.end()) process.sourceFlags = found->second;
-        }
-    }
-    std::vector<int64_t> ids;
-    for (const auto& header : headers)
-        ids.push_back(header.id);
-    return composeSnapshots(headers, processes, hidden, fetchBatteryStatusBySnapshot(ids));
+    const std::vector<int64_t> ids = snapshotIDs(headers);
+    return composeSnapshots(headers, fetchProcessesBySnapshot(ids), fetchHiddenBySnapshot(ids),
+                            fetchBatteryStatusBySnapshot(ids));
 }
 
 std::optional<DrainSnapshot> SQLiteSnapshotStore::fetchSnapshot(int64_t id) {
@@ -369,7 +355,7 @@ SQLiteSnapshotStore::fetchSnapshotHeader(int64_t id) {
 SQLiteSnapshotStore::ProcessMap
 SQLiteSnapshotStore::fetchProcessesBySnapshot(const std::vector<int64_t>& snapshotIDs) {
     if (snapshotIDs.empty()) return {};
-    SQLiteStatement statement(db_, processColumns("") + "FROM process_samples\n" +
+    SQLiteStatement statement(db_, processColumns + "FROM process_samples\n" +
                                        idListClause(snapshotIDs.size()) +
                                        "\n)\nORDER BY snapshot_id DESC, drain_w DESC;");
     bindIDs(statement, snapshotIDs);
@@ -389,7 +375,7 @@ SQLiteSnapshotStore::fetchProcessesBySnapshot(const std::vector<int64_t>& snapsh
 SQLiteSnapshotStore::HiddenMap
 SQLiteSnapshotStore::fetchHiddenBySnapshot(const std::vector<int64_t>& snapshotIDs) {
     if (snapshotIDs.empty()) return {};
-    SQLiteStatement statement(db_, hiddenColumns("") + "FROM hidden_drains\n" +
+    SQLiteStatement statement(db_, hiddenColumns + "FROM hidden_drains\n" +
                                        idListClause(snapshotIDs.size()) +
                                        "\n)\nORDER BY snapshot_id DESC, drain_w DESC;");
     bindIDs(statement, snapshotIDs);
@@ -418,7 +404,7 @@ SQLiteSnapshotStore::fetchBatteryStatusBySnapshot(const std::vector<int64_t>& sn
 SQLiteSnapshotStore::SourceFlagMap
 SQLiteSnapshotStore::fetchSourceFlagsBySnapshot(const std::vector<int64_t>& snapshotIDs) {
     if (snapshotIDs.empty()) return {};
-    SQLiteStatement statement(db_, sourceFlagColumns("") + "FROM process_source_flags\n" +
+    SQLiteStatement statement(db_, sourceFlagColumns + "FROM process_source_flags\n" +
                                        idListClause(snapshotIDs.size()) + "\n);");
     bindIDs(statement, snapshotIDs);
     SourceFlagMap flags;
@@ -449,50 +435,6 @@ SQLiteSnapshotStore::fetchWindowSnapshotHeaders(double cutoffTimestamp, double a
     while (statement.next())
         headers.push_back(decodeHeaderRow<SnapshotHeaderRow>(statement));
     return headers;
-}
-
-SQLiteSnapshotStore::ProcessMap
-SQLiteSnapshotStore::fetchProcessesBySnapshotSubquery(double cutoffTimestamp,
-                                                      double anchorTimestamp, int64_t stride) {
-    SQLiteStatement statement(db_, processColumns("ps.") + "FROM process_samples ps\n" +
-                                       "WHERE ps.snapshot_id IN (" + strideSubquery +
-                                       ")\nORDER BY ps.snapshot_id DESC, ps.drain_w DESC;");
-    bindWindow(statement, cutoffTimestamp, anchorTimestamp, stride);
-    ProcessMap processes;
-    while (statement.next())
-        processes[statement.rowID(0)].push_back(decodeProcessRow(statement));
-    return processes;
-}
-
-SQLiteSnapshotStore::HiddenMap
-SQLiteSnapshotStore::fetchHiddenBySnapshotSubquery(double cutoffTimestamp, double anchorTimestamp,
-                                                   int64_t stride) {
-    SQLiteStatement statement(db_, hiddenColumns("hd.") + "FROM hidden_drains hd\n" +
-                                       "WHERE hd.snapshot_id IN (" + strideSubquery +
-                                       ")\nORDER BY hd.snapshot_id DESC, hd.drain_w DESC;");
-    bindWindow(statement, cutoffTimestamp, anchorTimestamp, stride);
-    HiddenMap hidden;
-    while (statement.next()) {
-        if (const auto kind = hiddenDrainKindFromRawValue(statement.text(1))) {
-            hidden[statement.rowID(0)].push_back(
-                HiddenDrain{*kind, statement.text(2), statement.real(3)});
-        }
-    }
-    return hidden;
-}
-
-SQLiteSnapshotStore::SourceFlagMap
-SQLiteSnapshotStore::fetchSourceFlagsBySnapshotSubquery(double cutoffTimestamp,
-                                                        double anchorTimestamp, int64_t stride) {
-    SQLiteStatement statement(db_, sourceFlagColumns("psf.") + "FROM process_source_flags psf\n" +
-                                       "WHERE psf.snapshot_id IN (" + strideSubquery + ");");
-    bindWindow(statement, cutoffTimestamp, anchorTimestamp, stride);
-    SourceFlagMap flags;
-    while (statement.next()) {
-        flags[sourceFlagKey(statement.rowID(0), statement.int32(1), statement.text(2))].push_back(
-            statement.text(3));
-    }
-    return flags;
 }
 
 EnergyUsageSummary SQLiteSnapshotStore::fetchEnergyUsageSummary(int64_t limit) {
@@ -589,18 +531,18 @@ SQLiteSnapshotStore::fetchGroupedHiddenWindowRows(double cutoffTimestamp, double
 
 std::vector<DrainSnapshot>
 SQLiteSnapshotStore::composeSnapshots(const std::vector<SnapshotHeaderRow>& headers,
-                                      const ProcessMap& processes, const HiddenMap& hidden,
-                                      const BatteryMap& batteries) const {
+                                      ProcessMap processes, HiddenMap hidden,
+                                      BatteryMap batteries) const {
     std::vector<DrainSnapshot> snapshots;
     snapshots.reserve(headers.size());
     for (const SnapshotHeaderRow& header : headers) {
         DrainSnapshot snapshot;
         snapshot.timestamp = Date::fromTimeIntervalSince1970(header.timestamp);
         snapshot.totalDischargeW = header.totalWatts;
-        if (const auto found = processes.find(header.id); found != processes.end())
-            snapshot.processes = found->second;
-        if (const auto found = hidden.find(header.id); found != hidden.end())
-            snapshot.hidden = found->second;
+        if (auto found = processes.find(header.id); found != processes.end())
+            snapshot.processes = std::move(found->second);
+        if (auto found = hidden.find(header.id); found != hidden.end())
+            snapshot.hidden = std::move(found->second);
         snapshot.components = ComponentDrain{header.screenWatts,
                                              header.usbWatts,
                                              header.cpuWatts,
@@ -616,8 +558,8 @@ SQLiteSnapshotStore::composeSnapshots(const std::vector<SnapshotHeaderRow>& head
         if (header.onBatteryPower)
             snapshot.powerContext =
                 PowerUsageContext{*header.onBatteryPower, header.batteryLevelPercent};
-        if (const auto found = batteries.find(header.id); found != batteries.end())
-            snapshot.batteryStatus = found->second;
+        if (auto found = batteries.find(header.id); found != batteries.end())
+            snapshot.batteryStatus = std::move(found->second);
         snapshots.push_back(std::move(snapshot));
     }
     return snapshots;

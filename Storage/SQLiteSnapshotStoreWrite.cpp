@@ -70,6 +70,13 @@ std::string validatedPublishedText(const std::optional<std::string>& value,
 
 }  // namespace
 
+double processTotalWatts(const DrainSnapshot& snapshot) {
+    double total = 0;
+    for (const ProcessDrain& process : snapshot.processes)
+        total += countedDrain(process.drainW);
+    return total;
+}
+
 double snapshotQuality(double totalWatts, double processTotalWatts) {
     const double numerator = processTotalWatts >= 0 ? processTotalWatts : 0;
     const double ratio = numerator / (totalWatts >= 0.1 ? totalWatts : 0.1);
@@ -160,13 +167,6 @@ void SQLiteSnapshotStore::deleteSnapshot(int64_t id) {
     SQLiteStatement statement(db_, "DELETE FROM snapshots WHERE id = ?;");
     statement.bindRowID(1, id);
     statement.stepDone();
-}
-
-double SQLiteSnapshotStore::processTotalWatts(const DrainSnapshot& snapshot) const {
-    double total = 0;
-    for (const ProcessDrain& process : snapshot.processes)
-        total += countedDrain(process.drainW);
-    return total;
 }
 
 double SQLiteSnapshotStore::trackerTotalWatts(const DrainSnapshot& snapshot) const {

@@ -351,8 +351,8 @@ TEST_F(SQLiteSnapshotStoreTest, WindowReadKeepsEveryStrideThSnapshot) {
         EXPECT_TRUE(rows.front().batteryStatus.has_value());
     }
     const auto grouped = SQLiteSnapshotStoreProbe::groupedProcesses(*store, t0, t0 + 1);
-    EXPECT_EQ(grouped, (std::vector<std::pair<std::string, double>>{{"group.worker0", 1},
-                                                                    {"group.worker0", 1}}));
+    EXPECT_EQ(grouped, (std::vector<std::pair<std::string, double>>{{"group.worker0", 0.5},
+                                                                    {"group.worker0", 0.5}}));
     EXPECT_EQ(SQLiteSnapshotStoreProbe::groupedHiddenIDs(*store, t0, t0),
               std::vector<std::string>{"docker_container-web"});
 }

@@ -20,15 +20,17 @@ inline ProcessDrain publishedProcess(int64_t pid, const std::string& name, doubl
     return process;
 }
 
-// A snapshot at `secondsSince1970` with `processCount` processes of 1 W each, two source flags
-// each, one hidden drain and a battery row.
+// A snapshot at `secondsSince1970` with `processCount` processes (the last of 0.5 W, each one
+// before it 0.5 W more, so that they read back in this order), two source flags each, one hidden
+// drain and a battery row.
 inline DrainSnapshot publishedSnapshot(double secondsSince1970, int processCount = 3,
                                        double totalW = 10) {
     DrainSnapshot snapshot;
     snapshot.timestamp = Date::fromTimeIntervalSince1970(secondsSince1970);
     snapshot.totalDischargeW = totalW;
     for (int i = 0; i < processCount; ++i) {
-        ProcessDrain process = publishedProcess(1000 + i, "worker" + std::to_string(i), 1);
+        ProcessDrain process =
+            publishedProcess(1000 + i, "worker" + std::to_string(i), 0.5 * (processCount - i));
         process.sourceFlags = {"cpu", "powermetrics"};
         snapshot.processes.push_back(process);
     }

@@ -1,0 +1,149 @@
+// joulix history [--db PATH | --shared] [--limit N] [--json]: the newest snapshots of a history
+// database and the energy summary over them, as a table or as the read model in JSON. The
+// database is opened read-only; nothing is created or changed.
+#include "SharedModels/SnapshotCodec.h"
+#include "SharedModels/Text.h"
+#include "Storage/SQLiteSnapshotStore.h"
+#include "Storage/SQLiteSnapshotStoreLocation.h"
+#include "cli/Commands.h"
+#include "cli/Table.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <ctime>
+#include <filesystem>
+#include <iostream>
+#include <string>
+
+namespace joulix::cli {
+namespace {
+
+struct HistoryOptions {
+    std::string database;
+    bool shared = false;
+    int64_t limit = 20;
+    bool json = false;
+};
+
+// A read-only connection to a WAL database whose "-wal" file is absent would create the "-wal"
+// and "-shm" sidecars, owned by this user, which can then lock other users' writers out. With no
+// "-wal" the whole database lies in its main file, so that file is opened as immutable instead.
+std::string readOnlyOpenName(const std::string& path) {
+    std::error_code ignored;
+    if (std::filesystem::exists(path + "-wal", ignored)) return path;
+    std::string uri = "file:";
+    for (const unsigned char c : path) {
+        if (c == '%' || c == '?' || c == '#' || c < 0x20) {
+            uri += text::formatted("%%%02X", c);
+        } else {
+            uri += static_cast<char>(c);
+        }
+    }
+    return uri + "?immutable=1";
+}
+
+// "-" for a time no calendar can show (stored values are whatever a writer put there).
+std::string utcTime(Date date) {
+    const double since1970 = date.timeIntervalSince1970();
+    if (!(std::abs(since1970) < 1e12)) return "-";
+    const auto seconds = static_cast<std::time_t>(since1970);
+    std::tm utc{};
+    char buffer[32] = "-";
+    if (::gmtime_r(&seconds, &utc)) std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &utc);
+    return buffer;
+}
+
+std::string watts(double value) {
+    return text::formatted("%.2f", value);
+}
+
+std::optional<double> batteryLevel(const DrainSnapshot& snapshot) {
+    if (snapshot.powerContext && snapshot.powerContext->batteryLevelPercent)
+        return snapshot.powerContext->batteryLevelPercent;
+    if (snapshot.batteryStatus) return snapshot.batteryStatus->levelPercent;
+    return std::nullopt;
+}
+
+void printTable(const SnapshotHistoryReadModel& model) {
+    std::vector<std::vector<std::string>> rows{
+        {"TIME (UTC)", "TOTAL W", "PROCESS W", "BATTERY %", "PROCESSES"}};
+    for (const DrainSnapshot& snapshot : model.snapshots) {
+        const auto level = batteryLevel(snapshot);
+        rows.push_back({utcTime(snapshot.timestamp), watts(snapshot.totalDischargeW),
+                        watts(processTotalWatts(snapshot)),
+                        level ? text::formatted("%.1f", *level) : "-",
+                        std::to_string(snapshot.processes.size())});
+    }
+    printAlignedRows(rows, {Alignment::left, Alignment::right, Alignment::right, Alignment::right,
+                            Alignment::right});
+    const EnergyUsageSummary& summary = model.energyUsageSummary;
+    std::cout << "\nEnergy over these " << model.snapshots.size() << " snapshots\n";
+    printAlignedRows({{"Total", text::formatted("%.3f", summary.totalWh), "Wh"},
+                      {"On battery", text::formatted("%.3f", summary.batteryWh), "Wh"},
+                      {"Tracked", text::formatted("%.3f", summary.trackedHours), "h"},
+                      {"Monitor's own", text::formatted("%.3f", summary.trackerWh), "Wh"}},
+                     {Alignment::left, Alignment::right, Alignment::left});
+}
+
+void printJSON(const SnapshotHistoryReadModel& model) {
+    nlohmann::ordered_json snapshots = nlohmann::ordered_json::array();
+    for (const DrainSnapshot& snapshot : model.snapshots)
+        snapshots.push_back(nlohmann::ordered_json::parse(SnapshotCodec::encode(snapshot)));
+    const EnergyUsageSummary& summary = model.energyUsageSummary;
+    const nlohmann::ordered_json json = {{"snapshots", snapshots},
+                                         {"energyUsageSummary",
+                                          {{"totalWh", summary.totalWh},
+                                           {"batteryWh", summary.batteryWh},
+                                           {"trackedHours", summary.trackedHours},
+                                           {"trackerWh", summary.trackerWh}}}};
+    std::cout << json.dump(2) << '\n';
+}
+
+// Opens, checks the schema version and reads; every failure is one line on standard error.
+void run(const HistoryOptions& options) {
+    const auto fail = [](const std::string& message) {
+        std::cerr << "joulix history: " << message << '\n';
+        exitStatus() = 1;
+    };
+    std::string path = options.database;
+    try {
+        if (path.empty()) {
+            path = options.shared ? SQLiteSnapshotStoreLocation::sharedSnapshotDatabaseURL()
+                                  : SQLiteSnapshotStoreLocation::localAppDatabaseURL();
+        }
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(path, error))
+            return fail("no history database at " + path);
+        SQLiteSnapshotStore store(readOnlyOpenName(path), SQLiteSnapshotStore::Mode::readOnly);
+        const auto version = store.snapshotSchemaVersion();
+        if (version != SQLiteSnapshotStore::schemaVersion) {
+            return fail(path + " has schema version " +
+                        (version ? std::to_string(*version) : std::string("(none)")) +
+                        ", expected " + std::to_string(SQLiteSnapshotStore::schemaVersion));
+        }
+        const auto model = store.fetchHistoryReadModel(options.limit);
+        options.json ? printJSON(model) : printTable(model);
+    } catch (const Error& error) {
+        fail("cannot read " + (path.empty() ? std::string("the history database") : path) + ": " +
+             error.what());
+    }
+}
+
+HistoryOptions historyOptions;
+
+CommandRegistration registration([](CLI::App& app) {
+    auto* command = app.add_subcommand(
+        "history", "Print the newest snapshots of a history database and their energy summary");
+    auto* database = command->add_option("--db", historyOptions.database,
+                                         "Database file (default: the per-user database)");
+    command->add_flag("--shared", historyOptions.shared, "Read the shared database")
+        ->excludes(database);
+    command->add_option("--limit", historyOptions.limit, "Newest snapshots to read (1 to 10000)")
+        ->capture_default_str();
+    command->add_flag("--json", historyOptions.json, "Print the read model as JSON");
+    command->callback([] { run(historyOptions); });
+});
+
+}  // namespace
+}  // namespace joulix::cli
