@@ -132,8 +132,10 @@ BatteryStatusSample BatteryStatusCollector::sampleFromPropertyList(std::string_v
         std::clamp(static_cast<double>(currentCapacity) / divisor * 100.0, 0.0, 100.0);
     if (voltage) {
         const auto volts = static_cast<double>(*voltage);
-        if (currentCapacity >= 1 && *voltage >= 1) {
-            sample.remainingWh = static_cast<double>(currentCapacity) * volts / 1'000'000.0;
+        // On Apple silicon CurrentCapacity is a percentage; the charge in mAh is the raw value.
+        const int64_t chargeMah = sample.currentCapacityMah.value_or(currentCapacity);
+        if (chargeMah >= 1 && *voltage >= 1) {
+            sample.remainingWh = static_cast<double>(chargeMah) * volts / 1'000'000.0;
         }
         if (!isCharging && amperage && *amperage < 0) {
             sample.dischargeWatts = -static_cast<double>(*amperage) * volts / 1'000'000.0;

@@ -78,6 +78,11 @@ DirectBatteryStatusReader::DirectBatteryStatusReader(
     : powerSources_(std::move(powerSources)),
       service_(powerSources_ ? powerSources_->matchBatteryEntry() : nullptr) {}
 
+std::optional<bool> DirectBatteryStatusReader::isOnBatteryPower() {
+    std::lock_guard guard(lock_);
+    return powerSources_ ? powerSources_->isOnBatteryPower() : std::nullopt;
+}
+
 std::optional<BatteryStatusSample> DirectBatteryStatusReader::sample() {
     std::lock_guard guard(lock_);
     if (!powerSources_) return std::nullopt;
@@ -135,7 +140,9 @@ std::optional<BatteryStatusSample> DirectBatteryStatusReader::sample() {
             *rawCurrent >= 0 && *rawCurrent <= 100 ? static_cast<double>(*rawCurrent) : 0;
     }
 
-    if (voltage && rawCurrent && *rawCurrent >= 1) {
+    if (const auto energy = registry.integer("RemainingEnergyMicroWh"); energy && *energy >= 1) {
+        sample.remainingWh = static_cast<double>(*energy) / 1'000'000.0;
+    } else if (voltage && rawCurrent && *rawCurrent >= 1) {
         sample.remainingWh =
             static_cast<double>(*rawCurrent) * static_cast<double>(*voltage) / 1'000'000.0;
     }

@@ -18,6 +18,9 @@ class DirectBatteryStatusReader {
         std::shared_ptr<const PowerSources> powerSources = platformPowerSources());
 
     std::optional<BatteryStatusSample> sample();
+    // Whether the machine runs from its battery, as the power sources tell; absent when they
+    // cannot.
+    std::optional<bool> isOnBatteryPower();
 
   private:
     std::mutex lock_;

@@ -94,6 +94,22 @@ bool LiveAttributionInputBuilder::isProcessNameDebugEnabled() {
     return ProcessSampler::isNameDebugEnabled();
 }
 
+LiveAttributionInputBuilder
+LiveAttributionInputBuilder::withPlatformSources(const std::shared_ptr<const ShellRunning>& shell) {
+    LiveAttributionInputBuilder builder{ProcessSampler(shell), PowermetricsCollector(shell),
+                                        DisplayPowerEstimator(shell), USBPowerEstimator(shell),
+                                        BatteryStatusCollector(shell)};
+    builder.processSampler.recentCPU = std::make_shared<RecentProcessCPUTracker>();
+    builder.batteryReader = std::make_shared<DirectBatteryStatusReader>();
+    builder.energyReader = std::make_shared<AppleSiliconPowerReader>();
+    return builder;
+}
+
+void LiveAttributionInputBuilder::observeBaseline() const {
+    if (processSampler.recentCPU) processSampler.recentCPU->observe();
+    if (energyReader) energyReader->sample(nowProvider());
+}
+
 AttributionBuildResult LiveAttributionInputBuilder::buildWithMetadata(
     const std::vector<HiddenWorkloadMapping>& hiddenMappings, bool developerMode) const {
     std::vector<ProcessSample> samples;
@@ -200,6 +216,14 @@ AttributionBuildResult LiveAttributionInputBuilder::buildWithMetadata(
         metadata.powermetricsHasSystemPower =
             output->totalSystemWatts && *output->totalSystemWatts > 0;
         metadata.powermetricsParsedProcessCount = static_cast<int64_t>(output->processes.size());
+        metadata.packageW = output->combinedPackageW;
+        metadata.packagePowerSource = "powermetrics";
+    } else if (energyReader) {
+        const SystemPowerSnapshot counters = energyReader->sample(now);
+        if (counters.supported && counters.intervalSeconds > 0) {
+            metadata.packageW = counters.cpuW + counters.gpuW + counters.ramW;
+            metadata.packagePowerSource = "RAPL";
+        }
     }
 
     std::optional<BatteryStatusSample> batteryStatus;
@@ -207,33 +231,45 @@ AttributionBuildResult LiveAttributionInputBuilder::buildWithMetadata(
         batteryStatus =
             profiler.measure(BenchmarkComponent::daemonInputBatteryStatus, parent, correlationID,
                              {}, [&] { return batteryCollector.collectStatus(); });
+        metadata.batteryStatusSource = "ioreg";
     } catch (const std::exception&) {
     }
+    std::optional<bool> machineOnBattery;
+    if (!batteryStatus && batteryReader) {
+        batteryStatus = batteryReader->sample();
+        if (batteryStatus) metadata.batteryStatusSource = "power_supply";
+        machineOnBattery = batteryReader->isOnBatteryPower();
+    }
     const bool onBattery =
-        batteryStatus ? !batteryStatus->isCharging && !batteryStatus->externalPowerConnected
-                      : config.isOnBatteryPower;
+        machineOnBattery ? *machineOnBattery
+        : batteryStatus  ? !batteryStatus->isCharging && !batteryStatus->externalPowerConnected
+                         : config.isOnBatteryPower;
 
     const auto display = profiler.measure(
         BenchmarkComponent::daemonInputDisplayEstimate, parent, correlationID, {},
         [&] { return CommandLoadResult<double>{displayEstimator.estimateWatts()}; });
-    const auto usb =
-        profiler.measure(BenchmarkComponent::daemonInputUSBEstimate, parent, correlationID, {},
-                         [&] { return CommandLoadResult<double>{usbEstimator.estimateWatts()}; });
+    const auto usb = profiler.measure(
+        BenchmarkComponent::daemonInputUSBEstimate, parent, correlationID, {},
+        [&] { return CommandLoadResult<USBPowerEstimate>{usbEstimator.estimate()}; });
     const double displayW = display.value;
-    const double usbW = usb.value;
+    const double usbW = usb.value.watts;
+    metadata.usbSource = usb.value.source;
 
-    const double packageW = output ? output->combinedPackageW : 0;
+    const double packageW = metadata.packageW;
     double totalW = 0;
     std::string source = "none";
     if (!onBattery) {
         totalW = usbW + displayW + packageW;
         if (totalW < 0) totalW = 0;
-        source = "PM-Package+Components";
+        source = metadata.packagePowerSource == "RAPL" ? "RAPL-Package+Components"
+                                                       : "PM-Package+Components";
     } else if (batteryStatus && batteryStatus->dischargeWatts &&
                *batteryStatus->dischargeWatts > 0) {
         totalW = *batteryStatus->dischargeWatts;
-        source = "IOKit";
+        source = metadata.batteryStatusSource == "power_supply" ? "power_supply" : "IOKit";
     }
+    metadata.totalPowerSource = source;
+    metadata.isOnBatteryPower = onBattery;
 
     const std::string iokitW = batteryStatus && batteryStatus->dischargeWatts
                                    ? text::formatted("%.2f", *batteryStatus->dischargeWatts)

@@ -6,7 +6,18 @@
 // from package, display and USB power otherwise. Every stage is timed by the component profiler
 // under one correlation id and the pass logs under "InputBuilder". Never fails: a failing source
 // degrades to absent or zero data. No lock of its own; one pass at a time.
+//
+// Where a tool of the original platform is missing, the pass uses the platform's own source of
+// the same figure, when the builder has one: the direct battery reader for the battery status
+// (and whether the machine runs on battery) when the `ioreg` collector fails, the energy
+// counters for package power (CPU + GPU + DRAM over the interval since the reader's previous
+// reading) when `powermetrics` fails, sysfs for the USB device count. The metadata names the
+// source of each figure. The readers keep their previous observation, so a caller that runs
+// passes in a loop keeps one builder; observeBaseline() takes a first observation for a pass
+// that follows it.
+#include "MetricsCollectors/AppleSiliconPowerReader.h"
 #include "MetricsCollectors/BatteryStatusCollector.h"
+#include "MetricsCollectors/DirectBatteryStatusReader.h"
 #include "MetricsCollectors/DisplayPowerEstimator.h"
 #include "MetricsCollectors/PowermetricsCollector.h"
 #include "MetricsCollectors/ProcessSampler.h"
@@ -22,6 +33,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,6 +49,16 @@ struct AttributionBuildMetadata {
     bool usedEstimatedTotalPower = false;  // the machine was not on battery
     bool screenModelAvailable = false;
     bool usbModelAvailable = false;
+
+    // Where the figures came from: "powermetrics", "RAPL" or "none" for the package power;
+    // "ioreg", "power_supply" or "none" for the battery; the USB estimate's source; and the
+    // total's source as the pass names it.
+    double packageW = 0;
+    std::string packagePowerSource = "none";
+    std::string batteryStatusSource = "none";
+    std::string usbSource;
+    std::string totalPowerSource = "none";
+    bool isOnBatteryPower = false;  // as the pass decided it
 
     // The same seven values as a snapshot's telemetry.
     SourceTelemetry sourceTelemetry() const;
@@ -77,6 +99,14 @@ class LiveAttributionInputBuilder {
     // The process-name debug switch of the process sampler.
     static bool isProcessNameDebugEnabled();
 
+    // A builder over the standard collaborators and this platform's own sources: the direct
+    // battery reader, the energy counters and the recent-CPU tracker of the process sampler.
+    static LiveAttributionInputBuilder
+    withPlatformSources(const std::shared_ptr<const ShellRunning>& shell);
+    // Takes the first observation of the readers that measure over an interval (recent CPU,
+    // energy counters), so that the next pass measures since now.
+    void observeBaseline() const;
+
     int64_t processSampleLimit = 1000;
     ProcessSampler processSampler;
     PowermetricsCollector powermetricsCollector;
@@ -88,6 +118,9 @@ class LiveAttributionInputBuilder {
     RunningProcessMetadataCache* metadataCache = &RunningProcessMetadataCache::shared();
     std::function<Date()> nowProvider = [] { return Date::now(); };
     ComponentProfiler* componentProfiler = &ComponentProfiler::current();
+    // This platform's sources; null: none.
+    std::shared_ptr<DirectBatteryStatusReader> batteryReader;
+    std::shared_ptr<AppleSiliconPowerReader> energyReader;
 };
 
 }  // namespace joulix

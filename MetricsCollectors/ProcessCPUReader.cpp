@@ -2,6 +2,7 @@
 
 #include "MetricsCollectors/PSLineScanner.h"
 #include "MetricsCollectors/ResponsibleProcessSampler.h"
+#include "SharedModels/RuntimeLog.h"
 #include "SharedModels/Text.h"
 
 #include <algorithm>
@@ -77,13 +78,23 @@ ProcessCPUReadout ProcessCPUReader::sample(std::optional<int64_t> limit, Date no
     const double interval = std::max(now.timeIntervalSinceReferenceDate - reference, 0.25);
     lastSampleAt_ = now;
 
+    // The ps of some platforms (procps on Linux) rejects these options: said once, not at
+    // every pass.
+    const auto failed = [&](const std::string& reason) {
+        if (!hasLoggedPSFailure_) {
+            hasLoggedPSFailure_ = true;
+            RuntimeLog::info("ProcessSampler",
+                             "CPU reader's ps run failed, its readouts stay empty: " + reason);
+        }
+        return ProcessCPUReadout{{}, {}, interval};
+    };
     ShellResult result;
     try {
         result = shell_->run("/bin/ps", {"-Aceo", "pid=,ppid=,pcpu=,comm=", "-r"});
-    } catch (const std::exception&) {
-        return {{}, {}, interval};
+    } catch (const std::exception& error) {
+        return failed(error.what());
     }
-    if (result.status != 0) return {{}, {}, interval};
+    if (result.status != 0) return failed(ShellRunnerError::nonZeroExit(result).what());
 
     if (limit) limit = std::max<int64_t>(*limit, 1);
     const auto lines = text::splitLines(result.stdout);

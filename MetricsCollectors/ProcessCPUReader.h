@@ -65,6 +65,7 @@ class ProcessCPUReader {
     std::shared_ptr<const ShellRunning> shell_;
     std::mutex lock_;
     std::optional<Date> lastSampleAt_;
+    bool hasLoggedPSFailure_ = false;
 };
 
 }  // namespace joulix

@@ -60,6 +60,8 @@ ProcessSamplingSnapshot ProcessSampler::sampleProcesses(int64_t limit,
     const auto result =
         shell->run("/bin/ps", {"-A", "-ww", "-o", "pid=,ppid=,%cpu=,%mem=,command="});
     if (result.status != 0) throw ShellRunnerError::nonZeroExit(result);
+    const auto recentShares =
+        recentCPU ? recentCPU->observe() : std::unordered_map<int64_t, double>{};
 
     limit = std::max<int64_t>(limit, 1);
     const auto topLimit = static_cast<std::size_t>(limit);
@@ -77,8 +79,11 @@ ProcessSamplingSnapshot ProcessSampler::sampleProcesses(int64_t limit,
             all.reserve(std::min<std::size_t>(result.stdout.size() / 32, 512));
             top.reserve(std::min<std::size_t>(topLimit, 1 << 16));
             for (const auto line : text::splitLines(result.stdout)) {
-                const auto row = parsePSLine(line);
+                auto row = parsePSLine(line);
                 if (!row) continue;
+                if (const auto recent = recentShares.find(row->pid); recent != recentShares.end()) {
+                    row->cpuPercent = recent->second;
+                }
                 insertRanked(top, *row, topLimit);
                 all.push_back(*row);
             }

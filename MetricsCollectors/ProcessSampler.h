@@ -4,6 +4,7 @@
 // whole list, and each kept row becomes a ProcessSample named by the best executable path that
 // can be found (process metadata through the shared cache, else the command line). A value with
 // no state of its own; usable from any thread.
+#include "MetricsCollectors/RecentProcessCPUTracker.h"
 #include "MetricsCollectors/RunningProcessMetadataCache.h"
 #include "MetricsCollectors/RunningProcessMetadataResolver.h"
 #include "MetricsCollectors/ShellRunner.h"
@@ -71,6 +72,10 @@ class ProcessSampler {
     RunningProcessMetadataCache* metadataCache = &RunningProcessMetadataCache::shared();
     // Absent: the current process kind's shared profiler, taken at first use.
     ComponentProfiler* componentProfiler = nullptr;
+    // When set, a process's CPU % is its share since the tracker's previous observation (ps on
+    // Linux prints a lifetime average); a process the tracker saw for the first time keeps the
+    // ps figure. Shared across passes by the caller.
+    std::shared_ptr<RecentProcessCPUTracker> recentCPU;
 };
 
 }  // namespace joulix

@@ -32,6 +32,8 @@ class PowerSources {
     virtual std::shared_ptr<const BatteryRegistryEntry> matchBatteryEntry() const = 0;
     // The connected power adapter's details; absent when no adapter is connected.
     virtual std::optional<PowerSourceDictionary> externalPowerAdapterDetails() const = 0;
+    // Whether the machine runs from its battery; absent when the platform cannot tell.
+    virtual std::optional<bool> isOnBatteryPower() const { return std::nullopt; }
 };
 
 // This platform's power sources.

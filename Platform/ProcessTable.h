@@ -13,6 +13,8 @@ struct ProcessUsage {
     uint64_t userTimeNs = 0;
     uint64_t systemTimeNs = 0;
     uint64_t residentSizeBytes = 0;
+    // When the process started, in the table's own clock; with the pid it names one process.
+    uint64_t startTime = 0;
 
     friend bool operator==(const ProcessUsage&, const ProcessUsage&) = default;
 };

@@ -6,7 +6,9 @@
 #include "cli/Commands.h"
 #include "cli/Table.h"
 
+#include <chrono>
 #include <iostream>
+#include <thread>
 
 namespace joulix::cli {
 namespace {
@@ -15,6 +17,7 @@ struct Options {
     int64_t limit = 20;
     bool all = false;
     bool json = false;
+    double intervalSeconds = 1;
 };
 
 // Names come from other users' file names and bundles: control characters (C0, DEL, C1) show
@@ -60,7 +63,13 @@ void printJSON(const std::vector<ProcessSample>& samples) {
 
 void run(const Options& options) {
     try {
-        const ProcessSampler sampler;
+        ProcessSampler sampler;
+        if (options.intervalSeconds > 0) {
+            // CPU % over the interval, as top shows it, instead of the lifetime average.
+            sampler.recentCPU = std::make_shared<RecentProcessCPUTracker>();
+            sampler.recentCPU->observe();
+            std::this_thread::sleep_for(std::chrono::duration<double>(options.intervalSeconds));
+        }
         const auto samples = options.all ? sampler.sampleProcessTree(options.limit).allProcesses
                                          : sampler.sampleTopProcesses(options.limit);
         if (options.json) {
@@ -82,6 +91,11 @@ const CommandRegistration registration([](CLI::App& app) {
         ->capture_default_str();
     command->add_flag("--all", options->all, "Show every process, in the order ps lists them");
     command->add_flag("--json", options->json, "Print the samples as JSON records");
+    command
+        ->add_option("--interval", options->intervalSeconds,
+                     "Seconds over which CPU % is measured (0: lifetime figures)")
+        ->capture_default_str()
+        ->check(CLI::Range(0.0, 3600.0));
     command->callback([options] { run(*options); });
 });
 

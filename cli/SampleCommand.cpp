@@ -1,7 +1,11 @@
-// joulix sample [--json] [--top N]: one whole sampling pass on this machine (processes,
-// powermetrics, battery, display and USB estimates). Prints the total power and its source, the
-// battery and the busiest processes with their CPU % and powermetrics watts; with --json, the
-// pass's result as {"input", "metadata", "batteryStatus"} in the records' JSON form. With
+// joulix sample [--json] [--top N] [--interval S]: one whole sampling pass on this machine
+// (processes, powermetrics or the energy counters, battery, display and USB estimates), measured
+// over the interval since a first observation S seconds earlier (default 1; 0 keeps the
+// lifetime CPU figures of ps). Prints the total power and its source, the power source, the
+// battery, the package power and where each came from, and the busiest processes with their
+// CPU % and powermetrics watts; with --json, the pass's result as {"input", "metadata",
+// "batteryStatus"} in the records' JSON form beside "totalPowerSource", "isOnBatteryPower",
+// "packageW" and the sources of package power, battery status and USB estimate. With
 // DEBUG_BENCHMARK=1 the pass is timed into the profiler's trace (see joulix trace-summary).
 #include "MetricsCollectors/LiveAttributionInputBuilder.h"
 #include "SharedModels/SnapshotCodec.h"
@@ -11,9 +15,11 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace joulix::cli {
@@ -22,6 +28,7 @@ namespace {
 struct SampleOptions {
     bool json = false;
     int64_t top = 15;
+    double intervalSeconds = 1;
 };
 
 nlohmann::ordered_json resultJSON(const AttributionBuildResult& result) {
@@ -33,16 +40,17 @@ nlohmann::ordered_json resultJSON(const AttributionBuildResult& result) {
         json["batteryStatus"] =
             nlohmann::ordered_json::parse(SnapshotCodec::encode(*result.batteryStatus));
     }
+    json["totalPowerSource"] = result.metadata.totalPowerSource;
+    json["isOnBatteryPower"] = result.metadata.isOnBatteryPower;
+    json["packageW"] = result.metadata.packageW;
+    json["packagePowerSource"] = result.metadata.packagePowerSource;
+    json["batteryStatusSource"] = result.metadata.batteryStatusSource;
+    json["usbSource"] = result.metadata.usbSource;
     return json;
 }
 
-// The source of the total, in the builder's words.
-std::string powerSource(const AttributionBuildResult& result) {
-    if (result.metadata.usedEstimatedTotalPower) return "PM-Package+Components";
-    return result.input.totalDischargeW > 0 ? "IOKit" : "none";
-}
-
-std::string batteryLine(const std::optional<BatteryStatusSample>& battery) {
+std::string batteryLine(const AttributionBuildResult& result) {
+    const auto& battery = result.batteryStatus;
     if (!battery) return "no battery status";
     std::string line = text::formatted("%.1f %%", battery->levelPercent);
     line += battery->isCharging               ? ", charging"
@@ -52,15 +60,23 @@ std::string batteryLine(const std::optional<BatteryStatusSample>& battery) {
     if (battery->systemTimeRemainingMinutes) {
         line += ", " + std::to_string(*battery->systemTimeRemainingMinutes) + " min remaining";
     }
-    return line;
+    if (battery->adapterName || battery->adapterWatts) {
+        line += ", adapter " + battery->adapterName.value_or("unnamed");
+        if (battery->adapterWatts) line += " " + std::to_string(*battery->adapterWatts) + " W";
+    }
+    return line + " (from " + result.metadata.batteryStatusSource + ")";
 }
 
 void printSummary(const AttributionBuildResult& result, int64_t top) {
     const auto& input = result.input;
     const auto& metadata = result.metadata;
     std::cout << "Total power   " << text::formatted("%.2f W", input.totalDischargeW) << " (source "
-              << powerSource(result) << ")\n";
-    std::cout << "Battery       " << batteryLine(result.batteryStatus) << "\n";
+              << metadata.totalPowerSource << ")\n";
+    std::cout << "Power source  " << (metadata.isOnBatteryPower ? "battery" : "external power")
+              << "\n";
+    std::cout << "Battery       " << batteryLine(result) << "\n";
+    std::cout << "Package       " << text::formatted("%.2f W", metadata.packageW) << " (from "
+              << metadata.packagePowerSource << ")\n";
     std::cout << "powermetrics  "
               << (metadata.powermetricsCommandOK
                       ? std::to_string(metadata.powermetricsParsedProcessCount) + " processes" +
@@ -68,7 +84,8 @@ void printSummary(const AttributionBuildResult& result, int64_t top) {
                       : std::string("unavailable"))
               << "\n";
     std::cout << "Display, USB  " << text::formatted("%.2f W", input.screenModelW) << ", "
-              << text::formatted("%.2f W", input.usbModelW) << "\n";
+              << text::formatted("%.2f W", input.usbModelW) << " (USB from " << metadata.usbSource
+              << ")\n";
 
     std::vector<const ProcessSample*> processes;
     for (const auto& sample : input.processes)
@@ -96,10 +113,14 @@ void printSummary(const AttributionBuildResult& result, int64_t top) {
 }
 
 void runSample(const SampleOptions& options) {
-    const auto shell = std::make_shared<DefaultShellRunner>();
-    const LiveAttributionInputBuilder builder{
-        ProcessSampler(shell), PowermetricsCollector(shell), DisplayPowerEstimator(shell),
-        USBPowerEstimator(shell), BatteryStatusCollector(shell)};
+    auto builder =
+        LiveAttributionInputBuilder::withPlatformSources(std::make_shared<DefaultShellRunner>());
+    if (options.intervalSeconds > 0) {
+        builder.observeBaseline();
+        std::this_thread::sleep_for(std::chrono::duration<double>(options.intervalSeconds));
+    } else {
+        builder.processSampler.recentCPU.reset();
+    }
     const AttributionBuildResult result = builder.buildWithMetadata({}, false);
     builder.componentProfiler->flush();
 
@@ -119,6 +140,11 @@ const CommandRegistration registration([](CLI::App& app) {
     command->add_flag("--json", options->json,
                       "Print the pass's input, metadata and battery status as JSON");
     command->add_option("--top", options->top, "Number of processes to list (default 15)");
+    command
+        ->add_option("--interval", options->intervalSeconds,
+                     "Seconds between the first observation and the pass (default 1; 0 keeps "
+                     "the lifetime CPU figures)")
+        ->check(CLI::Range(0.0, 3600.0));
     command->callback([options] {
         try {
             runSample(*options);

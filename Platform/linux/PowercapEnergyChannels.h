@@ -2,8 +2,10 @@
 // Energy counters on Linux: the RAPL zones of the powercap class
 // (<sysRoot>/class/powercap/<zone>/energy_uj and name), each presented as one channel of the
 // group "Energy Model" with the unit label "uJ". Zones are listed in directory-name order; a zone
-// whose counter cannot be read (energy_uj is root-only on current kernels) is left out. Only the
-// group "Energy Model" has channels.
+// whose counter cannot be read at subscription (energy_uj is root-only on current kernels) is
+// left out. Values are the counters unwrapped with max_energy_range_uj, so they only grow; a
+// reading in which any subscribed zone cannot be read is absent as a whole. Only the group
+// "Energy Model" has channels.
 //
 // Zone name      Channel name        Counted by the power reader as
 // "core"         "CPU Energy"        CPU

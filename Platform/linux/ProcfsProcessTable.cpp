@@ -73,11 +73,18 @@ class ProcfsProcessTable final : public ProcessTable {
         char buffer[1024];
         const ssize_t n = ::readlink(link.c_str(), buffer, sizeof buffer);
         if (n < 1 || static_cast<std::size_t>(n) >= sizeof buffer) return std::nullopt;
-        return std::string(buffer, static_cast<std::size_t>(n));
+        std::string path(buffer, static_cast<std::size_t>(n));
+        // The kernel marks an executable that was replaced or removed since it started.
+        constexpr std::string_view deleted = " (deleted)";
+        if (path.size() > deleted.size() && path.ends_with(deleted)) {
+            path.resize(path.size() - deleted.size());
+        }
+        return path;
     }
 
     // /proc/PID/stat: "pid (comm) state ppid ...": utime and stime are fields 14 and 15 (clock
-    // ticks), rss field 24 (pages). The command may hold ") ", so fields count from the last ')'.
+    // ticks), starttime field 22 (clock ticks since boot), rss field 24 (pages). The command may
+    // hold ") ", so fields count from the last ')'.
     std::optional<ProcessUsage> usage(int32_t pid) const override {
         const auto stat = readSmallFile(root_ + "/" + std::to_string(pid) + "/stat");
         if (!stat) return std::nullopt;
@@ -101,7 +108,7 @@ class ProcfsProcessTable final : public ProcessTable {
         if (!utime || !stime) return std::nullopt;
         return ProcessUsage{ticksToNanoseconds(*utime, ticksPerSecond_),
                             ticksToNanoseconds(*stime, ticksPerSecond_),
-                            rss.value_or(0) * pageSize_};
+                            rss.value_or(0) * pageSize_, parseUnsigned(fields[19]).value_or(0)};
     }
 
   private:

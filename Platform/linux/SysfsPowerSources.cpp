@@ -50,11 +50,12 @@ std::vector<Supply> listSupplies(const std::string& sysRoot) {
     return {directories.begin(), directories.end()};
 }
 
-std::optional<Supply> findBattery(const std::vector<Supply>& supplies) {
+std::vector<Supply> systemBatteries(const std::vector<Supply>& supplies) {
+    std::vector<Supply> batteries;
     for (const auto& supply : supplies) {
-        if (supply.isSystemBattery()) return supply;
+        if (supply.isSystemBattery()) batteries.push_back(supply);
     }
-    return std::nullopt;
+    return batteries;
 }
 
 // A derived value as a whole number (truncated); absent when it is not finite or out of the
@@ -66,123 +67,210 @@ std::optional<int64_t> wholeNumber(double value) {
 
 // Charge in mAh from the charge attribute, else from the energy attribute through the design
 // voltage.
-std::optional<int64_t> capacityMah(const Supply& battery, const char* chargeAttribute,
-                                   const char* energyAttribute) {
-    if (const auto charge = battery.integer(chargeAttribute)) return *charge / 1000;
+std::optional<double> capacityMah(const Supply& battery, const char* chargeAttribute,
+                                  const char* energyAttribute) {
+    if (const auto charge = battery.integer(chargeAttribute)) {
+        return static_cast<double>(*charge) / 1000.0;
+    }
     const auto energy = battery.integer(energyAttribute);
     if (!energy) return std::nullopt;
     auto voltage = battery.integer("voltage_min_design");
     if (!voltage || *voltage <= 0) voltage = battery.integer("voltage_max_design");
     if (!voltage || *voltage <= 0) voltage = battery.integer("voltage_now");
     if (!voltage || *voltage <= 0) return std::nullopt;
-    return wholeNumber(static_cast<double>(*energy) * 1000.0 / static_cast<double>(*voltage));
+    return static_cast<double>(*energy) * 1000.0 / static_cast<double>(*voltage);
+}
+
+// The battery's current in µA, negative while it discharges: the kernel's sign when it gives a
+// negative current_now (or power_now), else the status "Discharging". Without current_now,
+// power_now / voltage_now.
+std::optional<double> signedCurrentUA(const Supply& battery) {
+    std::optional<double> current;
+    if (const auto microamps = battery.integer("current_now")) {
+        current = static_cast<double>(*microamps);
+    } else {
+        const auto microwatts = battery.integer("power_now");
+        const auto microvolts = battery.integer("voltage_now");
+        if (microwatts && microvolts && *microvolts > 0) {
+            current = static_cast<double>(*microwatts) * 1e6 / static_cast<double>(*microvolts);
+        }
+    }
+    if (!current) return std::nullopt;
+    return *current < 0 || battery.hasStatus("Discharging") ? -std::fabs(*current)
+                                                            : std::fabs(*current);
 }
 
 // Minutes for `amount` (µAh or µWh) at `flow` (µA or µW); -1 without flow.
-int64_t minutesAtFlow(double amount, int64_t flow) {
+int64_t minutesAtFlow(double amount, double flow) {
     if (flow == 0) return -1;
-    const double hours = std::max(amount, 0.0) / std::fabs(static_cast<double>(flow));
+    const double hours = std::max(amount, 0.0) / std::fabs(flow);
     return wholeNumber(std::round(hours * 60.0)).value_or(-1);
 }
 
-int64_t timeToEmptyMinutes(const Supply& battery) {
-    if (const auto seconds = battery.integer("time_to_empty_now")) return *seconds / 60;
-    const auto chargeNow = battery.integer("charge_now");
-    const auto current = battery.integer("current_now");
-    if (chargeNow && current) return minutesAtFlow(static_cast<double>(*chargeNow), *current);
-    const auto energyNow = battery.integer("energy_now");
-    const auto power = battery.integer("power_now");
-    if (energyNow && power) return minutesAtFlow(static_cast<double>(*energyNow), *power);
-    return -1;
-}
+// The system batteries seen as one: charge, energy and current summed, the level the sum now
+// over the sum full, the voltage their mean. Descriptive attributes come from the first.
+class Batteries {
+  public:
+    explicit Batteries(std::vector<Supply> batteries) : batteries_(std::move(batteries)) {}
 
-int64_t timeToFullMinutes(const Supply& battery) {
-    if (const auto seconds = battery.integer("time_to_full_now")) return *seconds / 60;
-    const auto chargeNow = battery.integer("charge_now");
-    const auto chargeFull = battery.integer("charge_full");
-    const auto current = battery.integer("current_now");
-    if (chargeNow && chargeFull && current) {
-        return minutesAtFlow(static_cast<double>(*chargeFull) - static_cast<double>(*chargeNow),
-                             *current);
+    bool empty() const { return batteries_.empty(); }
+    const Supply& first() const { return batteries_.front(); }
+
+    // The sum over every battery; absent when one of them lacks the value.
+    template <typename Read> std::optional<double> sum(Read read) const {
+        double total = 0;
+        for (const auto& battery : batteries_) {
+            const std::optional<double> value = read(battery);
+            if (!value) return std::nullopt;
+            total += *value;
+        }
+        return total;
     }
-    const auto energyNow = battery.integer("energy_now");
-    const auto energyFull = battery.integer("energy_full");
-    const auto power = battery.integer("power_now");
-    if (energyNow && energyFull && power) {
-        return minutesAtFlow(static_cast<double>(*energyFull) - static_cast<double>(*energyNow),
-                             *power);
+    std::optional<double> mah(const char* chargeAttribute, const char* energyAttribute) const {
+        return sum(
+            [&](const Supply& b) { return capacityMah(b, chargeAttribute, energyAttribute); });
     }
-    return -1;
+    std::optional<double> attribute(const char* name) const {
+        return sum([&](const Supply& b) -> std::optional<double> {
+            const auto value = b.integer(name);
+            return value ? std::optional<double>(static_cast<double>(*value)) : std::nullopt;
+        });
+    }
+    std::optional<double> currentUA() const { return sum(signedCurrentUA); }
+    std::optional<double> voltageUV() const {
+        const auto total = attribute("voltage_now");
+        if (!total) return std::nullopt;
+        return *total / static_cast<double>(batteries_.size());
+    }
+
+    bool isDischarging() const {
+        if (const auto current = currentUA(); current && *current != 0) return *current < 0;
+        return std::any_of(batteries_.begin(), batteries_.end(),
+                           [](const Supply& b) { return b.hasStatus("Discharging"); });
+    }
+    bool isCharging() const {
+        return std::any_of(batteries_.begin(), batteries_.end(),
+                           [](const Supply& b) { return b.hasStatus("Charging"); });
+    }
+    bool isFull() const {
+        return std::all_of(batteries_.begin(), batteries_.end(),
+                           [](const Supply& b) { return b.hasStatus("Full"); });
+    }
+
+    // One battery: the kernel's capacity percent. Several: the sum now and the sum full, in
+    // mAh, whose ratio is the level.
+    void describeLevel(PowerSourceDictionary& description) const {
+        if (batteries_.size() == 1) {
+            if (const auto percent = first().integer("capacity")) {
+                description["Current Capacity"] = *percent;
+                return;
+            }
+        }
+        const auto now = mah("charge_now", "energy_now");
+        const auto full = mah("charge_full", "energy_full");
+        const auto nowWhole = now ? wholeNumber(*now) : std::nullopt;
+        const auto fullWhole = full ? wholeNumber(*full) : std::nullopt;
+        if (nowWhole && fullWhole) {
+            description["Current Capacity"] = *nowWhole;
+            description["Max Capacity"] = *fullWhole;
+        }
+    }
+
+    int64_t timeToEmptyMinutes() const {
+        if (batteries_.size() == 1) {
+            if (const auto seconds = first().integer("time_to_empty_now")) return *seconds / 60;
+        }
+        return minutesAtPresentFlow(false);
+    }
+    int64_t timeToFullMinutes() const {
+        if (batteries_.size() == 1) {
+            if (const auto seconds = first().integer("time_to_full_now")) return *seconds / 60;
+        }
+        return minutesAtPresentFlow(true);
+    }
+
+  private:
+    // Minutes at the present flow until the batteries are empty (or full): the charge over the
+    // current, else the energy over the power; -1 without them.
+    int64_t minutesAtPresentFlow(bool untilFull) const {
+        const auto amount = [&](const char* nowName,
+                                const char* fullName) -> std::optional<double> {
+            const auto now = attribute(nowName);
+            if (!untilFull || !now) return now;
+            const auto full = attribute(fullName);
+            return full ? std::optional<double>(*full - *now) : std::nullopt;
+        };
+        const auto charge = amount("charge_now", "charge_full");
+        const auto current = attribute("current_now");
+        if (charge && current) return minutesAtFlow(*charge, *current);
+        const auto energy = amount("energy_now", "energy_full");
+        const auto power = attribute("power_now");
+        if (energy && power) return minutesAtFlow(*energy, *power);
+        return -1;
+    }
+
+    std::vector<Supply> batteries_;
+};
+
+std::optional<int64_t> wholeOf(const std::optional<double>& value) {
+    return value ? wholeNumber(*value) : std::nullopt;
 }
 
 class SysfsBatteryEntry final : public BatteryRegistryEntry {
   public:
-    explicit SysfsBatteryEntry(Supply battery) : battery_(std::move(battery)) {}
+    explicit SysfsBatteryEntry(Batteries batteries) : batteries_(std::move(batteries)) {}
 
     std::optional<PowerSourceValue> property(std::string_view key) const override {
         const auto wrap = [](const auto& value) -> std::optional<PowerSourceValue> {
             if (!value) return std::nullopt;
             return PowerSourceValue(*value);
         };
+        const Supply& first = batteries_.first();
         if (key == "AppleRawCurrentCapacity" || key == "CurrentCapacity") {
-            return wrap(capacityMah(battery_, "charge_now", "energy_now"));
+            return wrap(wholeOf(batteries_.mah("charge_now", "energy_now")));
         }
         if (key == "AppleRawMaxCapacity" || key == "MaxCapacity" ||
             key == "NominalChargeCapacity") {
-            return wrap(capacityMah(battery_, "charge_full", "energy_full"));
+            return wrap(wholeOf(batteries_.mah("charge_full", "energy_full")));
         }
         if (key == "DesignCapacity") {
-            return wrap(capacityMah(battery_, "charge_full_design", "energy_full_design"));
+            return wrap(wholeOf(batteries_.mah("charge_full_design", "energy_full_design")));
+        }
+        if (key == "RemainingEnergyMicroWh") {
+            return wrap(wholeOf(batteries_.attribute("energy_now")));
         }
         if (key == "Voltage") {
-            const auto microvolts = battery_.integer("voltage_now");
-            return wrap(microvolts ? std::optional<int64_t>(*microvolts / 1000) : std::nullopt);
+            const auto microvolts = batteries_.voltageUV();
+            return wrap(microvolts ? wholeNumber(*microvolts / 1000.0) : std::nullopt);
         }
-        if (key == "Amperage" || key == "InstantAmperage") return wrap(amperageMa());
+        if (key == "Amperage" || key == "InstantAmperage") {
+            const auto microamps = batteries_.currentUA();
+            return wrap(microamps ? wholeNumber(*microamps / 1000.0) : std::nullopt);
+        }
         if (key == "IsCharging") {
-            if (!battery_.text("status")) return std::nullopt;
-            return PowerSourceValue(battery_.hasStatus("Charging"));
+            if (!first.text("status")) return std::nullopt;
+            return PowerSourceValue(batteries_.isCharging());
         }
-        if (key == "CycleCount") return wrap(battery_.integer("cycle_count"));
+        if (key == "CycleCount") return wrap(first.integer("cycle_count"));
         if (key == "Temperature") {
-            const auto deciC = battery_.integer("temp");
+            const auto deciC = first.integer("temp");
             return wrap(deciC ? wholeNumber(static_cast<double>(*deciC) * 10.0) : std::nullopt);
         }
         if (key == "Serial" || key == "BatterySerialNumber") {
-            return wrap(battery_.text("serial_number"));
+            return wrap(first.text("serial_number"));
         }
-        if (key == "DeviceName") return wrap(battery_.text("model_name"));
+        if (key == "DeviceName") return wrap(first.text("model_name"));
         return std::nullopt;
     }
 
   private:
-    std::optional<int64_t> amperageMa() const {
-        std::optional<int64_t> magnitude;
-        if (const auto microamps = battery_.integer("current_now")) {
-            magnitude = wholeNumber(std::fabs(static_cast<double>(*microamps)) / 1000.0);
-        } else {
-            const auto microwatts = battery_.integer("power_now");
-            const auto microvolts = battery_.integer("voltage_now");
-            if (microwatts && microvolts && *microvolts > 0) {
-                magnitude = wholeNumber(std::fabs(static_cast<double>(*microwatts)) * 1000.0 /
-                                        static_cast<double>(*microvolts));
-            }
-        }
-        if (!magnitude) return std::nullopt;
-        return battery_.hasStatus("Discharging") ? -*magnitude : *magnitude;
-    }
-
-    Supply battery_;
+    Batteries batteries_;
 };
 
-}  // namespace
-
-std::optional<std::vector<PowerSourceDictionary>>
-SysfsPowerSources::powerSourceDescriptions() const {
-    const auto supplies = listSupplies(sysRoot_);
-    const auto battery = findBattery(supplies);
-    if (!battery) return std::vector<PowerSourceDictionary>{};
-
+// Whether the machine runs from its batteries: adapters decide when there are any, else the
+// batteries' own flow; no system battery means mains power.
+bool runsOnBattery(const std::vector<Supply>& supplies, const Batteries& batteries) {
+    if (batteries.empty()) return false;
     bool hasAdapter = false;
     bool adapterOnline = false;
     for (const auto& supply : supplies) {
@@ -190,27 +278,42 @@ SysfsPowerSources::powerSourceDescriptions() const {
         hasAdapter = true;
         adapterOnline = adapterOnline || supply.isOnline();
     }
-    const bool discharging = battery->hasStatus("Discharging");
-    const bool onBattery = hasAdapter ? !adapterOnline : discharging;
+    return hasAdapter ? !adapterOnline : batteries.isDischarging();
+}
+
+}  // namespace
+
+std::optional<std::vector<PowerSourceDictionary>>
+SysfsPowerSources::powerSourceDescriptions() const {
+    const auto supplies = listSupplies(sysRoot_);
+    const Batteries batteries(systemBatteries(supplies));
+    if (batteries.empty()) return std::vector<PowerSourceDictionary>{};
 
     PowerSourceDictionary description;
-    description["Is Charged"] = battery->hasStatus("Full");
-    description["Power Source State"] = std::string(onBattery ? "Battery Power" : "AC Power");
-    if (const auto percent = battery->integer("capacity")) {
-        description["Current Capacity"] = *percent;
-        description["Max Capacity"] = int64_t{100};
-    }
-    if (discharging) description["Time to Empty"] = timeToEmptyMinutes(*battery);
-    if (battery->hasStatus("Charging")) {
-        description["Time to Full Charge"] = timeToFullMinutes(*battery);
+    description["Is Charged"] = batteries.isFull();
+    description["Power Source State"] =
+        std::string(runsOnBattery(supplies, batteries) ? "Battery Power" : "AC Power");
+    batteries.describeLevel(description);
+    if (batteries.isDischarging()) description["Time to Empty"] = batteries.timeToEmptyMinutes();
+    if (batteries.isCharging()) {
+        description["Time to Full Charge"] = batteries.timeToFullMinutes();
     }
     return std::vector<PowerSourceDictionary>{std::move(description)};
 }
 
 std::shared_ptr<const BatteryRegistryEntry> SysfsPowerSources::matchBatteryEntry() const {
-    const auto battery = findBattery(listSupplies(sysRoot_));
-    if (!battery) return nullptr;
-    return std::make_shared<SysfsBatteryEntry>(*battery);
+    Batteries batteries(systemBatteries(listSupplies(sysRoot_)));
+    if (batteries.empty()) return nullptr;
+    return std::make_shared<SysfsBatteryEntry>(std::move(batteries));
+}
+
+std::optional<bool> SysfsPowerSources::isOnBatteryPower() const {
+    std::error_code error;
+    if (!std::filesystem::is_directory(sysRoot_ + "/class/power_supply", error)) {
+        return std::nullopt;
+    }
+    const auto supplies = listSupplies(sysRoot_);
+    return runsOnBattery(supplies, Batteries(systemBatteries(supplies)));
 }
 
 std::optional<PowerSourceDictionary> SysfsPowerSources::externalPowerAdapterDetails() const {

@@ -1,34 +1,38 @@
 #pragma once
-// Power sources on Linux, from <sysRoot>/class/power_supply. The battery is the first supply (in
-// directory-name order) of type "Battery" that is present and does not power a peripheral
-// (scope "Device"); adapters are the supplies of type "Mains", "USB", "USB_C" or "USB_PD".
+// Power sources on Linux, from <sysRoot>/class/power_supply. The system batteries are the
+// supplies of type "Battery" that are present and do not power a peripheral (scope "Device");
+// several are seen as one (charge, energy and current summed, the first one's descriptive
+// attributes). Adapters are the supplies of type "Mains", "USB", "USB_C" or "USB_PD".
 // Units of sysfs: charge µAh, energy µWh, voltage µV, current µA, power µW, temp 0.1 °C.
-// "Discharging" below means the battery's status attribute reads "Discharging".
+// A battery's current is negative while it discharges: when the kernel reports a negative
+// current_now (or power_now), or the status reads "Discharging". The batteries discharge when
+// their summed current is negative (or, without a current, one's status reads "Discharging").
 //
-// Power-source description (the battery is the only power source; no battery, no sources):
-//   "Is Charged"          status is "Full"
+// Power-source description (the batteries are the only power source; none, no sources):
+//   "Is Charged"          every status is "Full"
 //   "Power Source State"  "AC Power" when an adapter's online is 1; "Battery Power" when
 //                         adapters exist and none is online; without adapters, "Battery Power"
 //                         while discharging, else "AC Power"
-//   "Current Capacity"    capacity (percent)
-//   "Max Capacity"        100, when capacity is present
-//   "Time to Empty"       while discharging: time_to_empty_now / 60, else charge_now /
-//                         current_now (or energy_now / power_now) in minutes, -1 without flow
-//   "Time to Full Charge" while status is "Charging": time_to_full_now / 60, else
-//                         (charge_full − charge_now) / current_now (or the energy equivalents)
-//                         in minutes, -1 without flow
+//   "Current Capacity"    one battery: capacity (percent, exactly the kernel's); otherwise,
+//   "Max Capacity"        the summed charge now and full in mAh (their ratio is the level)
+//   "Time to Empty"       while discharging: time_to_empty_now / 60 (one battery), else the
+//                         summed charge_now / current_now (or energy_now / power_now) in
+//                         minutes, -1 without flow
+//   "Time to Full Charge" while a status is "Charging": time_to_full_now / 60 (one battery),
+//                         else (charge_full − charge_now) / current_now (or the energy
+//                         equivalents) in minutes, -1 without flow
 //
-// Battery registry entry:
+// Battery registry entry (sums over the batteries; absent when one lacks the value):
 //   "AppleRawCurrentCapacity", "CurrentCapacity"  charge_now / 1000 (mAh), else energy_now
 //                                                 converted through the design voltage
 //   "AppleRawMaxCapacity", "MaxCapacity",
 //   "NominalChargeCapacity"                       charge_full, else energy_full, likewise
 //   "DesignCapacity"                              charge_full_design, else energy_full_design
-//   "Voltage"                                     voltage_now / 1000 (mV)
-//   "Amperage", "InstantAmperage"                 |current_now| / 1000 (mA), else
-//                                                 |power_now| / voltage_now; negative while
-//                                                 discharging
-//   "IsCharging"                                  status is "Charging"
+//   "RemainingEnergyMicroWh"                      energy_now (µWh), exactly
+//   "Voltage"                                     mean voltage_now / 1000 (mV)
+//   "Amperage", "InstantAmperage"                 the signed current / 1000 (mA); without
+//                                                 current_now, power_now / voltage_now
+//   "IsCharging"                                  a status is "Charging"
 //   "CycleCount"                                  cycle_count
 //   "Temperature"                                 temp × 10 (hundredths of °C)
 //   "Serial", "BatterySerialNumber"               serial_number
@@ -40,6 +44,9 @@
 // Adapter details (the first adapter whose online is 1):
 //   "Name"   its model_name, else its directory name
 //   "Watts"  voltage_max × current_max / 10^12, rounded, when both are present
+//
+// On battery power: as "Power Source State" says "Battery Power"; false without a system
+// battery; unknown when the power_supply class is missing.
 #include "Platform/PowerSources.h"
 
 #include <string>
@@ -53,6 +60,7 @@ class SysfsPowerSources final : public PowerSources {
     std::optional<std::vector<PowerSourceDictionary>> powerSourceDescriptions() const override;
     std::shared_ptr<const BatteryRegistryEntry> matchBatteryEntry() const override;
     std::optional<PowerSourceDictionary> externalPowerAdapterDetails() const override;
+    std::optional<bool> isOnBatteryPower() const override;
 
   private:
     std::string sysRoot_;

@@ -105,6 +105,36 @@ TEST(AppleSiliconPowerReader, RAPLZonesOfAFakePowercapTree) {
               (SystemPowerSnapshot{4.5, 0.25, 0, 0.75, 0, 0.75, 0, 0, 2, true}));
 }
 
+// A counter that passes its range between readings is unwrapped; a reading in which one zone
+// cannot be read fails whole and the next good reading spans both intervals.
+TEST(AppleSiliconPowerReader, RAPLCounterWrapsAndUnreadableZone) {
+    testing::TemporaryDirectory sys;
+    const auto zone = [&](const std::string& directory, const std::string& name, int64_t uj) {
+        sys.writeFile("class/powercap/" + directory + "/name", name + "\n");
+        sys.writeFile("class/powercap/" + directory + "/energy_uj", std::to_string(uj) + "\n");
+        sys.writeFile("class/powercap/" + directory + "/max_energy_range_uj", "100000000\n");
+    };
+    zone("intel-rapl:0:0", "core", 99'000'000);
+    zone("intel-rapl:0:2", "dram", 10'000'000);
+    AppleSiliconPowerReader reader(std::make_shared<PowercapEnergyChannels>(sys.string()));
+    reader.sample(Date{0});
+    zone("intel-rapl:0:0", "core", 3'000'000);  // 99 J → 100 J (wrap) → 3 J: 4 J
+    zone("intel-rapl:0:2", "dram", 12'000'000);
+    auto snapshot = reader.sample(Date{2});
+    EXPECT_DOUBLE_EQ(snapshot.cpuW, 2.0);
+    EXPECT_DOUBLE_EQ(snapshot.dramW, 1.0);
+
+    std::filesystem::remove(sys.path() / "class/powercap/intel-rapl:0:2/energy_uj");
+    zone("intel-rapl:0:0", "core", 7'000'000);
+    EXPECT_FALSE(reader.sample(Date{3}).supported);
+    zone("intel-rapl:0:0", "core", 11'000'000);
+    zone("intel-rapl:0:2", "dram", 16'000'000);
+    snapshot = reader.sample(Date{4});
+    EXPECT_DOUBLE_EQ(snapshot.cpuW, 4.0);
+    EXPECT_DOUBLE_EQ(snapshot.dramW, 2.0);
+    EXPECT_DOUBLE_EQ(snapshot.intervalSeconds, 2.0);
+}
+
 TEST(AppleSiliconPowerReader, UnsupportedWithoutZones) {
     testing::TemporaryDirectory sys;
     sys.writeFile("class/powercap/intel-rapl:0/name", "package-0\n");  // counter unreadable

@@ -33,7 +33,7 @@ TEST(BatteryStatusCollector, RunsIoregWithItsArgumentsAndReadsTheXMLFixture) {
     // AvgTimeToEmpty 65535 is "unknown": no time although TimeRemaining follows.
     // clang-format off
     const BatteryStatusSample expected{
-        .levelPercent = 87, .remainingWh = 87 * 12000 / 1e6, .isCharging = false,
+        .levelPercent = 87, .remainingWh = 4321 * 12000 / 1e6, .isCharging = false,
         .externalPowerConnected = false, .dischargeWatts = 18.0, .cycleCount = 312,
         .voltageMV = 12000, .amperageMa = -1500, .temperatureCentiC = 3012,
         .designCapacityMah = 5103, .maxCapacityMah = 4980, .currentCapacityMah = 4321,

@@ -1,4 +1,6 @@
 #include "MetricsCollectors/LiveAttributionInputBuilder.h"
+#include "Platform/linux/PowercapEnergyChannels.h"
+#include "Platform/linux/SysfsPowerSources.h"
 
 #include "TestSupport.h"
 
@@ -186,6 +188,75 @@ TEST(LiveAttributionInputBuilder, SamplesProcessesItselfAndSurvivesAFailingPs) {
 
     pass.shell->answer("/bin/ps", {1, "", "ps: failed"});
     EXPECT_EQ(pass.builder().build({}, false).processes.size(), 0u);  // 0.01 W is no more
+}
+
+// Without ioreg, powermetrics and system_profiler, the pass takes the battery, the power source,
+// package power and the USB count from the platform, and names each source.
+TEST(LiveAttributionInputBuilder, PlatformSourcesStandInForMissingTools) {
+    testing::TemporaryDirectory sys;
+    const auto write = [&](const std::string& path, const std::string& value) {
+        sys.writeFile(path, value + "\n");
+    };
+    for (const auto& [name, value] :
+         std::map<std::string, std::string>{{"type", "Battery"},
+                                            {"status", "Unknown"},
+                                            {"capacity", "70"},
+                                            {"current_now", "-1000000"},
+                                            {"voltage_now", "12000000"}}) {
+        write("class/power_supply/BAT0/" + name, value);
+    }
+    write("class/power_supply/AC/type", "Mains");
+    write("class/power_supply/AC/online", "0");
+    write("class/powercap/intel-rapl:0:0/name", "core");
+    write("class/powercap/intel-rapl:0:0/energy_uj", "1000000");
+    write("class/powercap/intel-rapl:0:2/name", "dram");
+    write("class/powercap/intel-rapl:0:2/energy_uj", "0");
+    write("bus/usb/devices/1-1/bDeviceClass", "00");
+
+    Pass pass;
+    pass.shell->answer("/usr/bin/nice", {127, "", "nice: '/usr/bin/powermetrics': not found"});
+    pass.shell->script("/usr/sbin/ioreg", [](const auto&) -> ShellResult {
+        throw ShellRunnerError::failedToLaunch("no ioreg");
+    });
+    pass.shell->script("/usr/sbin/system_profiler", [](const auto&) -> ShellResult {
+        throw ShellRunnerError::failedToLaunch("no system_profiler");
+    });
+    auto builder = pass.builder();
+    builder.usbEstimator.sysRoot = sys.string();
+    builder.batteryReader = std::make_shared<DirectBatteryStatusReader>(
+        std::make_shared<SysfsPowerSources>(sys.string()));
+    builder.energyReader = std::make_shared<AppleSiliconPowerReader>(
+        std::make_shared<PowercapEnergyChannels>(sys.string()));
+    double seconds = 0;
+    builder.nowProvider = [&] { return Date{seconds}; };
+
+    builder.observeBaseline();
+    seconds = 2;
+    write("class/powercap/intel-rapl:0:0/energy_uj", "9000000");
+    write("class/powercap/intel-rapl:0:2/energy_uj", "1000000");
+    SamplingConfig config;
+    config.isOnBatteryPower = false;
+    auto result = builder.buildWithMetadata({}, {}, config);
+    EXPECT_TRUE(result.metadata.isOnBatteryPower);
+    EXPECT_EQ(result.metadata.batteryStatusSource, "power_supply");
+    EXPECT_DOUBLE_EQ(result.batteryStatus->levelPercent, 70);
+    EXPECT_EQ(result.metadata.totalPowerSource, "power_supply");
+    EXPECT_DOUBLE_EQ(result.input.totalDischargeW, 12.0);
+    EXPECT_EQ(result.metadata.packagePowerSource, "RAPL");
+    EXPECT_DOUBLE_EQ(result.metadata.packageW, 4.5);  // 4 W CPU + 0.5 W DRAM
+    EXPECT_EQ(result.metadata.usbSource, "sysfs");
+    EXPECT_NEAR(result.input.usbModelW, 0.45, 1e-12);
+
+    // The adapter comes online: the machine's word beats the configuration's default.
+    write("class/power_supply/AC/online", "1");
+    seconds = 3;
+    write("class/powercap/intel-rapl:0:0/energy_uj", "12000000");
+    config.isOnBatteryPower = true;
+    result = builder.buildWithMetadata({}, {}, config);
+    EXPECT_FALSE(result.metadata.isOnBatteryPower);
+    EXPECT_EQ(result.metadata.totalPowerSource, "RAPL-Package+Components");
+    EXPECT_DOUBLE_EQ(result.metadata.packageW, 3.0);
+    EXPECT_NEAR(result.input.totalDischargeW, 3.45, 1e-12);
 }
 
 }  // namespace

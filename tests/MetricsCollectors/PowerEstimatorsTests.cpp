@@ -33,7 +33,28 @@ TEST(USBPowerEstimator, WattsPerListedDeviceOrHalfAWattWhenTheToolFails) {
         EXPECT_EQ(shell->calls().at(0).arguments,
                   (std::vector<std::string>{"SPUSBDataType", "-detailLevel", "mini"}));
     }
-    EXPECT_EQ(USBPowerEstimator(testing::scriptedShell()).estimateWatts(), 0.5);
+    EXPECT_EQ(USBPowerEstimator(testing::scriptedShell(), "/nonexistent").estimateWatts(), 0.5);
+}
+
+// Without the tool, the platform's USB devices count: devices, not their interfaces, root hubs
+// or hubs.
+TEST(USBPowerEstimator, CountsThePlatformsDevicesWhenTheToolIsAbsent) {
+    testing::TemporaryDirectory sys;
+    const auto entry = [&](const std::string& name, const std::string& deviceClass) {
+        sys.writeFile("bus/usb/devices/" + name + "/bDeviceClass", deviceClass + "\n");
+    };
+    entry("usb1", "09");
+    entry("1-1", "09");  // a hub
+    entry("1-1.1", "00");
+    entry("1-1.1:1.0", "03");
+    entry("1-1.2", "ef");
+    entry("2-3", "00");
+    const USBPowerEstimator estimator(testing::scriptedShell(), sys.string());
+    EXPECT_EQ(estimator.estimate(), (USBPowerEstimate{3 * 0.45, "sysfs"}));
+    auto failing = testing::scriptedShell();
+    failing->answer("/usr/sbin/system_profiler", {1, "", ""});
+    EXPECT_EQ(USBPowerEstimator(failing, sys.string()).estimate(),
+              (USBPowerEstimate{0.5, "default"}));
 }
 
 TEST(BatteryDrainEstimator, EstimatesWithinItsBounds) {

@@ -38,11 +38,17 @@ TEST_F(ProcessCPUReaderTests, IntervalsFromTheFirstAndLaterCalls) {
     EXPECT_EQ(later.rawProcesses.at(0).cpuTimeDeltaNs, 1'000'000'000u);
     EXPECT_EQ(later.groups.at(0).representativeProcess.cpuTimeDeltaNs, 1'000'000'000u);
 
-    // A failing ps still advances the clock and yields an empty readout.
+    // A failing ps still advances the clock and yields an empty readout; the first failure is
+    // logged, the later ones are not.
+    std::optional<testing::LogCapture> log(std::in_place);
     shell->script("/bin/ps", [](const auto&) -> ShellResult { throw Error("launch failed"); });
     EXPECT_EQ(reader.sample(std::nullopt, Date{1003.1}), (ProcessCPUReadout{{}, {}, 1.0}));
+    EXPECT_TRUE(log->contains("[INFO] [ProcessSampler] CPU reader's ps run failed, its readouts "
+                              "stay empty: launch failed"));
+    log.emplace();
     ps({1, "  42   1  50.0 worker\n", ""});
     EXPECT_EQ(reader.sample(std::nullopt, Date{1004.1}), (ProcessCPUReadout{{}, {}, 1.0}));
+    EXPECT_FALSE(log->contains("CPU reader"));
 }
 
 TEST_F(ProcessCPUReaderTests, GroupsByResponsibleProcess) {

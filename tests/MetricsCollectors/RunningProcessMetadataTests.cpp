@@ -49,8 +49,8 @@ TEST(RunningProcessMetadataTests, ResolverCombinesTableBundlesAndApplications) {
                     {13, "/opt/Unnamed.app/Contents/MacOS/Unnamed"},
                     {14, "/opt/Unnamed.app/Contents/MacOS/Other"}};
     applications->identifiers = {{"/Applications/Editor.app", "com.example.Editor"}};
-    applications->applications = {{13, {"/ignored.app", "com.example.Registered"}},
-                                  {15, {"/Applications/Gone.app", std::nullopt}}};
+    applications->applications = {{13, {"/ignored.app", "com.example.Registered", std::nullopt}},
+                                  {15, {"/Applications/Gone.app", std::nullopt, std::nullopt}}};
     const RunningProcessMetadataResolver resolver(table, applications, applications);
 
     using M = RunningProcessMetadata;

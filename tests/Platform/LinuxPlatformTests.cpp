@@ -61,12 +61,14 @@ TEST(LinuxPlatformTests, ReadsAFakeProcfsTree) {
     proc.write("self/stat", "ignored");
     proc.write("sys/x", "");
     fs::create_symlink("/opt/tools/bin/evil", proc.path() / "42/exe");
+    // An executable replaced by a package upgrade keeps its name.
+    fs::create_symlink("/usr/sbin/daemon (deleted)", proc.path() / "7/exe");
 
     const auto table = makeProcfsProcessTable(proc.path().string());
     EXPECT_EQ(table->allPIDs(), (std::vector<int32_t>{7, 42}));
     EXPECT_EQ(table->executablePath(42), "/opt/tools/bin/evil");
-    EXPECT_EQ(table->executablePath(7), std::nullopt);
-    const ProcessUsage expected{3'000'000'000, 500'000'000, static_cast<uint64_t>(25 * page)};
+    EXPECT_EQ(table->executablePath(7), "/usr/sbin/daemon");
+    const ProcessUsage expected{3'000'000'000, 500'000'000, static_cast<uint64_t>(25 * page), 500};
     EXPECT_EQ(table->usage(42), expected);
     EXPECT_EQ(table->usage(7), std::nullopt);  // truncated stat line
     EXPECT_EQ(table->usage(99), std::nullopt);

@@ -1,0 +1,39 @@
+#include "MetricsCollectors/RecentProcessCPUTracker.h"
+
+namespace joulix {
+
+RecentProcessCPUTracker::RecentProcessCPUTracker(std::shared_ptr<const ProcessTable> processTable,
+                                                 Clock clock)
+    : processTable_(std::move(processTable)), clock_(std::move(clock)) {}
+
+std::unordered_map<int64_t, double> RecentProcessCPUTracker::observe() {
+    std::lock_guard guard(lock_);
+    const auto now = clock_();
+    const double intervalNs =
+        previousAt_ ? std::chrono::duration<double, std::nano>(now - *previousAt_).count() : 0;
+
+    std::unordered_map<int64_t, Observation> current;
+    std::unordered_map<int64_t, double> shares;
+    if (!processTable_) return shares;
+    const auto pids = processTable_->allPIDs();
+    current.reserve(pids.size());
+    for (const int32_t pid : pids) {
+        const auto usage = processTable_->usage(pid);
+        if (!usage) continue;
+        const Observation observation{usage->startTime, usage->userTimeNs + usage->systemTimeNs};
+        current.emplace(pid, observation);
+        const auto before = previous_.find(pid);
+        if (!(intervalNs > 0) || before == previous_.end() ||
+            before->second.startTime != observation.startTime ||
+            observation.cpuTimeNs < before->second.cpuTimeNs) {
+            continue;
+        }
+        const auto usedNs = static_cast<double>(observation.cpuTimeNs - before->second.cpuTimeNs);
+        shares.emplace(pid, usedNs / intervalNs * 100.0);
+    }
+    previous_ = std::move(current);
+    previousAt_ = now;
+    return shares;
+}
+
+}  // namespace joulix

@@ -1,0 +1,97 @@
+#include "MetricsCollectors/DirectBatteryStatusReader.h"
+#include "Platform/linux/SysfsPowerSources.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace joulix {
+namespace {
+
+using Attributes = std::map<std::string, std::string>;
+
+// A power_supply tree of the given supplies (directory name → attribute files).
+struct Tree {
+    testing::TemporaryDirectory sys;
+    explicit Tree(const std::map<std::string, Attributes>& supplies) {
+        for (const auto& [name, attributes] : supplies) {
+            for (const auto& [attribute, value] : attributes)
+                sys.writeFile("class/power_supply/" + name + "/" + attribute, value + "\n");
+        }
+    }
+    std::shared_ptr<SysfsPowerSources> sources() const {
+        return std::make_shared<SysfsPowerSources>(sys.string());
+    }
+};
+
+const Attributes mainsOnline{{"type", "Mains"}, {"online", "1"}};
+const Attributes mainsOffline{{"type", "Mains"}, {"online", "0"}};
+
+Attributes chargeBattery(const std::string& status, const std::string& current,
+                         const std::string& now, const std::string& full) {
+    return {{"type", "Battery"},      {"status", status},
+            {"current_now", current}, {"charge_now", now},
+            {"charge_full", full},    {"voltage_now", "12000000"},
+            {"capacity", "33"},       {"voltage_min_design", "11000000"}};
+}
+
+TEST(SysfsBatteryCombination, PowerSourceAndFlowOfEachKindOfMachine) {
+    struct Case {
+        const char* name;
+        std::map<std::string, Attributes> supplies;
+        std::optional<bool> onBattery;
+        bool charging;
+        double levelPercent;
+        std::optional<double> dischargeW;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"unknown status with a negative current discharges",
+         {{"BAT0", chargeBattery("Unknown", "-1000000", "2000000", "4000000")}}, true, false, 33,
+         12.0},
+        {"charging on mains", {{"AC", mainsOnline},
+         {"BAT0", chargeBattery("Charging", "1500000", "2000000", "4000000")}}, false, true, 33,
+         {}},
+        {"full on mains", {{"AC", mainsOnline},
+         {"BAT0", chargeBattery("Full", "0", "4000000", "4000000")}}, false, false, 100, {}},
+        {"two batteries are summed",
+         {{"AC", mainsOffline},
+          {"BAT0", chargeBattery("Discharging", "1000000", "1000000", "4000000")},
+          {"BAT1", chargeBattery("Discharging", "500000", "2000000", "2000000")}},
+         true, false, 50, 18.0},
+        {"a peripheral battery only",
+         {{"hid", {{"type", "Battery"}, {"scope", "Device"}, {"status", "Discharging"}}}},
+         false, false, 0, {}},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Tree tree(c.supplies);
+        DirectBatteryStatusReader reader(tree.sources());
+        EXPECT_EQ(reader.isOnBatteryPower(), c.onBattery);
+        const auto sample = reader.sample();
+        if (c.supplies.size() == 1 && c.supplies.begin()->first == "hid") {
+            EXPECT_EQ(sample, std::nullopt);
+            continue;
+        }
+        ASSERT_TRUE(sample);
+        EXPECT_EQ(sample->externalPowerConnected, !*c.onBattery);
+        EXPECT_EQ(sample->isCharging, c.charging);
+        EXPECT_DOUBLE_EQ(sample->levelPercent, c.levelPercent);
+        EXPECT_EQ(sample->dischargeWatts, c.dischargeW);
+    }
+    EXPECT_EQ(SysfsPowerSources("/nonexistent").isOnBatteryPower(), std::nullopt);
+}
+
+// Energy-reporting batteries give the remaining energy as the kernel counts it, and the level
+// is the kernel's capacity, exactly.
+TEST(SysfsBatteryCombination, EnergyBatteryRemainingEnergyIsEnergyNow) {
+    DirectBatteryStatusReader reader(std::make_shared<SysfsPowerSources>(
+        std::string(JOULIX_FIXTURES) + "/power_supply/charging-laptop"));
+    const auto sample = reader.sample();
+    ASSERT_TRUE(sample);
+    EXPECT_DOUBLE_EQ(*sample->remainingWh, 40.0);
+    EXPECT_DOUBLE_EQ(sample->levelPercent, 80);
+}
+
+}  // namespace
+}  // namespace joulix
