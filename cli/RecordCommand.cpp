@@ -114,9 +114,9 @@ class Recorder {
   public:
     Recorder(SQLiteSnapshotStore& store, double retentionS)
         : store_(store), retentionS_(retentionS), terminal_(::isatty(STDOUT_FILENO) == 1),
-          builder_(ProcessSampler(shell_), PowermetricsCollector(shell_),
-                   DisplayPowerEstimator(shell_), USBPowerEstimator(shell_),
-                   BatteryStatusCollector(shell_)) {
+          builder_(LiveAttributionInputBuilder::withPlatformSources(shell_)) {
+        // The first pass's CPU shares and package power are measured from here.
+        builder_.observeBaseline();
         try {
             const auto latest = store_.fetchLatest(recentSnapshotCount);
             recent_.assign(latest.rbegin(), latest.rend());

@@ -95,18 +95,20 @@ class RecordingMachine {
 
 // The counts of a recorder's summary line.
 struct RecordSummary {
-    int passes = -1, stored = -1, dropped = -1, skipped = -1, failed = -1;
+    int passes = -1, stored = -1, replaced = -1, dropped = -1, skipped = -1, failed = -1;
     double wh = -1;
 };
 
 inline std::optional<RecordSummary> recordSummary(const std::string& output) {
-    static const std::regex line(R"(Recorded (\d+) passes into .*: (\d+) stored \(\d+ replacing a )"
-                                 R"(near duplicate\), (\d+) dropped as near duplicates, (\d+) )"
-                                 R"(skipped by the publication rule, (\d+) failed; ([0-9.]+) Wh)");
+    static const std::regex line(
+        R"(Recorded (\d+) passes into .*: (\d+) stored \((\d+) replacing a )"
+        R"(near duplicate\), (\d+) dropped as near duplicates, (\d+) )"
+        R"(skipped by the publication rule, (\d+) failed; ([0-9.]+) Wh)");
     std::smatch match;
     if (!std::regex_search(output, match, line)) return std::nullopt;
     return RecordSummary{std::stoi(match[1]), std::stoi(match[2]), std::stoi(match[3]),
-                         std::stoi(match[4]), std::stoi(match[5]), std::stod(match[6])};
+                         std::stoi(match[4]), std::stoi(match[5]), std::stoi(match[6]),
+                         std::stod(match[7])};
 }
 
 // PRAGMA integrity_check of a database file, or the error that stopped it.
