@@ -9,15 +9,20 @@ namespace joulix {
 namespace {
 // Errors that mean nobody (or not this service) answers at the name.
 bool meansUnreachable(const std::string& errorName) {
-    static constexpr std::array<std::string_view, 11> names = {
-        "org.freedesktop.DBus.Error.ServiceUnknown",   "org.freedesktop.DBus.Error.NameHasNoOwner",
-        "org.freedesktop.DBus.Error.NoReply",          "org.freedesktop.DBus.Error.Timeout",
-        "org.freedesktop.DBus.Error.TimedOut",         "org.freedesktop.DBus.Error.Disconnected",
-        "org.freedesktop.DBus.Error.NoServer",         "org.freedesktop.DBus.Error.UnknownObject",
-        "org.freedesktop.DBus.Error.UnknownInterface", "org.freedesktop.DBus.Error.UnknownMethod",
-        "org.freedesktop.DBus.Error.Spawn.Failed"};
+    static constexpr std::array<std::string_view, 8> names = {
+        "org.freedesktop.DBus.Error.ServiceUnknown", "org.freedesktop.DBus.Error.NameHasNoOwner",
+        "org.freedesktop.DBus.Error.Disconnected",   "org.freedesktop.DBus.Error.NoServer",
+        "org.freedesktop.DBus.Error.UnknownObject",  "org.freedesktop.DBus.Error.UnknownInterface",
+        "org.freedesktop.DBus.Error.UnknownMethod",  "org.freedesktop.DBus.Error.Spawn.Failed"};
     return errorName.starts_with("org.sdbuscpp.") || errorName.starts_with("System.Error.") ||
            std::find(names.begin(), names.end(), errorName) != names.end();
+}
+
+// Errors that mean the call went out but no reply came within the time-out.
+bool meansNoAnswer(const std::string& errorName) {
+    return errorName == "org.freedesktop.DBus.Error.NoReply" ||
+           errorName == "org.freedesktop.DBus.Error.Timeout" ||
+           errorName == "org.freedesktop.DBus.Error.TimedOut";
 }
 }  // namespace
 
@@ -25,6 +30,7 @@ struct BatteryMetricsClient::Impl {
     BusSelection bus;
     std::string busName;
     std::string interface;
+    std::chrono::seconds callTimeout{};
     std::unique_ptr<sdbus::IConnection> connection;
     std::unique_ptr<sdbus::IProxy> proxy;
 
@@ -37,6 +43,11 @@ struct BatteryMetricsClient::Impl {
         try {
             return perform();
         } catch (const sdbus::Error& error) {
+            if (meansNoAnswer(error.getName())) {
+                throw DaemonUnreachableError(busName + " on " + bus.description() +
+                                             " did not answer within " +
+                                             std::to_string(callTimeout.count()) + " s");
+            }
             if (meansUnreachable(error.getName())) unreachable(error.getMessage());
             throw DaemonRequestError(error.getName(), error.getMessage());
         }
@@ -48,6 +59,7 @@ struct BatteryMetricsClient::Impl {
             std::string message;
             proxy->callMethod(std::string(method))
                 .onInterface(interface)
+                .withTimeout(callTimeout)
                 .withArguments(argument)
                 .storeResultsTo(success, message);
             return ServiceReply{success, message.empty() ? std::nullopt
@@ -56,9 +68,11 @@ struct BatteryMetricsClient::Impl {
     }
 };
 
-BatteryMetricsClient::BatteryMetricsClient(BusSelection bus, std::string busName)
+BatteryMetricsClient::BatteryMetricsClient(BusSelection bus, std::string busName,
+                                           std::chrono::seconds callTimeout)
     : impl_(std::make_unique<Impl>()) {
     impl_->bus = std::move(bus);
+    impl_->callTimeout = callTimeout;
     impl_->busName = std::move(busName);
     impl_->interface = DaemonBus::interfaceName(impl_->busName);
     try {
@@ -77,6 +91,7 @@ bool BatteryMetricsClient::ping() {
         bool alive = false;
         impl_->proxy->callMethod(std::string(DaemonBus::pingMethod))
             .onInterface(impl_->interface)
+            .withTimeout(impl_->callTimeout)
             .storeResultsTo(alive);
         return alive;
     });
@@ -93,7 +108,8 @@ ServiceReply BatteryMetricsClient::terminateProcess(int32_t pid) {
 void BatteryMetricsClient::peerPing() {
     impl_->call([&] {
         impl_->proxy->callMethod(
-            impl_->proxy->createMethodCall("org.freedesktop.DBus.Peer", "Ping"));
+            impl_->proxy->createMethodCall("org.freedesktop.DBus.Peer", "Ping"),
+            std::chrono::duration_cast<std::chrono::microseconds>(impl_->callTimeout).count());
     });
 }
 

@@ -1,6 +1,10 @@
 #include "JoulixDaemon/DBusListener.h"
 
+#include <condition_variable>
+#include <mutex>
+#include <optional>
 #include <sdbus-c++/sdbus-c++.h>
+#include <thread>
 #include <utility>
 
 namespace joulix {
@@ -81,10 +85,11 @@ struct DBusListener::Impl {
             });
         if (!queued) {
             sendError(call, limitsExceededError,
-                      "The service is busy: all " + std::to_string(dispatcher.maximumWorkers()) +
-                          " of its workers are serving requests, or this client already has " +
+                      "The service is busy: this client already has " +
                           std::to_string(ClientDispatcher::maximumQueuedRequests) +
-                          " requests waiting.");
+                          " requests waiting, or " +
+                          std::to_string(ClientDispatcher::maximumWaitingRequests) +
+                          " requests wait in all.");
         }
     }
 
@@ -137,6 +142,17 @@ struct DBusListener::Impl {
         object->finishRegistration();
     }
 
+    // The serving thread: runs the event loop until it is left or the connection breaks.
+    void serve() {
+        try {
+            connection->enterEventLoop();
+        } catch (const std::exception& error) {  // the bus library's Error when the bus is gone
+            std::lock_guard guard(disconnectionLock);
+            disconnection = error.what();
+            disconnected.notify_all();
+        }
+    }
+
     ServiceListener* owner = nullptr;
     ServiceListenerDelegate* delegate = nullptr;
     const BusSelection bus;
@@ -144,6 +160,10 @@ struct DBusListener::Impl {
     std::unique_ptr<sdbus::IConnection> connection;
     std::unique_ptr<sdbus::IObject> object;
     bool serving = false;
+    std::thread loop;
+    std::mutex disconnectionLock;
+    std::condition_variable disconnected;
+    std::optional<std::string> disconnection;
     ClientDispatcher dispatcher;  // declared last: its workers end before the connection closes
 };
 
@@ -158,7 +178,9 @@ DBusListener::DBusListener(BusSelection bus, std::string busName, std::size_t ma
 }
 
 DBusListener::~DBusListener() {
-    if (impl_->serving) impl_->connection->leaveEventLoop();
+    if (!impl_->serving) return;
+    impl_->connection->leaveEventLoop();
+    impl_->loop.join();
 }
 
 void DBusListener::setDelegate(ServiceListenerDelegate& delegate) {
@@ -178,8 +200,14 @@ void DBusListener::resume() {
         throw Error("Unable to serve " + impl_->busName + " on " + impl_->bus.description() + ": " +
                     error.getMessage());
     }
-    impl_->connection->enterEventLoopAsync();
+    impl_->loop = std::thread([impl = impl_.get()] { impl->serve(); });
     impl_->serving = true;
+}
+
+std::string DBusListener::waitUntilDisconnected() {
+    std::unique_lock guard(impl_->disconnectionLock);
+    impl_->disconnected.wait(guard, [this] { return impl_->disconnection.has_value(); });
+    return *impl_->disconnection;
 }
 
 }  // namespace joulix

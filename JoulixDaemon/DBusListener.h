@@ -27,6 +27,10 @@ class DBusListener final : public ServiceListener {
     // Throws Error when the name cannot be owned.
     void resume() override;
 
+    // Blocks until the connection to the bus is lost while serving, and returns what the bus
+    // library said; never returns while the connection lasts.
+    std::string waitUntilDisconnected();
+
   private:
     struct Impl;
     std::unique_ptr<Impl> impl_;

@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <limits>
 #include <mutex>
+#include <new>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/syscall.h>
@@ -63,6 +64,14 @@ ShellRunnerError ShellRunnerError::timedOut(const std::string& command, double t
                                                shortestDecimal(timeoutSeconds) + "s: " + command);
     error.command_ = command;
     error.timeoutSeconds_ = timeoutSeconds;
+    return error;
+}
+
+ShellRunnerError ShellRunnerError::outputNotCaptured(const std::string& command,
+                                                     const std::string& reason) {
+    ShellRunnerError error(Kind::outputNotCaptured,
+                           "Command output not captured (" + reason + "): " + command);
+    error.command_ = command;
     return error;
 }
 
@@ -228,8 +237,9 @@ std::string joinedCommand(const std::string& executable,
 
 using Clock = std::chrono::steady_clock;
 
-// One running child: its pid, a pidfd when the kernel has them, and the two read ends, drained
-// into their buffers while the caller waits.
+// One running child, leader of its own process group: its pid, a pidfd when the kernel has
+// them, and the two read ends, drained into their buffers (at most outputLimitBytes each) while
+// the caller waits.
 class Child {
   public:
     Child(pid_t pid, Descriptor& out, Descriptor& err) : pid_(pid) {
@@ -241,41 +251,59 @@ class Child {
     Child& operator=(const Child&) = delete;
 
     // A child not reaped by now (it outlived SIGKILL's grace, or the wait was cut short) is
-    // killed and left to the reaper, so it never stays a zombie.
+    // killed with its group and left to the reaper, so it never stays a zombie.
     ~Child() {
         if (exited_) return;
-        ::kill(pid_, SIGKILL);
+        signal(SIGKILL);
         AbandonedChildReaper::shared().adopt(pid_);
     }
 
-    // Drains both pipes until the child exits or `deadline` passes; true when it exited.
+    // Drains both pipes until the child exits, a stream overflows or `deadline` passes; true
+    // when it exited.
     bool waitForExit(Clock::time_point deadline) {
-        while (!exited_) {
+        while (!exited_ && !overflowed()) {
             auto now = Clock::now();
             if (now >= deadline) return false;
             pollOnce(millisecondsUntil(now, deadline));
         }
-        return true;
+        return exited_;
     }
 
-    // Reads both pipes to end of file (a grandchild may still hold them open).
-    void drainToEnd() {
-        while (streams_[0].open || streams_[1].open)
-            pollOnce(-1);
+    // Reads both pipes to end of file, or until `deadline` when a grandchild still holds them
+    // open; the caller then closes them.
+    void drainUntil(Clock::time_point deadline) {
+        while ((streams_[0].open || streams_[1].open) && !overflowed()) {
+            auto now = Clock::now();
+            if (now >= deadline) return;
+            pollOnce(millisecondsUntil(now, deadline));
+        }
     }
 
-    void signal(int signalNumber) const { ::kill(pid_, signalNumber); }
-    void discardOutput() { keepOutput_ = false; }
+    // Signals the whole group. The group id stays the child's while any member lives, so this
+    // is safe after the leader was reaped too.
+    void signal(int signalNumber) const { ::kill(-pid_, signalNumber); }
+    // From now on output is read and dropped, and no longer counts against the limit.
+    void discardOutput() {
+        keepOutput_ = false;
+        streams_[0].overflowed = streams_[1].overflowed = false;
+    }
 
     int32_t status() const { return status_; }
     const std::string& output(int stream) const { return streams_[stream].data; }
+    // The stream (0 or 1) that went over the limit, or -1.
+    int overflowedStream() const {
+        return streams_[0].overflowed ? 0 : streams_[1].overflowed ? 1 : -1;
+    }
 
   private:
     struct Stream {
         Descriptor* fd = nullptr;
         bool open = true;
+        bool overflowed = false;
         std::string data;
     };
+
+    bool overflowed() const { return overflowedStream() >= 0; }
 
     static int millisecondsUntil(Clock::time_point now, Clock::time_point deadline) {
         auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
@@ -307,7 +335,13 @@ class Child {
         char buffer[65536];
         ssize_t count = ::read(stream.fd->get(), buffer, sizeof buffer);
         if (count > 0) {
-            if (keepOutput_) stream.data.append(buffer, static_cast<size_t>(count));
+            if (!keepOutput_) return;
+            if (stream.data.size() + static_cast<size_t>(count) >
+                DefaultShellRunner::outputLimitBytes) {
+                stream.overflowed = true;
+                return;
+            }
+            stream.data.append(buffer, static_cast<size_t>(count));
         } else if (count == 0 || (errno != EINTR && errno != EAGAIN)) {
             stream.open = false;
         }
@@ -346,26 +380,32 @@ Clock::time_point deadlineAfter(Clock::time_point start, double seconds) {
 
 // --- Running ------------------------------------------------------------------------------------
 
-ShellResult DefaultShellRunner::run(const std::string& executable,
-                                    const std::vector<std::string>& arguments) const {
-    Pipe out, err;
-    if (int error = makePipe(out); error != 0) {
-        throw ShellRunnerError::failedToLaunch(errorText(error));
+void DefaultShellRunner::restoreChildExitStatuses() {
+    struct sigaction current = {};
+    if (::sigaction(SIGCHLD, nullptr, &current) != 0) return;
+    if (current.sa_handler == SIG_IGN) {
+        current.sa_handler = SIG_DFL;
+    } else if ((current.sa_flags & SA_NOCLDWAIT) == 0) {
+        return;
     }
-    if (int error = makePipe(err); error != 0) {
-        throw ShellRunnerError::failedToLaunch(errorText(error));
-    }
+    current.sa_flags &= ~SA_NOCLDWAIT;
+    ::sigaction(SIGCHLD, &current, nullptr);
+}
 
+namespace {
+// Starts the child with standard input /dev/null, the two pipes as standard output and error,
+// its own process group, no blocked signals and default SIGPIPE. Returns 0 or an errno value.
+int spawnChild(const std::string& executable, const std::vector<std::string>& arguments,
+               const Pipe& out, const Pipe& err, pid_t& pid) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out.writeEnd.get(), STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, err.writeEnd.get(), STDERR_FILENO);
-    // Nothing but standard input and the two pipes reaches the child, whatever the rest of the
+    // Nothing but the three standard descriptors reaches the child, whatever the rest of the
     // process left open without close-on-exec.
     posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
 
-    // The child starts with no blocked signals and default SIGPIPE, whatever the calling thread
-    // has.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t noSignals, defaultSignals;
@@ -374,7 +414,9 @@ ShellResult DefaultShellRunner::run(const std::string& executable,
     sigaddset(&defaultSignals, SIGPIPE);
     posix_spawnattr_setsigmask(&attributes, &noSignals);
     posix_spawnattr_setsigdefault(&attributes, &defaultSignals);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
+                                              POSIX_SPAWN_SETPGROUP);
 
     std::vector<char*> argv;
     argv.reserve(arguments.size() + 2);
@@ -383,30 +425,64 @@ ShellResult DefaultShellRunner::run(const std::string& executable,
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
 
-    pid_t pid = 0;
-    int launchError =
+    int error =
         ::posix_spawn(&pid, executable.c_str(), &actions, &attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
-    out.writeEnd.reset();
-    err.writeEnd.reset();
-    if (launchError != 0) throw ShellRunnerError::failedToLaunch(errorText(launchError));
+    return error;
+}
 
-    Child child(pid, out.readEnd, err.readEnd);
-    double timeoutSeconds = resolveTimeoutSeconds(executable, arguments);
-    if (child.waitForExit(deadlineAfter(Clock::now(), timeoutSeconds))) {
-        child.drainToEnd();
-        return ShellResult{child.status(), text::repairUTF8(child.output(0)),
-                           text::repairUTF8(child.output(1))};
-    }
-
+// SIGTERM to the group; after its grace, SIGKILL to whatever of the group is left.
+void stop(Child& child, double terminateGraceSeconds, double killGraceSeconds) {
     child.discardOutput();
     child.signal(SIGTERM);
-    if (!child.waitForExit(deadlineAfter(Clock::now(), terminateGraceSeconds))) {
-        child.signal(SIGKILL);
-        child.waitForExit(deadlineAfter(Clock::now(), killGraceSeconds));
+    bool exited = child.waitForExit(deadlineAfter(Clock::now(), terminateGraceSeconds));
+    child.signal(SIGKILL);
+    if (!exited) child.waitForExit(deadlineAfter(Clock::now(), killGraceSeconds));
+}
+
+const char* const streamNames[] = {"standard output", "standard error"};
+}  // namespace
+
+ShellResult DefaultShellRunner::run(const std::string& executable,
+                                    const std::vector<std::string>& arguments) const {
+    restoreChildExitStatuses();
+    try {
+        Pipe out, err;
+        if (int error = makePipe(out); error != 0) {
+            throw ShellRunnerError::failedToLaunch(errorText(error));
+        }
+        if (int error = makePipe(err); error != 0) {
+            throw ShellRunnerError::failedToLaunch(errorText(error));
+        }
+        pid_t pid = 0;
+        int launchError = spawnChild(executable, arguments, out, err, pid);
+        out.writeEnd.reset();
+        err.writeEnd.reset();
+        if (launchError != 0) throw ShellRunnerError::failedToLaunch(errorText(launchError));
+
+        Child child(pid, out.readEnd, err.readEnd);
+        double timeoutSeconds = resolveTimeoutSeconds(executable, arguments);
+        auto deadline = deadlineAfter(Clock::now(), timeoutSeconds);
+        bool exited = child.waitForExit(deadline);
+        if (exited) child.drainUntil(deadline);
+        if (int stream = child.overflowedStream(); stream >= 0) {
+            stop(child, terminateGraceSeconds, killGraceSeconds);
+            throw ShellRunnerError::outputNotCaptured(joinedCommand(executable, arguments),
+                                                      std::string("more than 64 MiB on ") +
+                                                          streamNames[stream]);
+        }
+        if (exited) {
+            return ShellResult{child.status(), text::repairUTF8(child.output(0)),
+                               text::repairUTF8(child.output(1))};
+        }
+        stop(child, terminateGraceSeconds, killGraceSeconds);
+        throw ShellRunnerError::timedOut(joinedCommand(executable, arguments), timeoutSeconds);
+    } catch (const std::bad_alloc&) {
+        // The buffers are gone with the unwound frame; what is left is enough to say so.
+        throw ShellRunnerError::outputNotCaptured(joinedCommand(executable, arguments),
+                                                  "out of memory");
     }
-    throw ShellRunnerError::timedOut(joinedCommand(executable, arguments), timeoutSeconds);
 }
 
 }  // namespace joulix

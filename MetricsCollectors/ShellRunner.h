@@ -3,8 +3,16 @@
 // and standard error whole (decoded as UTF-8, invalid bytes become U+FFFD), waits with a
 // time-out chosen per command from JLX_SHELL_TIMEOUT_SEC / JLX_PM_TIMEOUT_SEC, and stops a
 // child that overruns with SIGTERM, then SIGKILL. Safe to call from many threads at once.
+//
+// The child reads /dev/null and runs in a process group of its own; the stopping signals go to
+// the whole group. Reading never outlasts the time-out: output pipes that a background
+// grandchild keeps open are closed at the deadline and what was read is returned. Each stream
+// holds at most 64 MiB; beyond that, or when memory runs out while capturing, the child is
+// stopped and the run fails with outputNotCaptured. SIGCHLD ignored by the process would hide
+// every exit status, so the runner restores its default disposition first.
 #include "SharedModels/Error.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,11 +29,14 @@ struct ShellResult {
 
 class ShellRunnerError : public Error {
   public:
-    enum class Kind { failedToLaunch, nonZeroExit, timedOut };
+    enum class Kind { failedToLaunch, nonZeroExit, timedOut, outputNotCaptured };
 
     static ShellRunnerError failedToLaunch(const std::string& description);
     static ShellRunnerError nonZeroExit(const ShellResult& result);
     static ShellRunnerError timedOut(const std::string& command, double timeoutSeconds);
+    // "Command output not captured (<reason>): <command>"
+    static ShellRunnerError outputNotCaptured(const std::string& command,
+                                              const std::string& reason);
 
     Kind kind() const { return kind_; }
     // The case's payload; fields of the other cases stay empty or 0.
@@ -62,6 +73,12 @@ class DefaultShellRunner final : public ShellRunning {
     // The time-out in seconds for one command, read afresh from the environment.
     static double resolveTimeoutSeconds(const std::string& executable,
                                         const std::vector<std::string>& arguments);
+
+    // Sets SIGCHLD back to its default disposition when it is ignored (or children are
+    // auto-reaped), so that waiting for a child yields its real status.
+    static void restoreChildExitStatuses();
+
+    static constexpr std::size_t outputLimitBytes = 64 * 1024 * 1024;
 };
 
 }  // namespace joulix

@@ -4,6 +4,7 @@
 #include "SharedModels/Text.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,7 +12,10 @@
 #include <cstring>
 #include <filesystem>
 #include <numeric>
+#include <string_view>
+#include <type_traits>
 #include <unordered_map>
+#include <utility>
 
 namespace joulix {
 namespace {
@@ -26,10 +30,21 @@ bool isSyncCall(const ComponentProfileEvent& event) {
     return found != event.context.end() && found->second == "1";
 }
 
+// A text, or a pair of texts compared as a pair (never joined, so no two pairs collide).
+struct KeyHash {
+    std::size_t operator()(std::string_view key) const {
+        return std::hash<std::string_view>{}(key);
+    }
+    std::size_t operator()(const std::pair<std::string_view, std::string_view>& key) const {
+        return (*this)(key.first) * 31 + (*this)(key.second);
+    }
+};
+
 // Groups items by key, keeping the groups in the order their keys first appear.
 template <class Item, class KeyOf>
 std::vector<std::vector<Item>> groupedInOrder(const std::vector<Item>& items, KeyOf keyOf) {
-    std::unordered_map<std::string, std::size_t> indexOfKey;
+    using Key = std::decay_t<std::invoke_result_t<KeyOf, const Item&>>;
+    std::unordered_map<Key, std::size_t, KeyHash> indexOfKey;
     std::vector<std::vector<Item>> groups;
     for (const auto& item : items) {
         const auto [found, added] = indexOfKey.try_emplace(keyOf(item), groups.size());
@@ -39,13 +54,17 @@ std::vector<std::vector<Item>> groupedInOrder(const std::vector<Item>& items, Ke
     return groups;
 }
 
+// Nesting counts a negative duration as 0, so that a parent's self time never exceeds its
+// duration.
 std::vector<EventCost> eventCosts(const std::vector<ComponentProfileEvent>& events) {
     std::vector<double> childDurationMs(events.size(), 0);
     std::vector<std::size_t> positions(events.size());
     std::iota(positions.begin(), positions.end(), 0);
     auto groups = groupedInOrder(positions, [&](std::size_t i) {
-        return events[i].correlationID + "|" + events[i].threadLabel;
+        return std::pair<std::string_view, std::string_view>(events[i].correlationID,
+                                                             events[i].threadLabel);
     });
+    const auto lengthMs = [&](std::size_t i) { return std::max(0.0, events[i].durationMs); };
 
     struct Interval {
         std::size_t position;
@@ -56,17 +75,17 @@ std::vector<EventCost> eventCosts(const std::vector<ComponentProfileEvent>& even
             if (events[a].startedAtUnixMs != events[b].startedAtUnixMs) {
                 return events[a].startedAtUnixMs < events[b].startedAtUnixMs;
             }
-            return events[a].durationMs > events[b].durationMs;
+            return lengthMs(a) > lengthMs(b);
         });
         std::vector<Interval> open;
         for (const std::size_t position : group) {
             const double start = events[position].startedAtUnixMs;
-            const double end = start + events[position].durationMs;
+            const double end = start + lengthMs(position);
             while (!open.empty() && open.back().end <= start)
                 open.pop_back();
             while (!open.empty() && open.back().end < end)
                 open.pop_back();
-            if (!open.empty()) childDurationMs[open.back().position] += events[position].durationMs;
+            if (!open.empty()) childDurationMs[open.back().position] += lengthMs(position);
             open.push_back({position, end});
         }
     }
@@ -83,8 +102,15 @@ std::string readFile(const std::string& path) {
     const auto failure = [&](int code) {
         return Error("Could not read trace file " + path + ": " + std::strerror(code));
     };
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, and only a regular file: a FIFO or device planted at the fixed trace path
+    // must not hang the reader.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) throw failure(errno);
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        throw Error("Could not read trace file " + path + ": not a regular file");
+    }
     std::string contents;
     char buffer[65536];
     for (;;) {

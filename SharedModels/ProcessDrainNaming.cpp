@@ -4,6 +4,7 @@
 #include "SharedModels/PathText.h"
 #include "SharedModels/Text.h"
 
+#include <algorithm>
 #include <array>
 
 namespace joulix {
@@ -20,15 +21,28 @@ std::string_view withoutExtension(std::string_view component) {
     return dot == std::string_view::npos || dot == 0 ? component : component.substr(0, dot);
 }
 
+// The piece, lower-cased, ends with ".app". Only "A" and "P" lower-case to "a" and "p", so the
+// last four bytes decide.
+bool endsWithAppExtension(std::string_view piece) {
+    if (piece.size() < 4) return false;
+    const auto tail = piece.substr(piece.size() - 4);
+    return tail[0] == '.' && (tail[1] == 'a' || tail[1] == 'A') &&
+           (tail[2] == 'p' || tail[2] == 'P') && (tail[3] == 'p' || tail[3] == 'P');
+}
+
 }  // namespace
 
 std::optional<std::string> ProcessDrain::topLevelAppBundlePath(std::string_view path) {
     std::string bundle;
-    for (const auto piece : text::splitKeepingEmpty(path, '/')) {
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        const auto slash = std::min(path.find('/', start), path.size());
+        const auto piece = path.substr(start, slash - start);
+        start = slash + 1;
         if (piece.empty()) continue;
         bundle += '/';
         bundle += piece;
-        if (text::lowercased(piece).ends_with(".app")) return bundle;
+        if (endsWithAppExtension(piece)) return bundle;
     }
     return std::nullopt;
 }

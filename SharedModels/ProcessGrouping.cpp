@@ -18,8 +18,32 @@ const typename Map::mapped_type* lookUp(const Map& map, const Key& key) {
     return found == map.end() ? nullptr : &found->second;
 }
 
+bool isASCII(std::string_view s) {
+    return std::all_of(s.begin(), s.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+char asciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Three-way comparison of the lower-cased texts; ASCII texts without building them.
+int compareIgnoringCase(std::string_view a, std::string_view b) {
+    if (isASCII(a) && isASCII(b)) {
+        const auto n = std::min(a.size(), b.size());
+        for (std::size_t i = 0; i < n; ++i) {
+            const char x = asciiLower(a[i]), y = asciiLower(b[i]);
+            if (x != y)
+                return static_cast<unsigned char>(x) < static_cast<unsigned char>(y) ? -1 : 1;
+        }
+        return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+    }
+    const auto order = text::lowercased(a).compare(text::lowercased(b));
+    return order < 0 ? -1 : order > 0 ? 1 : 0;
+}
+
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return text::lowercased(a) == text::lowercased(b);
+    return compareIgnoringCase(a, b) == 0;
 }
 
 // Annotation: the display name, the canonical name and the group key of one process.
@@ -70,6 +94,8 @@ std::string groupName(const ProcessDrain& process, const ProcessPresentationCont
 // The members of one group while grouping.
 struct GroupAccumulator {
     ProcessDrain representative;
+    int64_t representativeScore = 0;
+    std::size_t representativeLength = 0;
     double drainW = 0;
     double energyShare = 0;
     std::set<std::string> sourceFlags;
@@ -78,14 +104,23 @@ struct GroupAccumulator {
 
 // A later member replaces the representative with a higher presentation score, then a longer
 // name (in characters), then a smaller pid.
-bool replacesRepresentative(const ProcessDrain& candidate, const ProcessDrain& current) {
-    const auto candidateScore = candidate.processPresentationScore();
-    const auto currentScore = current.processPresentationScore();
-    if (candidateScore != currentScore) return candidateScore > currentScore;
-    const auto candidateLength = text::characterCount(candidate.name);
-    const auto currentLength = text::characterCount(current.name);
-    if (candidateLength != currentLength) return candidateLength > currentLength;
-    return candidate.pid < current.pid;
+void offerRepresentative(GroupAccumulator& group, const ProcessDrain& candidate, bool isFirst) {
+    const auto score = candidate.processPresentationScore();
+    if (!isFirst) {
+        if (score != group.representativeScore) {
+            if (score < group.representativeScore) return;
+        } else {
+            const auto length = text::characterCount(candidate.name);
+            if (length != group.representativeLength) {
+                if (length < group.representativeLength) return;
+            } else if (candidate.pid >= group.representative.pid) {
+                return;
+            }
+        }
+    }
+    group.representative = candidate;
+    group.representativeScore = score;
+    group.representativeLength = text::characterCount(candidate.name);
 }
 
 // Groups in the order their names were first met.
@@ -96,12 +131,8 @@ struct Groups {
     void add(std::string name, const ProcessDrain& process) {
         auto [entry, isNew] = byName.try_emplace(name);
         auto& group = entry->second;
-        if (isNew) {
-            names.push_back(std::move(name));
-            group.representative = process;
-        } else if (replacesRepresentative(process, group.representative)) {
-            group.representative = process;
-        }
+        if (isNew) names.push_back(std::move(name));
+        offerRepresentative(group, process, isNew);
         group.drainW += process.drainW;
         group.energyShare += process.energyShare;
         group.sourceFlags.insert(process.sourceFlags.begin(), process.sourceFlags.end());
@@ -128,11 +159,6 @@ bool isInsideBundle(const ProcessDrain& process) {
     return process.name.starts_with('/') && ProcessDrain::topLevelAppBundlePath(process.name);
 }
 
-int compareIgnoringCase(std::string_view a, std::string_view b) {
-    const auto order = text::lowercased(a).compare(text::lowercased(b));
-    return order < 0 ? -1 : order > 0 ? 1 : 0;
-}
-
 // The member the row is shown as: the first in a bundle named like the group, else the best
 // by presentation score, closeness of its display name to the group name, and smaller pid.
 const ProcessDrain& bestVisibleRepresentativeSource(const std::string& name,
@@ -143,20 +169,23 @@ const ProcessDrain& bestVisibleRepresentativeSource(const std::string& name,
         }
     }
     const ProcessDrain* best = &members.front();
-    for (const auto& candidate : members) {
-        if (&candidate == best) continue;
-        const auto bestScore = best->processPresentationScore();
-        const auto candidateScore = candidate.processPresentationScore();
+    auto bestScore = best->processPresentationScore();
+    std::optional<int> bestOrder;  // computed when first needed
+    for (auto candidate = members.begin() + 1; candidate != members.end(); ++candidate) {
+        const auto candidateScore = candidate->processPresentationScore();
         if (bestScore != candidateScore) {
-            if (candidateScore > bestScore) best = &candidate;
+            if (candidateScore > bestScore) {
+                best = &*candidate;
+                bestScore = candidateScore;
+                bestOrder.reset();
+            }
             continue;
         }
-        const int bestOrder = compareIgnoringCase(best->processDisplayName(), name);
-        const int candidateOrder = compareIgnoringCase(candidate.processDisplayName(), name);
-        if (bestOrder != candidateOrder) {
-            if (bestOrder != 0) best = &candidate;
-        } else if (candidate.pid < best->pid) {
-            best = &candidate;
+        if (!bestOrder) bestOrder = compareIgnoringCase(best->processDisplayName(), name);
+        const int candidateOrder = compareIgnoringCase(candidate->processDisplayName(), name);
+        if (*bestOrder != candidateOrder ? *bestOrder != 0 : candidate->pid < best->pid) {
+            best = &*candidate;
+            bestOrder = candidateOrder;
         }
     }
     return *best;

@@ -132,7 +132,8 @@ void appendToSharedLogFile(std::string_view bytes) {
     if (error) return;
     // The directory is shared and world-writable: O_NOFOLLOW on the log's directory and on the
     // file keeps a planted link from redirecting the write into another place, and O_NONBLOCK
-    // with the type check keeps a planted FIFO from blocking the writer or receiving the line.
+    // with the type check keeps a planted FIFO from blocking the writer or receiving the line. A
+    // file with a second hard link may be another file planted under the log's name.
     const int directory =
         ::open(path.parent_path().c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (directory < 0) return;
@@ -142,7 +143,9 @@ void appendToSharedLogFile(std::string_view bytes) {
     ::close(directory);
     if (descriptor < 0) return;
     struct stat status {};
-    if (::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode)) writeAll(descriptor, bytes);
+    if (::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) && status.st_nlink == 1) {
+        writeAll(descriptor, bytes);
+    }
     ::close(descriptor);
 }
 

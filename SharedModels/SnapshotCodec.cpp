@@ -9,6 +9,8 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <tuple>
+#include <type_traits>
 #include <vector>
 
 namespace joulix {
@@ -50,6 +52,215 @@ EncodingError::EncodingError(const std::string& keyPath, double value)
       keyPath_(keyPath) {}
 
 namespace {
+
+// ---- The records' fields ----------------------------------------------------------------------
+//
+// Each record's JSON form is one list of its fields, used by the encoder and the decoder alike:
+// the key, the member, and what a reader does when the key is missing. An optional member that
+// is absent is not written; every other member always is.
+
+enum class Rule {
+    required,  // a missing key is an error
+    optional,  // a missing or null key leaves the std::optional member absent
+    lenient,   // a missing or null key keeps the member's default value
+};
+
+template <Rule rule, typename Record, typename Member> struct Field {
+    std::string_view key;
+    Member Record::*member;
+};
+
+template <typename Record, typename Member>
+constexpr Field<Rule::required, Record, Member> required(std::string_view key,
+                                                         Member Record::*member) {
+    return {key, member};
+}
+template <typename Record, typename Member>
+constexpr Field<Rule::optional, Record, std::optional<Member>>
+optional(std::string_view key, std::optional<Member> Record::*member) {
+    return {key, member};
+}
+template <typename Record, typename Member>
+constexpr Field<Rule::lenient, Record, Member> lenient(std::string_view key,
+                                                       Member Record::*member) {
+    return {key, member};
+}
+
+// Fields<Record>::list: the fields in declared order (the order of the keys in the JSON).
+template <typename Record> struct Fields;
+template <typename Record>
+concept Described = requires {
+    Fields<Record>::list;
+};
+
+template <> struct Fields<ProcessSample> {
+    static constexpr auto list = std::tuple{
+        required("pid", &ProcessSample::pid),
+        optional("parentPID", &ProcessSample::parentPID),
+        optional("responsiblePID", &ProcessSample::responsiblePID),
+        required("name", &ProcessSample::name),
+        optional("bundleID", &ProcessSample::bundleID),
+        optional("powermetricsPackageW", &ProcessSample::powermetricsPackageW),
+        optional("powermetricsCPUW", &ProcessSample::powermetricsCPUW),
+        optional("powermetricsGPUW", &ProcessSample::powermetricsGPUW),
+        lenient("powermetricsGPUFallbackAllocated",
+                &ProcessSample::powermetricsGPUFallbackAllocated),
+        lenient("residentMemoryBytes", &ProcessSample::residentMemoryBytes),
+        lenient("cpuPercent", &ProcessSample::cpuPercent),
+        lenient("cpuTimeDeltaNs", &ProcessSample::cpuTimeDeltaNs),
+        lenient("samplingIntervalMs", &ProcessSample::samplingIntervalMs),
+        lenient("gpuTimeMs", &ProcessSample::gpuTimeMs),
+        lenient("diskReadBytes", &ProcessSample::diskReadBytes),
+        lenient("diskWriteBytes", &ProcessSample::diskWriteBytes),
+        lenient("networkSentBytes", &ProcessSample::networkSentBytes),
+        lenient("networkRecvBytes", &ProcessSample::networkRecvBytes),
+    };
+};
+
+template <> struct Fields<HiddenWorkloadHostShare> {
+    static constexpr auto list = std::tuple{
+        required("pid", &HiddenWorkloadHostShare::pid),
+        required("share", &HiddenWorkloadHostShare::share),
+    };
+};
+
+template <> struct Fields<HiddenWorkloadMapping> {
+    static constexpr auto list = std::tuple{
+        required("kind", &HiddenWorkloadMapping::kind),
+        required("identifier", &HiddenWorkloadMapping::identifier),
+        required("hostShares", &HiddenWorkloadMapping::hostShares),
+    };
+};
+
+template <> struct Fields<AttributionInput> {
+    static constexpr auto list = std::tuple{
+        required("timestamp", &AttributionInput::timestamp),
+        required("totalDischargeW", &AttributionInput::totalDischargeW),
+        required("processes", &AttributionInput::processes),
+        required("hiddenMappings", &AttributionInput::hiddenMappings),
+        required("screenModelW", &AttributionInput::screenModelW),
+        required("usbModelW", &AttributionInput::usbModelW),
+        required("developerMode", &AttributionInput::developerMode),
+    };
+};
+
+template <> struct Fields<HiddenDrain> {
+    static constexpr auto list = std::tuple{
+        required("kind", &HiddenDrain::kind),
+        required("identifier", &HiddenDrain::identifier),
+        required("drainW", &HiddenDrain::drainW),
+    };
+};
+
+template <> struct Fields<ProcessDrain> {
+    static constexpr auto list = std::tuple{
+        required("pid", &ProcessDrain::pid),
+        optional("parentPID", &ProcessDrain::parentPID),
+        required("name", &ProcessDrain::name),
+        optional("bundleID", &ProcessDrain::bundleID),
+        optional("displayName", &ProcessDrain::displayName),
+        optional("canonicalName", &ProcessDrain::canonicalName),
+        optional("processGroupKey", &ProcessDrain::processGroupKey),
+        required("drainW", &ProcessDrain::drainW),
+        required("energyShare", &ProcessDrain::energyShare),
+        optional("rawCPUPercent", &ProcessDrain::rawCPUPercent),
+        optional("cpuCapacityFraction", &ProcessDrain::cpuCapacityFraction),
+        optional("cpuAttributedW", &ProcessDrain::cpuAttributedW),
+        optional("ramAttributedW", &ProcessDrain::ramAttributedW),
+        required("sourceFlags", &ProcessDrain::sourceFlags),
+    };
+};
+
+template <> struct Fields<ComponentDrain> {
+    static constexpr auto list = std::tuple{
+        lenient("screenW", &ComponentDrain::screenW),
+        lenient("usbW", &ComponentDrain::usbW),
+        lenient("cpuW", &ComponentDrain::cpuW),
+        lenient("gpuW", &ComponentDrain::gpuW),
+        lenient("aneW", &ComponentDrain::aneW),
+        lenient("dramW", &ComponentDrain::dramW),
+        lenient("memoryFabricW", &ComponentDrain::memoryFabricW),
+        lenient("ramW", &ComponentDrain::ramW),
+        lenient("pciW", &ComponentDrain::pciW),
+        optional("confidence", &ComponentDrain::confidence),
+    };
+};
+
+template <> struct Fields<SourceTelemetry> {
+    static constexpr auto list = std::tuple{
+        required("powermetricsCommandOK", &SourceTelemetry::powermetricsCommandOK),
+        required("powermetricsParsedProcessCount",
+                 &SourceTelemetry::powermetricsParsedProcessCount),
+        required("powermetricsHasPackagePower", &SourceTelemetry::powermetricsHasPackagePower),
+        required("powermetricsHasSystemPower", &SourceTelemetry::powermetricsHasSystemPower),
+        required("usedEstimatedTotalPower", &SourceTelemetry::usedEstimatedTotalPower),
+        required("screenModelAvailable", &SourceTelemetry::screenModelAvailable),
+        required("usbModelAvailable", &SourceTelemetry::usbModelAvailable),
+    };
+};
+
+template <> struct Fields<PowerUsageContext> {
+    static constexpr auto list = std::tuple{
+        required("onBatteryPower", &PowerUsageContext::onBatteryPower),
+        optional("batteryLevelPercent", &PowerUsageContext::batteryLevelPercent),
+    };
+};
+
+template <> struct Fields<BatteryStatusSample> {
+    static constexpr auto list = std::tuple{
+        required("levelPercent", &BatteryStatusSample::levelPercent),
+        optional("remainingWh", &BatteryStatusSample::remainingWh),
+        required("isCharging", &BatteryStatusSample::isCharging),
+        required("externalPowerConnected", &BatteryStatusSample::externalPowerConnected),
+        optional("systemTimeRemainingMinutes", &BatteryStatusSample::systemTimeRemainingMinutes),
+        optional("dischargeWatts", &BatteryStatusSample::dischargeWatts),
+        optional("cycleCount", &BatteryStatusSample::cycleCount),
+        optional("voltageMV", &BatteryStatusSample::voltageMV),
+        optional("amperageMa", &BatteryStatusSample::amperageMa),
+        optional("temperatureCentiC", &BatteryStatusSample::temperatureCentiC),
+        optional("designCapacityMah", &BatteryStatusSample::designCapacityMah),
+        optional("maxCapacityMah", &BatteryStatusSample::maxCapacityMah),
+        optional("currentCapacityMah", &BatteryStatusSample::currentCapacityMah),
+        optional("nominalChargeCapacityMah", &BatteryStatusSample::nominalChargeCapacityMah),
+        optional("designCycleCount", &BatteryStatusSample::designCycleCount),
+        optional("serialNumber", &BatteryStatusSample::serialNumber),
+        optional("deviceName", &BatteryStatusSample::deviceName),
+        optional("fullyCharged", &BatteryStatusSample::fullyCharged),
+        optional("isACPowered", &BatteryStatusSample::isACPowered),
+        optional("adapterWatts", &BatteryStatusSample::adapterWatts),
+        optional("adapterName", &BatteryStatusSample::adapterName),
+    };
+};
+
+template <> struct Fields<DrainSnapshot> {
+    static constexpr auto list = std::tuple{
+        required("timestamp", &DrainSnapshot::timestamp),
+        required("totalDischargeW", &DrainSnapshot::totalDischargeW),
+        required("processes", &DrainSnapshot::processes),
+        required("hidden", &DrainSnapshot::hidden),
+        required("components", &DrainSnapshot::components),
+        required("unattributedW", &DrainSnapshot::unattributedW),
+        optional("telemetry", &DrainSnapshot::telemetry),
+        optional("powerContext", &DrainSnapshot::powerContext),
+        optional("batteryStatus", &DrainSnapshot::batteryStatus),
+    };
+};
+
+template <> struct Fields<SamplingConfig> {
+    static constexpr auto list = std::tuple{
+        lenient("minIntervalSec", &SamplingConfig::minIntervalSec),
+        lenient("maxIntervalSec", &SamplingConfig::maxIntervalSec),
+        lenient("developerMode", &SamplingConfig::developerMode),
+        lenient("samplingMode", &SamplingConfig::samplingMode),
+        lenient("backgroundIntervalSec", &SamplingConfig::backgroundIntervalSec),
+        lenient("interactiveIntervalSec", &SamplingConfig::interactiveIntervalSec),
+        lenient("burstIntervalSec", &SamplingConfig::burstIntervalSec),
+        lenient("powermetricsIntervalSec", &SamplingConfig::powermetricsIntervalSec),
+        lenient("hiddenRefreshIntervalSec", &SamplingConfig::hiddenRefreshIntervalSec),
+        lenient("usbRefreshIntervalSec", &SamplingConfig::usbRefreshIntervalSec),
+        lenient("isOnBatteryPower", &SamplingConfig::isOnBatteryPower),
+    };
+};
 
 // ---- Encoding -------------------------------------------------------------------------------
 
@@ -121,170 +332,12 @@ class ObjectWriter {
     Out object_ = Out::object();
 };
 
-Out toJson(const ProcessSample& s, const Path& path) {
-    ObjectWriter w(path, 18);
-    w.put("pid", s.pid);
-    w.put("parentPID", s.parentPID);
-    w.put("responsiblePID", s.responsiblePID);
-    w.put("name", s.name);
-    w.put("bundleID", s.bundleID);
-    w.put("powermetricsPackageW", s.powermetricsPackageW);
-    w.put("powermetricsCPUW", s.powermetricsCPUW);
-    w.put("powermetricsGPUW", s.powermetricsGPUW);
-    w.put("powermetricsGPUFallbackAllocated", s.powermetricsGPUFallbackAllocated);
-    w.put("residentMemoryBytes", s.residentMemoryBytes);
-    w.put("cpuPercent", s.cpuPercent);
-    w.put("cpuTimeDeltaNs", s.cpuTimeDeltaNs);
-    w.put("samplingIntervalMs", s.samplingIntervalMs);
-    w.put("gpuTimeMs", s.gpuTimeMs);
-    w.put("diskReadBytes", s.diskReadBytes);
-    w.put("diskWriteBytes", s.diskWriteBytes);
-    w.put("networkSentBytes", s.networkSentBytes);
-    w.put("networkRecvBytes", s.networkRecvBytes);
-    return w.take();
-}
-
-Out toJson(const HiddenWorkloadHostShare& s, const Path& path) {
-    ObjectWriter w(path, 2);
-    w.put("pid", s.pid);
-    w.put("share", s.share);
-    return w.take();
-}
-
-Out toJson(const HiddenWorkloadMapping& m, const Path& path) {
-    ObjectWriter w(path, 3);
-    w.put("kind", m.kind);
-    w.put("identifier", m.identifier);
-    w.put("hostShares", m.hostShares);
-    return w.take();
-}
-
-Out toJson(const AttributionInput& input, const Path& path) {
-    ObjectWriter w(path, 7);
-    w.put("timestamp", input.timestamp);
-    w.put("totalDischargeW", input.totalDischargeW);
-    w.put("processes", input.processes);
-    w.put("hiddenMappings", input.hiddenMappings);
-    w.put("screenModelW", input.screenModelW);
-    w.put("usbModelW", input.usbModelW);
-    w.put("developerMode", input.developerMode);
-    return w.take();
-}
-
-Out toJson(const HiddenDrain& d, const Path& path) {
-    ObjectWriter w(path, 3);
-    w.put("kind", d.kind);
-    w.put("identifier", d.identifier);
-    w.put("drainW", d.drainW);
-    return w.take();
-}
-
-Out toJson(const ProcessDrain& d, const Path& path) {
-    ObjectWriter w(path, 14);
-    w.put("pid", d.pid);
-    w.put("parentPID", d.parentPID);
-    w.put("name", d.name);
-    w.put("bundleID", d.bundleID);
-    w.put("displayName", d.displayName);
-    w.put("canonicalName", d.canonicalName);
-    w.put("processGroupKey", d.processGroupKey);
-    w.put("drainW", d.drainW);
-    w.put("energyShare", d.energyShare);
-    w.put("rawCPUPercent", d.rawCPUPercent);
-    w.put("cpuCapacityFraction", d.cpuCapacityFraction);
-    w.put("cpuAttributedW", d.cpuAttributedW);
-    w.put("ramAttributedW", d.ramAttributedW);
-    w.put("sourceFlags", d.sourceFlags);
-    return w.take();
-}
-
-Out toJson(const ComponentDrain& c, const Path& path) {
-    ObjectWriter w(path, 10);
-    w.put("screenW", c.screenW);
-    w.put("usbW", c.usbW);
-    w.put("cpuW", c.cpuW);
-    w.put("gpuW", c.gpuW);
-    w.put("aneW", c.aneW);
-    w.put("dramW", c.dramW);
-    w.put("memoryFabricW", c.memoryFabricW);
-    w.put("ramW", c.ramW);
-    w.put("pciW", c.pciW);
-    w.put("confidence", c.confidence);
-    return w.take();
-}
-
-Out toJson(const SourceTelemetry& t, const Path& path) {
-    ObjectWriter w(path, 7);
-    w.put("powermetricsCommandOK", t.powermetricsCommandOK);
-    w.put("powermetricsParsedProcessCount", t.powermetricsParsedProcessCount);
-    w.put("powermetricsHasPackagePower", t.powermetricsHasPackagePower);
-    w.put("powermetricsHasSystemPower", t.powermetricsHasSystemPower);
-    w.put("usedEstimatedTotalPower", t.usedEstimatedTotalPower);
-    w.put("screenModelAvailable", t.screenModelAvailable);
-    w.put("usbModelAvailable", t.usbModelAvailable);
-    return w.take();
-}
-
-Out toJson(const PowerUsageContext& c, const Path& path) {
-    ObjectWriter w(path, 2);
-    w.put("onBatteryPower", c.onBatteryPower);
-    w.put("batteryLevelPercent", c.batteryLevelPercent);
-    return w.take();
-}
-
-Out toJson(const BatteryStatusSample& b, const Path& path) {
-    ObjectWriter w(path, 21);
-    w.put("levelPercent", b.levelPercent);
-    w.put("remainingWh", b.remainingWh);
-    w.put("isCharging", b.isCharging);
-    w.put("externalPowerConnected", b.externalPowerConnected);
-    w.put("systemTimeRemainingMinutes", b.systemTimeRemainingMinutes);
-    w.put("dischargeWatts", b.dischargeWatts);
-    w.put("cycleCount", b.cycleCount);
-    w.put("voltageMV", b.voltageMV);
-    w.put("amperageMa", b.amperageMa);
-    w.put("temperatureCentiC", b.temperatureCentiC);
-    w.put("designCapacityMah", b.designCapacityMah);
-    w.put("maxCapacityMah", b.maxCapacityMah);
-    w.put("currentCapacityMah", b.currentCapacityMah);
-    w.put("nominalChargeCapacityMah", b.nominalChargeCapacityMah);
-    w.put("designCycleCount", b.designCycleCount);
-    w.put("serialNumber", b.serialNumber);
-    w.put("deviceName", b.deviceName);
-    w.put("fullyCharged", b.fullyCharged);
-    w.put("isACPowered", b.isACPowered);
-    w.put("adapterWatts", b.adapterWatts);
-    w.put("adapterName", b.adapterName);
-    return w.take();
-}
-
-Out toJson(const DrainSnapshot& s, const Path& path) {
-    ObjectWriter w(path, 9);
-    w.put("timestamp", s.timestamp);
-    w.put("totalDischargeW", s.totalDischargeW);
-    w.put("processes", s.processes);
-    w.put("hidden", s.hidden);
-    w.put("components", s.components);
-    w.put("unattributedW", s.unattributedW);
-    w.put("telemetry", s.telemetry);
-    w.put("powerContext", s.powerContext);
-    w.put("batteryStatus", s.batteryStatus);
-    return w.take();
-}
-
-Out toJson(const SamplingConfig& c, const Path& path) {
-    ObjectWriter w(path, 11);
-    w.put("minIntervalSec", c.minIntervalSec);
-    w.put("maxIntervalSec", c.maxIntervalSec);
-    w.put("developerMode", c.developerMode);
-    w.put("samplingMode", c.samplingMode);
-    w.put("backgroundIntervalSec", c.backgroundIntervalSec);
-    w.put("interactiveIntervalSec", c.interactiveIntervalSec);
-    w.put("burstIntervalSec", c.burstIntervalSec);
-    w.put("powermetricsIntervalSec", c.powermetricsIntervalSec);
-    w.put("hiddenRefreshIntervalSec", c.hiddenRefreshIntervalSec);
-    w.put("usbRefreshIntervalSec", c.usbRefreshIntervalSec);
-    w.put("isOnBatteryPower", c.isOnBatteryPower);
+// A record is an object of its fields, in their listed order.
+template <Described Record> Out toJson(const Record& record, const Path& path) {
+    constexpr auto& fields = Fields<Record>::list;
+    ObjectWriter w(path, std::tuple_size_v<std::remove_cvref_t<decltype(fields)>>);
+    std::apply([&](const auto&... field) { (w.put(field.key, record.*field.member), ...); },
+               fields);
     return w.take();
 }
 
@@ -425,21 +478,24 @@ class ObjectReader {
         object_ = &value.get_ref<const In::object_t&>();
     }
 
-    template <typename T> void required(std::string_view key, T& out) {
-        const auto found = object_->find(key);
-        if (found == object_->end()) throw DecodingError::keyNotFound((path_ / key).render());
-        read(found->second, path_ / key, out);
-    }
-    template <typename T> void optional(std::string_view key, std::optional<T>& out) {
-        const In* value = present(key);
-        if (!value) {
-            out.reset();
-            return;
+    template <Rule rule, typename Record, typename Member>
+    void readField(const Field<rule, Record, Member>& field, Record& record) {
+        Member& out = record.*field.member;
+        const Path path = path_ / field.key;
+        if constexpr (rule == Rule::required) {
+            const auto found = object_->find(field.key);
+            if (found == object_->end()) throw DecodingError::keyNotFound(path.render());
+            read(found->second, path, out);
+        } else if constexpr (rule == Rule::optional) {
+            const In* value = present(field.key);
+            if (!value) {
+                out.reset();
+                return;
+            }
+            read(*value, path, out.emplace());
+        } else {
+            if (const In* value = present(field.key)) read(*value, path, out);
         }
-        read(*value, path_ / key, out.emplace());
-    }
-    template <typename T> void lenient(std::string_view key, T& out) {
-        if (const In* value = present(key)) read(*value, path_ / key, out);
     }
 
   private:
@@ -453,165 +509,20 @@ class ObjectReader {
     const In::object_t* object_ = nullptr;
 };
 
-void read(const In& value, const Path& path, ProcessSample& s) {
-    ObjectReader r(value, path);
-    r.required("pid", s.pid);
-    r.optional("parentPID", s.parentPID);
-    r.optional("responsiblePID", s.responsiblePID);
-    r.required("name", s.name);
-    r.optional("bundleID", s.bundleID);
-    r.optional("powermetricsPackageW", s.powermetricsPackageW);
-    r.optional("powermetricsCPUW", s.powermetricsCPUW);
-    r.optional("powermetricsGPUW", s.powermetricsGPUW);
-    r.lenient("powermetricsGPUFallbackAllocated", s.powermetricsGPUFallbackAllocated);
-    r.lenient("residentMemoryBytes", s.residentMemoryBytes);
-    r.lenient("cpuPercent", s.cpuPercent);
-    r.lenient("cpuTimeDeltaNs", s.cpuTimeDeltaNs);
-    r.lenient("samplingIntervalMs", s.samplingIntervalMs);
-    r.lenient("gpuTimeMs", s.gpuTimeMs);
-    r.lenient("diskReadBytes", s.diskReadBytes);
-    r.lenient("diskWriteBytes", s.diskWriteBytes);
-    r.lenient("networkSentBytes", s.networkSentBytes);
-    r.lenient("networkRecvBytes", s.networkRecvBytes);
+// Checked after every field of a record was read: the configuration's lower bounds.
+void finishDecoding(SamplingConfig& c) {
+    c = SamplingConfig(c.minIntervalSec, c.maxIntervalSec, c.developerMode, c.samplingMode,
+                       c.backgroundIntervalSec, c.interactiveIntervalSec, c.burstIntervalSec,
+                       c.powermetricsIntervalSec, c.hiddenRefreshIntervalSec,
+                       c.usbRefreshIntervalSec, c.isOnBatteryPower);
 }
+template <typename Record> void finishDecoding(Record&) {}
 
-void read(const In& value, const Path& path, HiddenWorkloadHostShare& s) {
+template <Described Record> void read(const In& value, const Path& path, Record& record) {
     ObjectReader r(value, path);
-    r.required("pid", s.pid);
-    r.required("share", s.share);
-}
-
-void read(const In& value, const Path& path, HiddenWorkloadMapping& m) {
-    ObjectReader r(value, path);
-    r.required("kind", m.kind);
-    r.required("identifier", m.identifier);
-    r.required("hostShares", m.hostShares);
-}
-
-void read(const In& value, const Path& path, AttributionInput& input) {
-    ObjectReader r(value, path);
-    r.required("timestamp", input.timestamp);
-    r.required("totalDischargeW", input.totalDischargeW);
-    r.required("processes", input.processes);
-    r.required("hiddenMappings", input.hiddenMappings);
-    r.required("screenModelW", input.screenModelW);
-    r.required("usbModelW", input.usbModelW);
-    r.required("developerMode", input.developerMode);
-}
-
-void read(const In& value, const Path& path, HiddenDrain& d) {
-    ObjectReader r(value, path);
-    r.required("kind", d.kind);
-    r.required("identifier", d.identifier);
-    r.required("drainW", d.drainW);
-}
-
-void read(const In& value, const Path& path, ProcessDrain& d) {
-    ObjectReader r(value, path);
-    r.required("pid", d.pid);
-    r.optional("parentPID", d.parentPID);
-    r.required("name", d.name);
-    r.optional("bundleID", d.bundleID);
-    r.optional("displayName", d.displayName);
-    r.optional("canonicalName", d.canonicalName);
-    r.optional("processGroupKey", d.processGroupKey);
-    r.required("drainW", d.drainW);
-    r.required("energyShare", d.energyShare);
-    r.optional("rawCPUPercent", d.rawCPUPercent);
-    r.optional("cpuCapacityFraction", d.cpuCapacityFraction);
-    r.optional("cpuAttributedW", d.cpuAttributedW);
-    r.optional("ramAttributedW", d.ramAttributedW);
-    r.required("sourceFlags", d.sourceFlags);
-}
-
-void read(const In& value, const Path& path, ComponentDrain& c) {
-    ObjectReader r(value, path);
-    r.lenient("screenW", c.screenW);
-    r.lenient("usbW", c.usbW);
-    r.lenient("cpuW", c.cpuW);
-    r.lenient("gpuW", c.gpuW);
-    r.lenient("aneW", c.aneW);
-    r.lenient("dramW", c.dramW);
-    r.lenient("memoryFabricW", c.memoryFabricW);
-    r.lenient("ramW", c.ramW);
-    r.lenient("pciW", c.pciW);
-    r.optional("confidence", c.confidence);
-}
-
-void read(const In& value, const Path& path, SourceTelemetry& t) {
-    ObjectReader r(value, path);
-    r.required("powermetricsCommandOK", t.powermetricsCommandOK);
-    r.required("powermetricsParsedProcessCount", t.powermetricsParsedProcessCount);
-    r.required("powermetricsHasPackagePower", t.powermetricsHasPackagePower);
-    r.required("powermetricsHasSystemPower", t.powermetricsHasSystemPower);
-    r.required("usedEstimatedTotalPower", t.usedEstimatedTotalPower);
-    r.required("screenModelAvailable", t.screenModelAvailable);
-    r.required("usbModelAvailable", t.usbModelAvailable);
-}
-
-void read(const In& value, const Path& path, PowerUsageContext& c) {
-    ObjectReader r(value, path);
-    r.required("onBatteryPower", c.onBatteryPower);
-    r.optional("batteryLevelPercent", c.batteryLevelPercent);
-}
-
-void read(const In& value, const Path& path, BatteryStatusSample& b) {
-    ObjectReader r(value, path);
-    r.required("levelPercent", b.levelPercent);
-    r.optional("remainingWh", b.remainingWh);
-    r.required("isCharging", b.isCharging);
-    r.required("externalPowerConnected", b.externalPowerConnected);
-    r.optional("systemTimeRemainingMinutes", b.systemTimeRemainingMinutes);
-    r.optional("dischargeWatts", b.dischargeWatts);
-    r.optional("cycleCount", b.cycleCount);
-    r.optional("voltageMV", b.voltageMV);
-    r.optional("amperageMa", b.amperageMa);
-    r.optional("temperatureCentiC", b.temperatureCentiC);
-    r.optional("designCapacityMah", b.designCapacityMah);
-    r.optional("maxCapacityMah", b.maxCapacityMah);
-    r.optional("currentCapacityMah", b.currentCapacityMah);
-    r.optional("nominalChargeCapacityMah", b.nominalChargeCapacityMah);
-    r.optional("designCycleCount", b.designCycleCount);
-    r.optional("serialNumber", b.serialNumber);
-    r.optional("deviceName", b.deviceName);
-    r.optional("fullyCharged", b.fullyCharged);
-    r.optional("isACPowered", b.isACPowered);
-    r.optional("adapterWatts", b.adapterWatts);
-    r.optional("adapterName", b.adapterName);
-}
-
-void read(const In& value, const Path& path, DrainSnapshot& s) {
-    ObjectReader r(value, path);
-    r.required("timestamp", s.timestamp);
-    r.required("totalDischargeW", s.totalDischargeW);
-    r.required("processes", s.processes);
-    r.required("hidden", s.hidden);
-    r.required("components", s.components);
-    r.required("unattributedW", s.unattributedW);
-    r.optional("telemetry", s.telemetry);
-    r.optional("powerContext", s.powerContext);
-    r.optional("batteryStatus", s.batteryStatus);
-}
-
-// Every key is optional (null counts as missing); the constructor then applies the bounds.
-void read(const In& value, const Path& path, SamplingConfig& config) {
-    SamplingConfig v;
-    ObjectReader r(value, path);
-    r.lenient("minIntervalSec", v.minIntervalSec);
-    r.lenient("maxIntervalSec", v.maxIntervalSec);
-    r.lenient("developerMode", v.developerMode);
-    r.lenient("samplingMode", v.samplingMode);
-    r.lenient("backgroundIntervalSec", v.backgroundIntervalSec);
-    r.lenient("interactiveIntervalSec", v.interactiveIntervalSec);
-    r.lenient("burstIntervalSec", v.burstIntervalSec);
-    r.lenient("powermetricsIntervalSec", v.powermetricsIntervalSec);
-    r.lenient("hiddenRefreshIntervalSec", v.hiddenRefreshIntervalSec);
-    r.lenient("usbRefreshIntervalSec", v.usbRefreshIntervalSec);
-    r.lenient("isOnBatteryPower", v.isOnBatteryPower);
-    config = SamplingConfig(v.minIntervalSec, v.maxIntervalSec, v.developerMode, v.samplingMode,
-                            v.backgroundIntervalSec, v.interactiveIntervalSec, v.burstIntervalSec,
-                            v.powermetricsIntervalSec, v.hiddenRefreshIntervalSec,
-                            v.usbRefreshIntervalSec, v.isOnBatteryPower);
+    std::apply([&](const auto&... field) { (r.readField(field, record), ...); },
+               Fields<Record>::list);
+    finishDecoding(record);
 }
 
 In parseDocument(std::string_view json) {
@@ -626,41 +537,8 @@ In parseDocument(std::string_view json) {
 
 namespace SnapshotCodec {
 
-std::string encode(const DrainSnapshot& snapshot) {
-    return encodeRecord(snapshot);
-}
-std::string encode(const SamplingConfig& config) {
-    return encodeRecord(config);
-}
-std::string encode(const ProcessSample& sample) {
-    return encodeRecord(sample);
-}
-std::string encode(const HiddenWorkloadHostShare& share) {
-    return encodeRecord(share);
-}
-std::string encode(const HiddenWorkloadMapping& mapping) {
-    return encodeRecord(mapping);
-}
-std::string encode(const AttributionInput& input) {
-    return encodeRecord(input);
-}
-std::string encode(const HiddenDrain& drain) {
-    return encodeRecord(drain);
-}
-std::string encode(const ProcessDrain& drain) {
-    return encodeRecord(drain);
-}
-std::string encode(const ComponentDrain& drain) {
-    return encodeRecord(drain);
-}
-std::string encode(const SourceTelemetry& telemetry) {
-    return encodeRecord(telemetry);
-}
-std::string encode(const PowerUsageContext& context) {
-    return encodeRecord(context);
-}
-std::string encode(const BatteryStatusSample& sample) {
-    return encodeRecord(sample);
+template <typename Record> std::string encode(const Record& record) {
+    return encodeRecord(record);
 }
 
 template <typename Record> Record decode(std::string_view json) {
@@ -670,17 +548,30 @@ template <typename Record> Record decode(std::string_view json) {
     return record;
 }
 
+// The records with a JSON form, as declared in the header.
+template std::string encode(const DrainSnapshot&);
 template DrainSnapshot decode<DrainSnapshot>(std::string_view);
+template std::string encode(const SamplingConfig&);
 template SamplingConfig decode<SamplingConfig>(std::string_view);
+template std::string encode(const ProcessSample&);
 template ProcessSample decode<ProcessSample>(std::string_view);
+template std::string encode(const HiddenWorkloadHostShare&);
 template HiddenWorkloadHostShare decode<HiddenWorkloadHostShare>(std::string_view);
+template std::string encode(const HiddenWorkloadMapping&);
 template HiddenWorkloadMapping decode<HiddenWorkloadMapping>(std::string_view);
+template std::string encode(const AttributionInput&);
 template AttributionInput decode<AttributionInput>(std::string_view);
+template std::string encode(const HiddenDrain&);
 template HiddenDrain decode<HiddenDrain>(std::string_view);
+template std::string encode(const ProcessDrain&);
 template ProcessDrain decode<ProcessDrain>(std::string_view);
+template std::string encode(const ComponentDrain&);
 template ComponentDrain decode<ComponentDrain>(std::string_view);
+template std::string encode(const SourceTelemetry&);
 template SourceTelemetry decode<SourceTelemetry>(std::string_view);
+template std::string encode(const PowerUsageContext&);
 template PowerUsageContext decode<PowerUsageContext>(std::string_view);
+template std::string encode(const BatteryStatusSample&);
 template BatteryStatusSample decode<BatteryStatusSample>(std::string_view);
 
 }  // namespace SnapshotCodec

@@ -12,6 +12,15 @@
 // lower bounds of its constructor). AttributionInput follows the strict rule with its processes
 // read as ProcessSample. Encoding throws EncodingError for a NaN or infinite number, which JSON
 // cannot hold; text that is not valid UTF-8 is written with U+FFFD in place of the bad bytes.
+//
+// Adding a record (declared in SharedModels, with operator== defaulted):
+//   1. In SnapshotCodec.cpp, list its fields once: a `Fields<Record>` specialization, one line
+//      per member in declared order, each `required`, `optional` (std::optional members) or
+//      `lenient`. Encoder and decoder both read this list; nested records and vectors of
+//      records need nothing more.
+//   2. Add its two `extern template` lines below and the same two lines, without `extern`, at
+//      the end of SnapshotCodec.cpp.
+//   3. Add a golden file under tests/fixtures/records/ and its line in the golden test.
 #include "SharedModels/BatteryStatusSample.h"
 #include "SharedModels/DrainSnapshot.h"
 #include "SharedModels/Error.h"
@@ -36,33 +45,32 @@ class EncodingError : public Error {
 
 namespace SnapshotCodec {
 
-std::string encode(const DrainSnapshot& snapshot);
-std::string encode(const SamplingConfig& config);
-std::string encode(const ProcessSample& sample);
-std::string encode(const HiddenWorkloadHostShare& share);
-std::string encode(const HiddenWorkloadMapping& mapping);
-std::string encode(const AttributionInput& input);
-std::string encode(const HiddenDrain& drain);
-std::string encode(const ProcessDrain& drain);
-std::string encode(const ComponentDrain& drain);
-std::string encode(const SourceTelemetry& telemetry);
-std::string encode(const PowerUsageContext& context);
-std::string encode(const BatteryStatusSample& sample);
-
-// decode<DrainSnapshot>(bytes), decode<SamplingConfig>(bytes), … for every record above.
+template <typename Record> std::string encode(const Record& record);
 template <typename Record> Record decode(std::string_view json);
 
+extern template std::string encode(const DrainSnapshot&);
 extern template DrainSnapshot decode<DrainSnapshot>(std::string_view);
+extern template std::string encode(const SamplingConfig&);
 extern template SamplingConfig decode<SamplingConfig>(std::string_view);
+extern template std::string encode(const ProcessSample&);
 extern template ProcessSample decode<ProcessSample>(std::string_view);
+extern template std::string encode(const HiddenWorkloadHostShare&);
 extern template HiddenWorkloadHostShare decode<HiddenWorkloadHostShare>(std::string_view);
+extern template std::string encode(const HiddenWorkloadMapping&);
 extern template HiddenWorkloadMapping decode<HiddenWorkloadMapping>(std::string_view);
+extern template std::string encode(const AttributionInput&);
 extern template AttributionInput decode<AttributionInput>(std::string_view);
+extern template std::string encode(const HiddenDrain&);
 extern template HiddenDrain decode<HiddenDrain>(std::string_view);
+extern template std::string encode(const ProcessDrain&);
 extern template ProcessDrain decode<ProcessDrain>(std::string_view);
+extern template std::string encode(const ComponentDrain&);
 extern template ComponentDrain decode<ComponentDrain>(std::string_view);
+extern template std::string encode(const SourceTelemetry&);
 extern template SourceTelemetry decode<SourceTelemetry>(std::string_view);
+extern template std::string encode(const PowerUsageContext&);
 extern template PowerUsageContext decode<PowerUsageContext>(std::string_view);
+extern template std::string encode(const BatteryStatusSample&);
 extern template BatteryStatusSample decode<BatteryStatusSample>(std::string_view);
 
 }  // namespace SnapshotCodec

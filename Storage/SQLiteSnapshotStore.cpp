@@ -227,14 +227,23 @@ void SQLiteSnapshotStore::configureConnection(sqlite3* db, Mode mode) {
     if (mode == Mode::readWriteCreate) sqlite::executeBatch(db, writerPragmas);
 }
 
+// One IMMEDIATE transaction: two processes opening the same file at once cannot both see an old
+// version, and the second cannot drop tables (and snapshots) that the first has just created.
 void SQLiteSnapshotStore::ensureSchema(sqlite3* db) {
-    sqlite::executeBatch(db, createSchemaMetadata);
-    if (readSnapshotSchemaVersion(db) != schemaVersion) {
-        resetSnapshotTables(db);
-        createSnapshotTables(db);
-        writeSnapshotSchemaVersion(db, schemaVersion);
+    sqlite::executeBatch(db, "BEGIN IMMEDIATE TRANSACTION;");
+    try {
+        sqlite::executeBatch(db, createSchemaMetadata);
+        if (readSnapshotSchemaVersion(db) != schemaVersion) {
+            resetSnapshotTables(db);
+            createSnapshotTables(db);
+            writeSnapshotSchemaVersion(db, schemaVersion);
+        }
+        sqlite::executeBatch(db, createEstimateTracking);
+        sqlite::executeBatch(db, "COMMIT;");
+    } catch (...) {
+        sqlite::executeIgnoringResult(db, "ROLLBACK;");
+        throw;
     }
-    sqlite::executeBatch(db, createEstimateTracking);
 }
 
 std::optional<int64_t> SQLiteSnapshotStore::readSnapshotSchemaVersion(sqlite3* db) {

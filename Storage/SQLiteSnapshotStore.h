@@ -10,6 +10,8 @@
 #include "SharedModels/Date.h"
 #include "SharedModels/DrainSnapshot.h"
 #include "SharedModels/Error.h"
+#include "SharedModels/Presentation/DetailsRecords.h"
+#include "SharedModels/SnapshotMeasures.h"
 #include "Storage/EstimateTracking.h"
 
 #include <cstdint>
@@ -43,36 +45,6 @@ class SnapshotStoreError : public Error {
 };
 
 enum class SnapshotInsertOutcome { inserted, replacedNearDuplicate, droppedNearDuplicate };
-
-struct EnergyUsageSummary {
-    double totalWh = 0;
-    double batteryWh = 0;
-    double trackedHours = 0;
-    double trackerWh = 0;
-
-    friend bool operator==(const EnergyUsageSummary&, const EnergyUsageSummary&) = default;
-};
-
-// The newest snapshots, oldest first, with the energy summary over them.
-struct SnapshotHistoryReadModel {
-    std::vector<DrainSnapshot> snapshots{};
-    EnergyUsageSummary energyUsageSummary{};
-
-    friend bool operator==(const SnapshotHistoryReadModel&,
-                           const SnapshotHistoryReadModel&) = default;
-};
-
-// The sum of the snapshot's process drains that are 0 or more (negative and NaN drains count 0).
-double processTotalWatts(const DrainSnapshot& snapshot);
-
-// 1 when the non-negative process drains sum to more than 0.05 W, plus the share of the total
-// they explain (at most 1, the total taken as at least 0.1 W). NaN inputs count as 0.
-double snapshotQuality(double totalWatts, double processTotalWatts);
-
-// The monitor's own processes: name + " " + bundle identifier, lower-cased, contains "joulix",
-// "duzadiruzadivozezazi" or the lower-cased prefix. An empty prefix matches nothing.
-bool isTrackerProcess(const std::string& name, const std::optional<std::string>& bundleID,
-                      const std::string& bundleIdentifierPrefix);
 
 class SQLiteSnapshotStore {
   public:
@@ -113,6 +85,14 @@ class SQLiteSnapshotStore {
     std::vector<DrainSnapshot> fetchWindowSnapshots(double windowSeconds, int64_t maxRows,
                                                     std::optional<Date> anchorTimestamp);
 
+    // The details of the window of max(windowSeconds, 1) before the anchor (default: the newest
+    // stored snapshot, else the fallback's time), computed from SQL aggregates; only the newest
+    // snapshot of the window is read in full. At most maxAppSeries application series. An empty
+    // window gives the empty output around the fallback snapshot.
+    DetailsPipelineOutput fetchDetailsReadModel(double windowSeconds, int64_t maxAppSeries,
+                                                std::optional<Date> anchorTimestamp,
+                                                const DrainSnapshot& fallbackSnapshot);
+
     // Estimate tracking.
     int64_t insert(const EstimateTrackingEstimateInput& estimate);
     void applyEvaluation(int64_t recordID, const EstimateTrackingEvaluationInput& evaluation);
@@ -120,7 +100,7 @@ class SQLiteSnapshotStore {
     std::vector<EstimateTrackingRow> fetchPendingEstimates(int64_t limit);
 
   private:
-    // Tests reach the private window queries through it.
+    // Tests, benchmarks and the fuzz target reach the private steps through it.
     friend class SQLiteSnapshotStoreProbe;
 
     struct LatestSnapshotSummaryRow {
@@ -208,6 +188,46 @@ class SQLiteSnapshotStore {
                                                                        double anchorTimestamp);
     std::vector<GroupedHiddenWindowRow> fetchGroupedHiddenWindowRows(double cutoffTimestamp,
                                                                      double anchorTimestamp);
+
+    // Details read model builders (SQLiteSnapshotStoreDetails.cpp).
+    using WhByKey = std::map<std::string, double>;
+    struct GroupedProcessData {
+        std::vector<ProcessGroup> groups;
+        WhByKey whByKey;
+        std::map<std::string, std::string> nameByKey;
+    };
+    struct HiddenData {
+        std::vector<HiddenDrain> hidden;
+        WhByKey whByID;
+    };
+    struct AppSeriesReadModel {
+        std::vector<ChartSeries> power;
+        std::vector<ChartSeries> energy;
+    };
+    static DetailsPipelineOutput emptyDetailsReadModel(const DrainSnapshot& fallbackSnapshot);
+    // Trapezoids between consecutive window timestamps at which a key has a row (gaps capped at
+    // 60 s, negative means counted 0).
+    template <class Row, class KeyOf, class WattsOf>
+    static WhByKey integrateGroupedWatts(const std::vector<double>& windowTimestamps,
+                                         const std::vector<Row>& rows, KeyOf keyOf,
+                                         WattsOf wattsOf);
+    static std::map<std::string, std::string>
+    latestCanonicalNameLookup(const DrainSnapshot& latestSnapshot);
+    static std::optional<ProcessDrain> groupedRepresentative(const DrainSnapshot& latestSnapshot,
+                                                             const std::string& groupKey);
+    static GroupedProcessData
+    buildGroupedProcessData(const DrainSnapshot& latestSnapshot,
+                            const std::vector<double>& windowTimestamps,
+                            const std::vector<GroupedProcessWindowRow>& groupedRows);
+    static HiddenData buildHiddenData(const DrainSnapshot& latestSnapshot,
+                                      const std::vector<double>& windowTimestamps,
+                                      const std::vector<GroupedHiddenWindowRow>& groupedRows);
+    static AppSeriesReadModel
+    buildAppSeries(const GroupedProcessData& groups, const std::vector<double>& windowTimestamps,
+                   const std::vector<GroupedProcessWindowRow>& groupedRows, Date referenceTimestamp,
+                   int64_t maxAppSeries);
+    static ComponentAverages buildComponentAverages(const DetailsWindowSummaryRow& summary,
+                                                    const DrainSnapshot& fallbackSnapshot);
 
     sqlite3* db_ = nullptr;
     std::string path_;

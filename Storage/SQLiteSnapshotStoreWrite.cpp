@@ -51,11 +51,6 @@ constexpr const char* insertBattery = R"(INSERT INTO battery_status_samples (
     fully_charged, is_ac_powered, adapter_watts, adapter_name
 ) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);)";
 
-// A process drain as it counts toward the totals: negative and NaN drains count 0.
-double countedDrain(double drainW) {
-    return drainW >= 0 ? drainW : 0;
-}
-
 // The display, canonical or group name of a published process row, trimmed; throws when it is
 // missing or blank.
 std::string validatedPublishedText(const std::optional<std::string>& value,
@@ -69,29 +64,6 @@ std::string validatedPublishedText(const std::optional<std::string>& value,
 }
 
 }  // namespace
-
-double processTotalWatts(const DrainSnapshot& snapshot) {
-    double total = 0;
-    for (const ProcessDrain& process : snapshot.processes)
-        total += countedDrain(process.drainW);
-    return total;
-}
-
-double snapshotQuality(double totalWatts, double processTotalWatts) {
-    const double numerator = processTotalWatts >= 0 ? processTotalWatts : 0;
-    const double ratio = numerator / (totalWatts >= 0.1 ? totalWatts : 0.1);
-    const double covered = std::isnan(ratio) ? 1 : std::min(ratio, 1.0);
-    return processTotalWatts > 0.05 ? covered + 1 : covered;
-}
-
-bool isTrackerProcess(const std::string& name, const std::optional<std::string>& bundleID,
-                      const std::string& bundleIdentifierPrefix) {
-    const std::string haystack = text::lowercased(name + " " + bundleID.value_or(""));
-    const std::string prefix = text::lowercased(bundleIdentifierPrefix);
-    return haystack.find("joulix") != std::string::npos ||
-           haystack.find("duzadiruzadivozezazi") != std::string::npos ||
-           (!prefix.empty() && haystack.find(prefix) != std::string::npos);
-}
 
 SnapshotInsertOutcome SQLiteSnapshotStore::insert(const DrainSnapshot& snapshot) {
     std::lock_guard hold(lock_);

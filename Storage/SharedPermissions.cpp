@@ -3,7 +3,8 @@
 //
 // It runs as root inside a world-writable directory, so it never follows a symbolic link: each
 // path component below the shared root is opened with O_NOFOLLOW, its type is checked, and the
-// mode is changed through that descriptor.
+// mode is changed through that descriptor. A file with more than one hard link is left alone:
+// the link may have been planted there for another file.
 #include "Storage/SQLiteSnapshotStore.h"
 
 #include "SharedModels/SharedRoot.h"
@@ -87,7 +88,8 @@ void SQLiteSnapshotStore::ensureSharedSnapshotSidecarPermissions(const std::stri
     for (const char* suffix : {"", "-wal", "-shm"}) {
         PathDescriptor file = openEntry(directory.get(), components.back() + suffix);
         struct stat status;
-        if (file.get() >= 0 && ::fstat(file.get(), &status) == 0 && S_ISREG(status.st_mode)) {
+        if (file.get() >= 0 && ::fstat(file.get(), &status) == 0 && S_ISREG(status.st_mode) &&
+            status.st_nlink == 1) {
             changeMode(file, sharedFileMode);
         }
     }

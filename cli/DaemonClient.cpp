@@ -2,6 +2,8 @@
 
 #include "cli/Commands.h"
 
+#include <charconv>
+#include <cstdint>
 #include <iostream>
 
 namespace joulix::cli {
@@ -18,6 +20,20 @@ std::shared_ptr<DaemonClientOptions> addBusOptions(CLI::App& command) {
     command.add_option("--address", options->address, "Talk to the daemon on the bus at ADDRESS")
         ->excludes(session);
     return options;
+}
+
+const CLI::Validator& processIdentifier() {
+    static const CLI::Validator validator(
+        [](std::string& text) -> std::string {
+            int32_t pid = 0;
+            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), pid);
+            if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
+                return "not a decimal process identifier: \"" + text + "\"";
+            }
+            return {};
+        },
+        "PID");
+    return validator;
 }
 
 void runDaemonRequest(const DaemonClientOptions& options,

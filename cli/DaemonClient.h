@@ -22,6 +22,10 @@ std::shared_ptr<DaemonClientOptions> addBusOptions(CLI::App& command);
 
 enum DaemonExitStatus { succeeded = 0, refused = 1, unreachable = 2 };
 
+// Accepts a process identifier only as a plain decimal integer that fits 32 bits: " 12" or
+// "0x10" would otherwise be read as another process's pid.
+const CLI::Validator& processIdentifier();
+
 // Runs `request` against the daemon and sets exitStatus() from its outcome.
 void runDaemonRequest(const DaemonClientOptions& options,
                       const std::function<DaemonExitStatus(BatteryMetricsClient&)>& request);

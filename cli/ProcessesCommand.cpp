@@ -3,6 +3,7 @@
 #include "MetricsCollectors/ProcessSampler.h"
 #include "SharedModels/SnapshotCodec.h"
 #include "SharedModels/Text.h"
+#include "cli/ApplicationRows.h"
 #include "cli/Commands.h"
 #include "cli/Table.h"
 
@@ -18,27 +19,8 @@ struct Options {
     bool all = false;
     bool json = false;
     double intervalSeconds = 1;
+    bool apps = false;
 };
-
-// Names come from other users' file names and bundles: control characters (C0, DEL, C1) show
-// as "?", as ps shows them, so that no name can move the cursor or send terminal commands.
-std::string printable(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        const bool c1 = byte == 0xC2 && i + 1 < text.size() &&
-                        static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-                        static_cast<unsigned char>(text[i + 1]) <= 0x9F;
-        if (byte < 0x20 || byte == 0x7F || c1) {
-            out += '?';
-            if (c1) ++i;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
 
 void printTable(const std::vector<ProcessSample>& samples) {
     const std::vector<std::string> header{"PID", "PARENT", "CPU %", "NAME", "BUNDLE ID"};
@@ -62,6 +44,10 @@ void printJSON(const std::vector<ProcessSample>& samples) {
 }
 
 void run(const Options& options) {
+    if (options.apps) {
+        printApplications(options.json);
+        return;
+    }
     try {
         ProcessSampler sampler;
         if (options.intervalSeconds > 0) {
@@ -96,6 +82,7 @@ const CommandRegistration registration([](CLI::App& app) {
                      "Seconds over which CPU % is measured (0: lifetime figures)")
         ->capture_default_str()
         ->check(CLI::Range(0.0, 3600.0));
+    command->add_flag("--apps", options->apps, "Group the processes into applications");
     command->callback([options] { run(*options); });
 });
 

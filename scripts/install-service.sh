@@ -27,6 +27,10 @@ if [ "$recorder" -eq 1 ]; then
   install -D -m 0755 "$build/cli/joulix" /usr/local/bin/joulix
   install -D -m 0644 packaging/joulix-record.service /etc/systemd/user/joulix-record.service
 fi
+# The shared area the daemon and every user write to: created here with its modes, so that the
+# daemon's first log line does not create it 0755 and shut other users out.
+[ -d /Users/Shared ] || install -d -m 1777 /Users/Shared
+[ -d /Users/Shared/Joulix ] || install -d -m 0777 /Users/Shared/Joulix
 
 # Let running managers pick up the new files; either may be absent (containers, chroots).
 if [ -d /run/systemd/system ]; then

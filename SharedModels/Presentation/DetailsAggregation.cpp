@@ -1,5 +1,6 @@
 #include "SharedModels/Presentation/DetailsAggregation.h"
 
+#include "SharedModels/SnapshotMeasures.h"
 #include "SharedModels/Text.h"
 
 #include <algorithm>
@@ -27,7 +28,7 @@ bool isDrawn(std::size_t i, std::size_t count, int64_t maxChartPoints) {
 // The per-snapshot values the interval rule integrates.
 struct SnapshotWatts {
     Date timestamp{};
-    bool onBattery = false;
+    std::optional<bool> onBattery{};  // absent without a power context
     double values[11] = {};  // total, tracker, process, screen, USB, unattributed, CPU … PCI
     std::map<std::size_t, double> appWatts{};
     std::map<std::string, double> hiddenWatts{};
@@ -37,7 +38,8 @@ SnapshotWatts wattsOf(const DrainSnapshot& snapshot, double processW, double tra
     const ComponentDrain& c = snapshot.components;
     return SnapshotWatts{
         .timestamp = snapshot.timestamp,
-        .onBattery = snapshot.powerContext && snapshot.powerContext->onBatteryPower,
+        .onBattery = snapshot.powerContext ? std::optional(snapshot.powerContext->onBatteryPower)
+                                           : std::nullopt,
         .values = {snapshot.totalDischargeW, trackerW, processW, c.screenW, c.usbW,
                    snapshot.unattributedW, c.cpuW, c.gpuW, c.aneW, c.ramW, c.pciW}};
 }
@@ -65,7 +67,9 @@ void addInterval(const SnapshotWatts& a, const SnapshotWatts& b, AggregationResu
     for (std::size_t i = 0; i < std::size(sums); ++i) {
         *sums[i] += weight * meanFloored(a.values[i], b.values[i]);
     }
-    if (a.onBattery || b.onBattery)
+    // The later snapshot's flag decides; the earlier one's stands in when it has none (the rule
+    // of the store's energy queries and of the graph engine).
+    if (b.onBattery.value_or(a.onBattery == true))
         result.batteryWh += weight * meanFloored(a.values[0], b.values[0]);
     addSharedKeys(a.appWatts, b.appWatts, weight, appWh);
     addSharedKeys(a.hiddenWatts, b.hiddenWatts, weight, result.hiddenWhByID);
@@ -163,7 +167,7 @@ AggregationResult aggregate(std::span<const DrainSnapshot> snapshots, const AppG
                             std::stop_token stop) {
     AggregationResult result;
     if (snapshots.empty()) return result;
-    const auto words = G::trackerWords();
+    const std::string trackerPrefix = G::trackerPrefix();
     std::map<std::string, std::size_t> indexByName;
     std::map<std::size_t, double> appWh;
     std::optional<SnapshotWatts> previous;
@@ -173,16 +177,17 @@ AggregationResult aggregate(std::span<const DrainSnapshot> snapshots, const AppG
         double processW = 0;
         std::map<std::size_t, double> appWatts;
         for (const auto& process : snapshot.processes) {
-            const double watts = std::max(process.drainW, 0.0);
+            const double watts = countedDrain(process.drainW);
             processW += watts;
             const auto [entry, added] = indexByName.try_emplace(appOf(process), indexByName.size());
             if (added) result.appGroupNames.push_back(entry->first);
             appWatts[entry->second] += watts;
         }
-        SnapshotWatts current = wattsOf(snapshot, processW, G::trackerDrainWatts(snapshot, words));
+        SnapshotWatts current =
+            wattsOf(snapshot, processW, G::trackerDrainWatts(snapshot, trackerPrefix));
         current.appWatts = appWatts;
         for (const auto& hidden : snapshot.hidden) {
-            current.hiddenWatts[hidden.id()] += std::max(hidden.drainW, 0.0);
+            current.hiddenWatts[hidden.id()] += countedDrain(hidden.drainW);
             result.latestHiddenByID.insert_or_assign(hidden.id(), hidden);
         }
         result.systemPowerRaw.push_back({.id = static_cast<int64_t>(i),
@@ -191,7 +196,7 @@ AggregationResult aggregate(std::span<const DrainSnapshot> snapshots, const AppG
                                          .processW = processW,
                                          .componentW = snapshot.components.displayPlusUsbW(),
                                          .unattributedW = snapshot.unattributedW,
-                                         .onBatteryPower = current.onBattery});
+                                         .onBatteryPower = current.onBattery == true});
         if (snapshot.powerContext && snapshot.powerContext->batteryLevelPercent) {
             result.batteryLevelRaw.push_back(
                 {snapshot.timestamp, *snapshot.powerContext->batteryLevelPercent});
@@ -317,11 +322,8 @@ DetailsPipelineOutput buildOutput(const AggregationResult& aggregation,
         const DrainSnapshot& range = output.rangeSnapshot;
         const ComponentDrain& c = range.components;
         const auto floored = [](double watts) { return std::max(watts, 0.0); };
-        double processW = 0;
-        for (const auto& process : range.processes)
-            processW += floored(process.drainW);
         output.componentAverages = {floored(range.totalDischargeW),
-                                    processW,
+                                    processTotalWatts(range),
                                     floored(c.screenW),
                                     floored(c.usbW),
                                     floored(range.unattributedW),

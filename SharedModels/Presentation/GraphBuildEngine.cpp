@@ -1,6 +1,7 @@
 #include "SharedModels/Presentation/GraphBuildEngine.h"
 
 #include "SharedModels/AppConfiguration.h"
+#include "SharedModels/SnapshotMeasures.h"
 #include "SharedModels/Text.h"
 
 #include <algorithm>
@@ -11,13 +12,6 @@ namespace {
 
 double secondsBetween(Date earlier, Date later) {
     return later.timeIntervalSinceReferenceDate - earlier.timeIntervalSinceReferenceDate;
-}
-
-double nonNegativeProcessWatts(const DrainSnapshot& snapshot) {
-    double sum = 0;
-    for (const auto& process : snapshot.processes)
-        sum += std::max(process.drainW, 0.0);
-    return sum;
 }
 
 // Hours of one interval: dt ÷ 3600, gaps capped at one minute.
@@ -48,34 +42,21 @@ constexpr double PowerTrendPoint::*splitValues[] = {
 }  // namespace
 
 double snapshotQuality(const DrainSnapshot& snapshot) {
-    const double processWatts = nonNegativeProcessWatts(snapshot);
-    const double base = processWatts > 0.05 ? 1.0 : 0.0;
-    return base + std::min(1.0, processWatts / std::max(snapshot.totalDischargeW, 0.1));
+    return joulix::snapshotQuality(snapshot.totalDischargeW, processTotalWatts(snapshot));
 }
 
-std::vector<std::string> trackerWords() {
-    std::vector<std::string> words{"joulix", "duzadiruzadivozezazi"};
-    const std::string prefix = text::lowercased(AppConfiguration::bundleIdentifierPrefix());
-    if (!text::isBlank(prefix)) words.push_back(prefix);
-    return words;
+std::string trackerPrefix() {
+    return AppConfiguration::bundleIdentifierPrefix();
 }
 
-bool isTrackerProcess(const ProcessDrain& process, std::span<const std::string> words) {
-    const std::string haystack =
-        text::lowercased(process.name + " " + process.bundleID.value_or(""));
-    return std::any_of(words.begin(), words.end(), [&](const std::string& word) {
-        return haystack.find(word) != std::string::npos;
-    });
+bool isTrackerProcess(const ProcessDrain& process, const std::string& prefix) {
+    return joulix::isTrackerProcess(process.name, process.bundleID, prefix);
 }
 
-bool isTrackerProcess(const ProcessDrain& process) {
-    return isTrackerProcess(process, trackerWords());
-}
-
-double trackerDrainWatts(const DrainSnapshot& snapshot, std::span<const std::string> words) {
+double trackerDrainWatts(const DrainSnapshot& snapshot, const std::string& prefix) {
     double sum = 0;
     for (const auto& process : snapshot.processes) {
-        if (process.drainW >= 0 && isTrackerProcess(process, words)) sum += process.drainW;
+        if (isTrackerProcess(process, prefix)) sum += countedDrain(process.drainW);
     }
     return sum;
 }
@@ -500,7 +481,7 @@ ComponentAverages buildComponentAverages(std::span<const PreparedSnapshot> prepa
     }
     const ComponentDrain& components = selectedSnapshot.components;
     return ComponentAverages{.totalW = selectedSnapshot.totalDischargeW,
-                             .processW = nonNegativeProcessWatts(selectedSnapshot),
+                             .processW = processTotalWatts(selectedSnapshot),
                              .screenW = components.screenW,
                              .usbW = components.usbW,
                              .unattributedW = selectedSnapshot.unattributedW,

@@ -6,7 +6,10 @@
 //
 // Long loops test the stop token and then return what they have; the callers test the token
 // after each step and discard such results.
+#include "SharedModels/Presentation/DetailsRecords.h"
+#include "SharedModels/Presentation/GraphBuildCacheState.h"
 #include "SharedModels/Presentation/GraphRecords.h"
+#include "SharedModels/ProcessAttributionPresentationService.h"
 
 #include <cstddef>
 #include <optional>
@@ -25,19 +28,15 @@ inline constexpr double maxIntervalSeconds = 60.0;
 
 // --- Snapshot measures ---
 
-// 1 when the non-negative process drains sum to more than 0.05 W, plus the smaller of 1 and
-// that sum ÷ the larger of totalDischargeW and 0.1.
+// snapshotQuality of the total and the non-negative process drains.
 double snapshotQuality(const DrainSnapshot& snapshot);
 
-// The words that mark the monitor's own processes: "joulix", "duzadiruzadivozezazi" and the
-// configured bundle identifier prefix, lower-cased (left out when blank: an empty word would
-// match every process).
-std::vector<std::string> trackerWords();
-// name + " " + bundleID, lower-cased, contains one of the words.
-bool isTrackerProcess(const ProcessDrain& process, std::span<const std::string> words);
-bool isTrackerProcess(const ProcessDrain& process);
+// The configured bundle identifier prefix that marks tracker processes.
+std::string trackerPrefix();
+// isTrackerProcess of the process's name and bundle identifier.
+bool isTrackerProcess(const ProcessDrain& process, const std::string& prefix);
 // The sum of the tracker processes' non-negative drains.
-double trackerDrainWatts(const DrainSnapshot& snapshot, std::span<const std::string> words);
+double trackerDrainWatts(const DrainSnapshot& snapshot, const std::string& prefix);
 
 // --- History normalisation ---
 
@@ -150,5 +149,56 @@ ComponentAverages buildComponentAverages(std::span<const PreparedSnapshot> prepa
                                          const DrainSnapshot& selectedSnapshot,
                                          const IntervalAccumulation& accumulation);
 EnergyUsageSummary energySummary(const IntervalAccumulation& accumulation);
+
+// One application row per visible process row, with its energy and members (the row itself
+// when it has no other member).
+std::vector<ProcessGroup>
+processGroups(const std::vector<ProcessDrain>& rows,
+              const std::unordered_map<std::string, double>& whByID,
+              const std::unordered_map<std::string, std::vector<ProcessDrain>>& subprocessesByID);
+
+// --- Preparation and builds (GraphBuildPayload.cpp) ---
+//
+// The naming context of a history is the latest-only context of its whole normalised source.
+// The cache state, when given, is read and brought up to date only by a build that completes;
+// a cancelled build that had begun to extend the cached history empties the cache instead.
+
+// The application a process counts under: the context's canonical name of its identity, the
+// alias of its executable leaf, the context's display name, else its own display name.
+std::string appName(const ProcessDrain& process, const ProcessPresentationContext& context);
+PreparedSnapshot
+prepareSnapshot(const DrainSnapshot& snapshot, const ProcessPresentationContext& context,
+                bool prepareAppWatts, const std::string& trackerPrefix,
+                std::unordered_map<HiddenIdentity, HiddenDrain>& latestHiddenByIdentity);
+
+PreparedHistory cancelledPreparedHistory(const DrainSnapshot& fallbackSnapshot);
+// The history of the request built afresh: normalised, windowed, named and prepared.
+PreparedHistory normalizeAndPrepareSnapshots(const GraphBuildRequest& request, bool prepareAppWatts,
+                                             std::stop_token stop = {});
+// After a complete build: the request's period and raw bounds, the history and its sums.
+void updateCacheState(GraphBuildCacheState& cacheState, const GraphBuildRequest& request,
+                      PreparedHistory preparedHistory, IntervalAccumulation accumulation);
+
+// Visible rows of the selected snapshot with the window's energy per group name, and the hidden
+// workloads with their average power.
+UniqueProcessesResult buildProcessOutputs(const PreparedHistory& prepared,
+                                          const IntervalAccumulation& accumulation);
+// The newest prepared snapshot's timestamp, or the fallback's.
+Date chartAnchorTimestamp(std::span<const PreparedSnapshot> prepared,
+                          const DrainSnapshot& fallbackSnapshot);
+
+// A cancelled build gives the fallback snapshot and nothing else.
+GraphBuildPayload rebuildPayload(const GraphBuildRequest& request, GraphBuildCacheState* cacheState,
+                                 const std::optional<GraphProfilingContext>& profiling,
+                                 std::stop_token stop = {});
+DetailsPipelineOutput rebuildDetailsOutput(std::vector<DrainSnapshot> sourceRaw,
+                                           const DrainSnapshot& fallbackSnapshot,
+                                           const GraphPeriodSpec& period,
+                                           GraphBuildCacheState* cacheState,
+                                           const std::optional<GraphProfilingContext>& profiling,
+                                           std::stop_token stop = {});
+DetailsPipelineOutput cancelledDetailsOutput(const DrainSnapshot& fallbackSnapshot);
+UnifiedProcessDataset unifiedProcessDataset(const GraphBuildRequest& request,
+                                            std::stop_token stop = {});
 
 }  // namespace joulix::GraphBuildEngine

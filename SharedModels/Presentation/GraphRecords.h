@@ -5,10 +5,14 @@
 #include "SharedModels/ComponentProfiler.h"
 #include "SharedModels/Date.h"
 #include "SharedModels/DrainSnapshot.h"
+#include "SharedModels/ProcessPresentationContext.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -46,6 +50,24 @@ struct PreparedSnapshot {
     std::optional<double> batteryLevelPercent{};
 
     friend bool operator==(const PreparedSnapshot&, const PreparedSnapshot&) = default;
+};
+
+// The normalised source, its window, the window's prepared snapshots and the naming context.
+struct PreparedHistory {
+    std::vector<DrainSnapshot> fullSource{};
+    std::size_t effectiveStartIndex = 0;
+    std::vector<PreparedSnapshot> snapshots{};
+    DrainSnapshot selectedSnapshot{};
+    ProcessPresentationContext presentationContext{};
+    std::unordered_map<HiddenIdentity, HiddenDrain> latestHiddenByIdentity{};
+
+    // The window: fullSource from effectiveStartIndex on (a view, so that extending the history
+    // copies no snapshot).
+    std::span<const DrainSnapshot> effectiveSource() const {
+        return std::span(fullSource).subspan(std::min(effectiveStartIndex, fullSource.size()));
+    }
+
+    friend bool operator==(const PreparedHistory&, const PreparedHistory&) = default;
 };
 
 // Energy over the intervals of a window (trackedHours aside, MutableIntervalAccumulation is the
@@ -174,12 +196,21 @@ struct GraphBuildMetrics {
     friend bool operator==(const GraphBuildMetrics&, const GraphBuildMetrics&) = default;
 };
 
+// The process table of a window: visible rows, their energy and their members.
+struct UnifiedProcessDataset {
+    std::vector<ProcessDrain> processes{};
+    std::unordered_map<std::string, double> processTotalWhByID{};
+    std::unordered_map<std::string, std::vector<ProcessDrain>> processSubprocessesByID{};
+
+    friend bool operator==(const UnifiedProcessDataset&, const UnifiedProcessDataset&) = default;
+};
+
 struct GraphBuildPayload {
     DrainSnapshot selectedRangeSnapshot{};
     EnergyUsageSummary rangeEnergySummary{};
     ComponentAverages rangeComponentAverage{};
-    std::map<std::string, double> processTotalWhByID{};
-    std::map<std::string, std::vector<ProcessDrain>> processSubprocessesByID{};
+    std::unordered_map<std::string, double> processTotalWhByID{};
+    std::unordered_map<std::string, std::vector<ProcessDrain>> processSubprocessesByID{};
     std::map<std::string, double> hiddenTotalWhByID{};
     std::vector<ProcessDrain> rangeProcesses{};
     std::vector<HiddenDrain> rangeHidden{};

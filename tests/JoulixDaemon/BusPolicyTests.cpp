@@ -5,22 +5,50 @@
 #include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
+#include <string>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace joulix {
 namespace {
 
 using testing::runCommand;
 
+// An account or group created by the test, removed when it goes out of scope; nothing is removed
+// unless `create` succeeded.
+class CreatedAccount {
+  public:
+    explicit CreatedAccount(std::string removeCommand) : removeCommand_(std::move(removeCommand)) {}
+    ~CreatedAccount() {
+        if (created_) runCommand(removeCommand_);
+    }
+    int create(const std::string& command) {
+        const int status = runCommand(command).status;
+        created_ = status == 0;
+        return status;
+    }
+
+  private:
+    std::string removeCommand_;
+    bool created_ = false;
+};
+
 TEST(BusPolicyTests, OutsiderMayPingButNotCallThePrivilegedMethods) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to own the name and to add users";
-    // The group must exist before the bus reads the policy.
+    // The group must exist before the bus reads the policy. Whatever this test creates it
+    // removes (users first, then the group); a group that existed before is left as it was.
+    CreatedAccount group("groupdel joulix");
+    if (runCommand("getent group joulix").status != 0) {
+        ASSERT_EQ(group.create("groupadd --system joulix"), 0);
+    }
+    const std::string suffix = std::to_string(::getpid());
+    const std::string outsider = "jlx-outsider-" + suffix, member = "jlx-member-" + suffix;
     const std::string addUser = "useradd --system --no-create-home --shell /usr/sbin/nologin ";
-    ASSERT_EQ(runCommand("getent group joulix || groupadd --system joulix").status, 0);
-    ASSERT_EQ(runCommand("id -u joulix-outsider || " + addUser + "joulix-outsider").status, 0);
-    ASSERT_EQ(runCommand("id -u joulix-member || " + addUser + "-G joulix joulix-member").status,
-              0);
+    CreatedAccount outsiderAccount("userdel " + outsider);
+    CreatedAccount memberAccount("userdel " + member);
+    ASSERT_EQ(outsiderAccount.create(addUser + outsider), 0);
+    ASSERT_EQ(memberAccount.create(addUser + "-G joulix " + member), 0);
     testing::PrivateBus bus(JOULIX_FIXTURES "/../../packaging/com.joulix.metricsd.conf");
     testing::RunningDaemon daemon(bus);
     ASSERT_TRUE(daemon.serving);
@@ -31,15 +59,15 @@ TEST(BusPolicyTests, OutsiderMayPingButNotCallThePrivilegedMethods) {
 
     testing::ChildProcess target({"sleep", "300"});
     const auto terminate = "TerminateProcess i " + std::to_string(target.pid());
-    EXPECT_EQ(as("joulix-outsider", "Ping").output, "b true\n");
+    EXPECT_EQ(as(outsider, "Ping").output, "b true\n");
     for (const auto& call : {terminate, std::string("SetLowPowerMode b true")}) {
-        const auto result = as("joulix-outsider", call);
+        const auto result = as(outsider, call);
         EXPECT_NE(result.status, 0) << call;
         EXPECT_NE(result.output.find("Access denied"), std::string::npos) << result.output;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_FALSE(target.exited());
-    EXPECT_EQ(as("joulix-member", terminate).output, "bs true \"\"\n");
+    EXPECT_EQ(as(member, terminate).output, "bs true \"\"\n");
 }
 
 }  // namespace

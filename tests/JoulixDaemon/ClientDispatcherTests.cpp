@@ -4,6 +4,8 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <string>
+#include <thread>
 #include <vector>
 
 namespace joulix {
@@ -68,8 +70,38 @@ TEST(ClientDispatcherTests, BusyClientHoldsNoOtherAndIdleWorkersMakeWayUpToTheBo
     ASSERT_TRUE(admitted);
     EXPECT_EQ(started.get_future().wait_for(5s), std::future_status::ready);
     EXPECT_EQ(dispatcher.liveWorkerCount(), 2u);
-    EXPECT_FALSE(dispatcher.dispatch(":1.4", [](BatteryMetricsXPCProtocol*) {}));
     gate.open.set_value();
+}
+
+// Every worker held by a slow call: other clients wait for a worker instead of being refused,
+// and are served as soon as one is free; only the global bound refuses.
+TEST(ClientDispatcherTests, ClientsWaitForAWorkerWhileAllAreHeld) {
+    ClientDispatcher dispatcher([](ClientConnection&) { return true; }, 2);
+    Gate gate;
+    ASSERT_TRUE(dispatcher.dispatch(":1.1", gate.request()));
+    ASSERT_TRUE(dispatcher.dispatch(":1.2", gate.request()));
+    std::atomic<int> served = 0;
+    for (int i = 3; i <= 10; ++i) {
+        EXPECT_TRUE(dispatcher.dispatch(":1." + std::to_string(i), [&](auto*) { ++served; }));
+        EXPECT_TRUE(dispatcher.dispatch(":1." + std::to_string(i), [&](auto*) { ++served; }));
+    }
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(served, 0);
+    EXPECT_EQ(dispatcher.liveWorkerCount(), 2u);
+    gate.open.set_value();
+    for (int i = 0; i < 500 && served < 16; ++i)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(served, 16);
+    EXPECT_LE(dispatcher.liveWorkerCount(), 2u);
+
+    ClientDispatcher full([](ClientConnection&) { return true; }, 1);
+    Gate held;
+    ASSERT_TRUE(full.dispatch(":1.1", held.request()));
+    std::size_t admitted = 0;
+    for (int i = 0; full.dispatch(":2." + std::to_string(i % 1000), [](auto*) {}); ++i)
+        ASSERT_LE(++admitted, ClientDispatcher::maximumWaitingRequests);
+    EXPECT_GE(admitted + 1, ClientDispatcher::maximumWaitingRequests);
+    held.open.set_value();
 }
 
 TEST(ClientDispatcherTests, ClientLeavingDropsQueuedRequestsAndEndsItsWorker) {

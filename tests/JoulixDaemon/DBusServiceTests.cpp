@@ -2,13 +2,17 @@
 #include "JoulixDaemon/BatteryMetricsClient.h"
 #include "PrivateBus.h"
 
+#include <sdbus-c++/sdbus-c++.h>
+
 #include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
 #include <regex>
+#include <sys/wait.h>
 #include <thread>
 
 namespace joulix {
@@ -123,6 +127,59 @@ TEST(DaemonClientTests, UnreachableDaemonIsNamedWithItsBus) {
         "joulix: Cannot reach com.joulix.metricsd on the bus at " + emptyBus.address + ": "))
         << result.output;
     EXPECT_EQ(std::count(result.output.begin(), result.output.end(), '\n'), 1);
+}
+
+TEST(DaemonLifetimeTests, LosingTheBusLogsOneErrorAndExitsWithStatus1) {
+    const std::string log = "/tmp/jlx-daemon-stderr-" + std::to_string(::getpid());
+    testing::PrivateBus bus;
+    testing::RunningDaemon daemon(bus, log);
+    ASSERT_TRUE(daemon.serving);
+    ::kill(bus.pid, SIGKILL);
+    bus.pid = 0;
+    for (int i = 0; i < 500 && !daemon.process.exited(); ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(daemon.process.exited());
+    const int status = daemon.process.waitStatus();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "wait status " << status;
+    std::ifstream in(log);
+    int errors = 0;
+    for (std::string line; std::getline(in, line);) {
+        errors += line.find("[ERROR] [Daemon] Lost the connection to the bus at " + bus.address) !=
+                  std::string::npos;
+    }
+    EXPECT_EQ(errors, 1);
+    std::filesystem::remove(log);
+}
+
+// A name owner that never answers: the client says it waited, not that nobody was there.
+TEST(DaemonClientTests, SilentDaemonIsToldApartFromAnUnreachableOne) {
+    testing::PrivateBus bus;
+    const auto silent = DaemonBus::openConnection(BusSelection::at(bus.address));
+    silent->requestName(DaemonBus::busName());
+    try {
+        BatteryMetricsClient(BusSelection::at(bus.address), DaemonBus::busName(), 1s).ping();
+        ADD_FAILURE() << "a reply came";
+    } catch (const DaemonUnreachableError& error) {
+        EXPECT_EQ(std::string(error.what()), "com.joulix.metricsd on the bus at " + bus.address +
+                                                 " did not answer within 1 s");
+    }
+}
+
+// Only a plain decimal pid reaches the daemon (unreachable here: exit 2); anything else is refused
+// before any call.
+TEST(DaemonClientTests, TerminateTakesOnlyAPlainDecimalPid) {
+    const std::pair<const char*, bool> cases[] = {
+        {"12", true},    {"2147483647", true}, {" 12", false},        {"12 ", false},
+        {"0x10", false}, {"+12", false},       {"2147483648", false}, {"1e3", false},
+    };
+    for (const auto& [text, accepted] : cases) {
+        const auto result = testing::runJoulix(
+            std::string("terminate --address=unix:path=/nonexistent '") + text + "' 2>&1");
+        EXPECT_EQ(result.status == 2, accepted) << text << ": " << result.output;
+        EXPECT_EQ(result.output.find("not a decimal process identifier") != std::string::npos,
+                  !accepted)
+            << text << ": " << result.output;
+    }
 }
 
 TEST(DaemonBusTests, ObjectPathReplacesWhatIsValidInBusNamesOnly) {

@@ -4,12 +4,14 @@
 
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace joulix::testing {
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv, bool ignoreSigterm) {
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, bool ignoreSigterm,
+                           const std::string& standardErrorFile) {
     std::vector<char*> args;
     for (const auto& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
@@ -17,11 +19,17 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, bool ignoreSigt
     pid_ = ::fork();
     if (pid_ == 0) {
         if (ignoreSigterm) ::signal(SIGTERM, SIG_IGN);
+        if (!standardErrorFile.empty()) {
+            const int log = ::open(standardErrorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            ::dup2(log, STDERR_FILENO);
+        }
         ::execvp(args[0], args.data());
         ::_exit(127);
     }
     reaper_ = std::thread([this] {
-        ::waitpid(pid_, nullptr, 0);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        waitStatus_ = status;
         exited_ = true;
     });
 }
@@ -31,8 +39,9 @@ ChildProcess::~ChildProcess() {
     reaper_.join();
 }
 
-RunningDaemon::RunningDaemon(const PrivateBus& bus)
-    : process({JOULIX_BINARY_DIR "/JoulixDaemon/JoulixDaemon", "--address", bus.address}),
+RunningDaemon::RunningDaemon(const PrivateBus& bus, const std::string& standardErrorFile)
+    : process({JOULIX_BINARY_DIR "/JoulixDaemon/JoulixDaemon", "--address", bus.address}, false,
+              standardErrorFile),
       serving(false) {
     for (int attempt = 0; attempt < 250 && !serving; ++attempt) {
         try {

@@ -26,7 +26,7 @@ struct PrivateBus {
     ~PrivateBus();
     PrivateBus(const PrivateBus&) = delete;
     std::string directory, address;
-    pid_t pid = -1;
+    pid_t pid = -1;  // a test that ends the bus itself sets it to 0
 };
 
 namespace detail {
@@ -68,31 +68,36 @@ inline PrivateBus::PrivateBus(const std::string& policyFile) {
 }
 
 inline PrivateBus::~PrivateBus() {
-    ::kill(pid, SIGTERM);
+    if (pid > 0) ::kill(pid, SIGTERM);
     std::error_code ignored;
     std::filesystem::remove_all(directory, ignored);
 }
 
-// Runs `argv` (ignoring SIGTERM across exec with `ignoreSigterm`); killed at the end if it runs.
+// Runs `argv` (ignoring SIGTERM across exec with `ignoreSigterm`, standard error into
+// `standardErrorFile` when given); killed at the end if it runs.
 class ChildProcess {
   public:
-    explicit ChildProcess(const std::vector<std::string>& argv, bool ignoreSigterm = false);
+    explicit ChildProcess(const std::vector<std::string>& argv, bool ignoreSigterm = false,
+                          const std::string& standardErrorFile = {});
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     pid_t pid() const { return pid_; }
     bool exited() const { return exited_; }
+    // The wait status once exited().
+    int waitStatus() const { return waitStatus_; }
 
   private:
     pid_t pid_ = -1;
+    std::atomic<int> waitStatus_ = 0;
     std::atomic<bool> exited_ = false;
     std::thread reaper_;
 };
 
 // The JoulixDaemon executable on `bus`; `serving` once it answers a ping (within 5 s).
 struct RunningDaemon {
-    explicit RunningDaemon(const PrivateBus& bus);
+    explicit RunningDaemon(const PrivateBus& bus, const std::string& standardErrorFile = {});
     ChildProcess process;
     bool serving;
 };

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <optional>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <thread>
 #include <tuple>
 #include <unistd.h>
@@ -186,3 +189,118 @@ TEST(ShellRunnerTest, RunsFromManyThreadsAtOnce) {
         thread.join();
     EXPECT_EQ(mismatches, std::vector<int>(8));
 }
+
+namespace {
+// Whether `pid` is a live process (not gone, not a zombie).
+bool alive(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    return std::getline(stat, line) && line.rfind(')') != std::string::npos &&
+           line[line.rfind(')') + 2] != 'Z';
+}
+
+bool goneWithin(pid_t pid, std::chrono::milliseconds limit) {
+    for (auto waited = std::chrono::milliseconds(0); waited < limit; waited += limit / 40) {
+        if (!alive(pid)) return true;
+        std::this_thread::sleep_for(limit / 40);
+    }
+    return !alive(pid);
+}
+}  // namespace
+
+TEST(ShellRunnerTest, ReturnsByTheDeadlineWhenABackgroundGrandchildHoldsThePipes) {
+    ScopedEnv timeout("JLX_SHELL_TIMEOUT_SEC", "1");
+    auto start = std::chrono::steady_clock::now();
+    auto result = DefaultShellRunner().run("/bin/sh", {"-c", "sleep 8 & echo $!"});
+    std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    const pid_t grandchild = std::stoi(result.stdout);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_LT(elapsed.count(), 3.0);
+    kill(grandchild, SIGKILL);
+}
+
+TEST(ShellRunnerTest, TimeOutStopsTheWholeProcessGroup) {
+    ScopedEnv timeout("JLX_SHELL_TIMEOUT_SEC", "0.3");
+    char pidFile[] = "/tmp/jlx-shell-runner-XXXXXX";
+    close(mkstemp(pidFile));
+    EXPECT_NE(runFailure(DefaultShellRunner(), "/bin/sh",
+                         {"-c", std::string("sleep 30 & echo $! > ") + pidFile + "; wait"}),
+              "no error");
+    std::ifstream in(pidFile);
+    pid_t grandchild = 0;
+    ASSERT_TRUE(in >> grandchild);
+    unlink(pidFile);
+    EXPECT_TRUE(goneWithin(grandchild, std::chrono::milliseconds(2000)));
+    if (alive(grandchild)) kill(grandchild, SIGKILL);
+}
+
+TEST(ShellRunnerTest, BoundsCapturedOutput) {
+    ScopedEnv timeout("JLX_SHELL_TIMEOUT_SEC", "20");
+    EXPECT_EQ(runFailure(DefaultShellRunner(), "/usr/bin/yes", {}),
+              "Command output not captured (more than 64 MiB on standard output): /usr/bin/yes");
+    EXPECT_EQ(
+        runFailure(DefaultShellRunner(), "/bin/sh", {"-c", "yes >&2"}),
+        "Command output not captured (more than 64 MiB on standard error): /bin/sh -c yes >&2");
+    EXPECT_EQ(children(false), 0);
+}
+
+TEST(ShellRunnerTest, SeesRealExitStatusesWhenSigchldWasIgnored) {
+    struct sigaction ignore = {}, previous = {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGCHLD, &ignore, &previous);
+    const auto status = DefaultShellRunner().run("/bin/sh", {"-c", "exit 3"}).status;
+    sigaction(SIGCHLD, &previous, nullptr);
+    EXPECT_EQ(status, 3);
+}
+
+TEST(ShellRunnerTest, ChildReadsNothingFromTheCallersInput) {
+    ScopedEnv timeout("JLX_SHELL_TIMEOUT_SEC", "3");
+    int input[2];
+    ASSERT_EQ(pipe(input), 0);
+    ASSERT_EQ(write(input[1], "secret\n", 7), 7);
+    const int savedInput = dup(STDIN_FILENO);
+    dup2(input[0], STDIN_FILENO);
+    const auto result = [] {
+        try {
+            return DefaultShellRunner().run("/bin/cat", {});
+        } catch (const ShellRunnerError& error) {
+            return ShellResult{-1, "", error.what()};
+        }
+    }();
+    dup2(savedInput, STDIN_FILENO);
+    for (int fd : {savedInput, input[0], input[1]})
+        close(fd);
+    EXPECT_EQ(result, (ShellResult{0, "", ""}));
+}
+
+#if !defined(__SANITIZE_ADDRESS__)
+// Under a tight address-space limit (in a forked copy of this process) the capture runs out of
+// memory: the run fails with the runner's error, not std::bad_alloc.
+TEST(ShellRunnerTest, RunningOutOfMemoryIsARunnerError) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        std::ifstream status("/proc/self/status");
+        std::string word;
+        long long sizeKiB = 0;
+        while (status >> word && word != "VmSize:") {
+        }
+        status >> sizeKiB;
+        const rlim_t limit = static_cast<rlim_t>(sizeKiB + 80 * 1024) * 1024;
+        const rlimit bound{limit, limit};
+        setrlimit(RLIMIT_AS, &bound);
+        try {
+            DefaultShellRunner().run("/usr/bin/head", {"-c", "60000000", "/dev/zero"});
+        } catch (const ShellRunnerError& error) {
+            _exit(error.kind() == ShellRunnerError::Kind::outputNotCaptured ? 0 : 1);
+        } catch (...) {
+            _exit(2);
+        }
+        _exit(3);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+#endif

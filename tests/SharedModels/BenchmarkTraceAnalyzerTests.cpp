@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -62,6 +63,11 @@ TEST(BenchmarkTraceAnalyzer, SelfTimeSubtractsOnlyDirectChildren) {
          {{"top", 10}, {"thread", 3}, {"correlation", 3}}},
         // starting at the end is not inside
         {{event("first", 0, 5), event("next", 5, 2)}, {{"first", 5}, {"next", 2}}},
+        // correlation and thread are a pair: ("a|b", "c") and ("a", "b|c") never nest
+        {{event("top", 0, 10, "c", "a|b", ui), event("other", 1, 3, "b|c", "a", ui)},
+         {{"top", 10}, {"other", 3}}},
+        // a negative duration counts as 0: the parent's self time stays within its duration
+        {{event("top", 0, 5), event("negative", 1, -3)}, {{"top", 5}}},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i)
         EXPECT_EQ(selfTimes(cases[i].first), cases[i].second) << i;
@@ -112,4 +118,7 @@ TEST(BenchmarkTraceAnalyzer, LoadingReadsEveryLineOrFailsAsAWhole) {
     EXPECT_THROW(BenchmarkTraceAnalyzer::loadEvents(path.string()), Error);
     fs::remove(path);
     EXPECT_THROW(BenchmarkTraceAnalyzer::loadEvents(fs::temp_directory_path().string()), Error);
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);  // a FIFO without a writer fails instead of hanging
+    EXPECT_THROW(BenchmarkTraceAnalyzer::loadEvents(path.string()), Error);
+    fs::remove(path);
 }

@@ -170,13 +170,14 @@ TEST(GraphBuildEngine, NearDuplicatesKeepTheBetterSnapshotOrTheLaterOnEqualQuali
     EXPECT_DOUBLE_EQ(G::snapshotQuality(snapshot(0, 0, 0.04)), 0.4);
 }
 
-TEST(GraphBuildEngine, TrackerProcessesAreMatchedInAnyLetterCase) {
-    const std::vector<std::string> words{"joulix", "com.example"};
-    EXPECT_TRUE(G::isTrackerProcess({.name = "/opt/JOULIX/bin/x"}, words));
-    EXPECT_TRUE(G::isTrackerProcess({.name = "agent", .bundleID = "Com.Example.Agent"}, words));
-    EXPECT_FALSE(G::isTrackerProcess({.name = "agent", .bundleID = "com.other"}, words));
-    EXPECT_NE(std::find(G::trackerWords().begin(), G::trackerWords().end(), "duzadiruzadivozezazi"),
-              G::trackerWords().end());
+TEST(GraphBuildEngine, TrackerWattsSumTheMonitorsOwnNonNegativeDrains) {
+    const DrainSnapshot withTrackers{
+        .processes = {{.name = "/opt/JOULIX/bin/x", .drainW = 2},
+                      {.name = "agent", .bundleID = "Com.Example.A", .drainW = 3},
+                      {.name = "joulix-helper", .drainW = -1},
+                      {.name = "other", .drainW = 5}}};
+    EXPECT_DOUBLE_EQ(G::trackerDrainWatts(withTrackers, "com.example"), 5);
+    EXPECT_DOUBLE_EQ(G::trackerDrainWatts(withTrackers, ""), 2);
 }
 
 TEST(GraphBuildEngine, ApplicationTrendsRankByEnergyAndSmoothByAQuarter) {

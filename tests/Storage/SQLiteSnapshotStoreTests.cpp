@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <sys/stat.h>
+#include <thread>
 
 namespace joulix {
 
@@ -94,6 +95,19 @@ TEST_F(SQLiteSnapshotStoreTest, OtherVersionsResetTheSnapshotTablesAndKeepEstima
     open()->insert(publishedSnapshot(t0));
     EXPECT_EQ(open()->fetchLatest(10).size(), 1u);
     EXPECT_EQ(open()->fetchEstimateRows(10).size(), 3u);
+}
+
+TEST_F(SQLiteSnapshotStoreTest, SchemaStepWaitsForAnotherWriterAndReadsTheVersionAfterIt) {
+    open()->insert(publishedSnapshot(t0));
+    execute("UPDATE schema_metadata SET value = '4';");
+    // Another process is half-way through bringing the file to version 5.
+    RawConnection other(path());
+    other.execute("BEGIN IMMEDIATE; UPDATE schema_metadata SET value = '5';");
+    std::thread opener([&] { open(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    other.execute("COMMIT;");
+    opener.join();
+    EXPECT_EQ(open()->fetchLatest(10).size(), 1u);
 }
 
 TEST_F(SQLiteSnapshotStoreTest, ReadOnlyOpenOfAMissingPathFailsAndCreatesNothing) {

@@ -77,4 +77,15 @@ TEST_F(SharedPermissionsTest, ChangesNothingOutsideTheSharedRootNorThroughAPlant
     EXPECT_EQ(modeOf(database), 0666u);
 }
 
+TEST_F(SharedPermissionsTest, LeavesAFileWithASecondHardLinkAlone) {
+    const auto elsewhere = outside / "owned-by-root";
+    create(elsewhere);
+    const auto database = root / "Joulix" / "battery_history.sqlite";
+    create(database);
+    fs::create_hard_link(elsewhere, database.string() + "-wal");
+    SQLiteSnapshotStore::ensureSharedSnapshotSidecarPermissions(database);
+    EXPECT_EQ(modeOf(elsewhere), 0600u);
+    EXPECT_EQ(modeOf(database), 0666u);
+}
+
 }  // namespace
