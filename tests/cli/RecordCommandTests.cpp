@@ -52,6 +52,14 @@ TEST(RecordCommand, StoresAnnotatedSnapshotsAtTheIntervalAndSumsUp) {
                 << process;
         }
     }
+    const std::string page = machine.folder.string() + "/report.html";
+    const auto report =
+        testing::runJoulix("report --db " + machine.database() + " --out " + page + " 2>&1");
+    ASSERT_EQ(report.status, 0) << report.output;
+    std::stringstream html;
+    html << std::ifstream(page).rdbuf();
+    EXPECT_NE(html.str().find(std::to_string(snapshots.size()) + " snapshots from "),
+              std::string::npos);
 }
 
 TEST(RecordCommand, SIGTERMEndsItWithinOneIntervalWithTheSummary) {
