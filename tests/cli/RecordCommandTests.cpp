@@ -32,16 +32,18 @@ TEST(RecordCommand, StoresAnnotatedSnapshotsAtTheIntervalAndSumsUp) {
     ASSERT_EQ(run.status, 0) << run.output;
     const auto summary = testing::recordSummary(run.output);
     ASSERT_TRUE(summary) << run.output;
-    EXPECT_EQ(summary->passes, 6);
+    EXPECT_LE(summary->passes, 6);  // a pass that overran the interval skips the slots it missed
     EXPECT_EQ(summary->failed, 0);
     EXPECT_EQ(summary->skipped, 0);
     EXPECT_GE(summary->stored, 4);
-    EXPECT_NEAR(summary->wh, 18.0 * (summary->stored - 1) / 3600, 18.0 * 1.5 / 3600);
 
     const auto history = testing::runJoulix("history --json --db " + machine.database());
     ASSERT_EQ(history.status, 0) << history.output;
     const auto snapshots = nlohmann::json::parse(history.output)["snapshots"];
     ASSERT_EQ(int(snapshots.size()), summary->stored - summary->replaced);
+    const double spanS =
+        snapshots.back()["timestamp"].get<double>() - snapshots.front()["timestamp"].get<double>();
+    EXPECT_NEAR(summary->wh, 18.0 * spanS / 3600, 1e-4);
     for (const auto& snapshot : snapshots) {
         EXPECT_DOUBLE_EQ(snapshot["totalDischargeW"].get<double>(), 18.0);
         EXPECT_EQ(snapshot["powerContext"]["onBatteryPower"], true);
