@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -246,6 +247,91 @@ template <> struct Fields<DrainSnapshot> {
     };
 };
 
+template <> struct Fields<ChartPoint> {
+    static constexpr auto list = std::tuple{
+        required("timestamp", &ChartPoint::timestamp),
+        required("xOffset", &ChartPoint::xOffset),
+        required("y", &ChartPoint::y),
+    };
+};
+
+template <> struct Fields<ChartSeries> {
+    static constexpr auto list = std::tuple{
+        required("id", &ChartSeries::id),
+        required("label", &ChartSeries::label),
+        required("points", &ChartSeries::points),
+    };
+};
+
+template <> struct Fields<ProcessGroup> {
+    static constexpr auto list = std::tuple{
+        required("id", &ProcessGroup::id),
+        required("canonicalName", &ProcessGroup::canonicalName),
+        required("totalDrainW", &ProcessGroup::totalDrainW),
+        required("totalEnergyWh", &ProcessGroup::totalEnergyWh),
+        required("iconProcess", &ProcessGroup::iconProcess),
+        required("processes", &ProcessGroup::processes),
+    };
+};
+
+template <> struct Fields<ComponentAverages> {
+    static constexpr auto list = std::tuple{
+        required("totalW", &ComponentAverages::totalW),
+        required("processW", &ComponentAverages::processW),
+        required("screenW", &ComponentAverages::screenW),
+        required("usbW", &ComponentAverages::usbW),
+        required("unattributedW", &ComponentAverages::unattributedW),
+        required("cpuW", &ComponentAverages::cpuW),
+        required("gpuW", &ComponentAverages::gpuW),
+        required("aneW", &ComponentAverages::aneW),
+        required("ramW", &ComponentAverages::ramW),
+        required("pciW", &ComponentAverages::pciW),
+    };
+};
+
+template <> struct Fields<EnergyUsageSummary> {
+    static constexpr auto list = std::tuple{
+        required("totalWh", &EnergyUsageSummary::totalWh),
+        required("batteryWh", &EnergyUsageSummary::batteryWh),
+        required("trackedHours", &EnergyUsageSummary::trackedHours),
+        required("trackerWh", &EnergyUsageSummary::trackerWh),
+    };
+};
+
+template <> struct Fields<DetailsPipelineMetrics> {
+    static constexpr auto list = std::tuple{
+        required("windowFilterMs", &DetailsPipelineMetrics::windowFilterMs),
+        required("namingMs", &DetailsPipelineMetrics::namingMs),
+        required("aggregationMs", &DetailsPipelineMetrics::aggregationMs),
+        required("chartBuildMs", &DetailsPipelineMetrics::chartBuildMs),
+        required("totalMs", &DetailsPipelineMetrics::totalMs),
+    };
+};
+
+template <> struct Fields<DetailsPipelineOutput> {
+    static constexpr auto list = std::tuple{
+        required("systemPowerPoints", &DetailsPipelineOutput::systemPowerPoints),
+        required("processPowerPoints", &DetailsPipelineOutput::processPowerPoints),
+        required("componentPowerPoints", &DetailsPipelineOutput::componentPowerPoints),
+        required("unattributedPowerPoints", &DetailsPipelineOutput::unattributedPowerPoints),
+        required("batteryLevelPoints", &DetailsPipelineOutput::batteryLevelPoints),
+        required("onBatteryPower", &DetailsPipelineOutput::onBatteryPower),
+        optional("batteryDrainRatePerHour", &DetailsPipelineOutput::batteryDrainRatePerHour),
+        required("appPowerSeries", &DetailsPipelineOutput::appPowerSeries),
+        required("appEnergySeries", &DetailsPipelineOutput::appEnergySeries),
+        required("processGroups", &DetailsPipelineOutput::processGroups),
+        required("hiddenDrains", &DetailsPipelineOutput::hiddenDrains),
+        required("hiddenTotalWhByID", &DetailsPipelineOutput::hiddenTotalWhByID),
+        required("componentAverages", &DetailsPipelineOutput::componentAverages),
+        required("energySummary", &DetailsPipelineOutput::energySummary),
+        required("rangeSnapshot", &DetailsPipelineOutput::rangeSnapshot),
+        required("metrics", &DetailsPipelineOutput::metrics),
+        required("snapshotCount", &DetailsPipelineOutput::snapshotCount),
+        required("windowStart", &DetailsPipelineOutput::windowStart),
+        required("windowEnd", &DetailsPipelineOutput::windowEnd),
+    };
+};
+
 template <> struct Fields<SamplingConfig> {
     static constexpr auto list = std::tuple{
         lenient("minIntervalSec", &SamplingConfig::minIntervalSec),
@@ -276,6 +362,9 @@ Out toJson(double value, const Path& path) {
     }
     return Out(value);
 }
+Out toJson(float value, const Path& path) {
+    return toJson(static_cast<double>(value), path);
+}
 Out toJson(int64_t value, const Path&) {
     return Out(value);
 }
@@ -296,6 +385,14 @@ Out toJson(HiddenDrainKind kind, const Path&) {
 }
 Out toJson(SamplingMode mode, const Path&) {
     return Out(rawValue(mode));
+}
+
+// A map of names to numbers is an object whose keys are the names, in name order.
+Out toJson(const std::map<std::string, double>& values, const Path& path) {
+    Out object = Out::object();
+    for (const auto& [key, value] : values)
+        object[key] = toJson(value, path / key);
+    return object;
 }
 
 template <typename T> Out toJson(const std::vector<T>& values, const Path& path) {
@@ -415,6 +512,11 @@ template <typename Integer> void readInteger(const In& value, const Path& path, 
     }
 }
 
+void read(const In& value, const Path& path, float& out) {
+    double wide = 0;
+    read(value, path, wide);
+    out = static_cast<float>(wide);
+}
 void read(const In& value, const Path& path, int64_t& out) {
     readInteger(value, path, out);
 }
@@ -458,6 +560,13 @@ void read(const In& value, const Path& path, SamplingMode& out) {
         throw DecodingError::dataCorrupted(path.render(), "unknown SamplingMode \"" + text + "\"");
     }
     out = *mode;
+}
+
+void read(const In& value, const Path& path, std::map<std::string, double>& out) {
+    if (!value.is_object()) mismatch(value, path, "an object");
+    out.clear();
+    for (const auto& item : value.items())
+        read(item.value(), path / item.key(), out[item.key()]);
 }
 
 template <typename T> void read(const In& value, const Path& path, std::vector<T>& out) {
@@ -573,6 +682,8 @@ template std::string encode(const PowerUsageContext&);
 template PowerUsageContext decode<PowerUsageContext>(std::string_view);
 template std::string encode(const BatteryStatusSample&);
 template BatteryStatusSample decode<BatteryStatusSample>(std::string_view);
+template std::string encode(const DetailsPipelineOutput&);
+template DetailsPipelineOutput decode<DetailsPipelineOutput>(std::string_view);
 
 }  // namespace SnapshotCodec
 

@@ -25,6 +25,7 @@
 #include "SharedModels/DrainSnapshot.h"
 #include "SharedModels/Error.h"
 #include "SharedModels/HiddenDrain.h"
+#include "SharedModels/Presentation/DetailsRecords.h"
 #include "SharedModels/ProcessSample.h"
 #include "SharedModels/SamplingConfig.h"
 
@@ -72,6 +73,8 @@ extern template std::string encode(const PowerUsageContext&);
 extern template PowerUsageContext decode<PowerUsageContext>(std::string_view);
 extern template std::string encode(const BatteryStatusSample&);
 extern template BatteryStatusSample decode<BatteryStatusSample>(std::string_view);
+extern template std::string encode(const DetailsPipelineOutput&);
+extern template DetailsPipelineOutput decode<DetailsPipelineOutput>(std::string_view);
 
 }  // namespace SnapshotCodec
 

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct sqlite3;
@@ -191,10 +192,14 @@ class SQLiteSnapshotStore {
 
     // Details read model builders (SQLiteSnapshotStoreDetails.cpp).
     using WhByKey = std::map<std::string, double>;
+    // Per key, its watts at the window timestamps (by index) where it has a row, in time order.
+    using SamplesByKey =
+        std::unordered_map<std::string, std::vector<std::pair<std::size_t, double>>>;
     struct GroupedProcessData {
         std::vector<ProcessGroup> groups;
         WhByKey whByKey;
         std::map<std::string, std::string> nameByKey;
+        SamplesByKey samplesByKey;
     };
     struct HiddenData {
         std::vector<HiddenDrain> hidden;
@@ -205,12 +210,13 @@ class SQLiteSnapshotStore {
         std::vector<ChartSeries> energy;
     };
     static DetailsPipelineOutput emptyDetailsReadModel(const DrainSnapshot& fallbackSnapshot);
+    template <class Row, class KeyOf, class WattsOf>
+    static SamplesByKey groupedSamples(const std::vector<double>& windowTimestamps,
+                                       const std::vector<Row>& rows, KeyOf keyOf, WattsOf wattsOf);
     // Trapezoids between consecutive window timestamps at which a key has a row (gaps capped at
     // 60 s, negative means counted 0).
-    template <class Row, class KeyOf, class WattsOf>
     static WhByKey integrateGroupedWatts(const std::vector<double>& windowTimestamps,
-                                         const std::vector<Row>& rows, KeyOf keyOf,
-                                         WattsOf wattsOf);
+                                         const SamplesByKey& samples);
     static std::map<std::string, std::string>
     latestCanonicalNameLookup(const DrainSnapshot& latestSnapshot);
     static std::optional<ProcessDrain> groupedRepresentative(const DrainSnapshot& latestSnapshot,
@@ -222,10 +228,9 @@ class SQLiteSnapshotStore {
     static HiddenData buildHiddenData(const DrainSnapshot& latestSnapshot,
                                       const std::vector<double>& windowTimestamps,
                                       const std::vector<GroupedHiddenWindowRow>& groupedRows);
-    static AppSeriesReadModel
-    buildAppSeries(const GroupedProcessData& groups, const std::vector<double>& windowTimestamps,
-                   const std::vector<GroupedProcessWindowRow>& groupedRows, Date referenceTimestamp,
-                   int64_t maxAppSeries);
+    static AppSeriesReadModel buildAppSeries(const GroupedProcessData& groups,
+                                             const std::vector<double>& windowTimestamps,
+                                             Date referenceTimestamp, int64_t maxAppSeries);
     static ComponentAverages buildComponentAverages(const DetailsWindowSummaryRow& summary,
                                                     const DrainSnapshot& fallbackSnapshot);
 

@@ -28,29 +28,39 @@ DetailsPipelineOutput SQLiteSnapshotStore::emptyDetailsReadModel(const DrainSnap
 }
 
 template <class Row, class KeyOf, class WattsOf>
-SQLiteSnapshotStore::WhByKey
-SQLiteSnapshotStore::integrateGroupedWatts(const std::vector<double>& windowTimestamps,
-                                           const std::vector<Row>& rows, KeyOf keyOf,
-                                           WattsOf wattsOf) {
-    // Watts per key at each window timestamp (rows come in time order).
-    std::map<std::string, std::map<std::size_t, double>> wattsByKey;
+SQLiteSnapshotStore::SamplesByKey
+SQLiteSnapshotStore::groupedSamples(const std::vector<double>& windowTimestamps,
+                                    const std::vector<Row>& rows, KeyOf keyOf, WattsOf wattsOf) {
+    SamplesByKey samples;
     std::size_t index = 0;
-    for (const Row& row : rows) {
+    for (const Row& row : rows) {  // rows come in time order
         while (index < windowTimestamps.size() && windowTimestamps[index] < row.timestamp)
             ++index;
         if (index == windowTimestamps.size()) break;
-        wattsByKey[keyOf(row)][index] += wattsOf(row);
+        auto& series = samples[keyOf(row)];
+        if (!series.empty() && series.back().first == index) {
+            series.back().second += wattsOf(row);
+        } else {
+            series.emplace_back(index, wattsOf(row));
+        }
     }
+    return samples;
+}
+
+SQLiteSnapshotStore::WhByKey
+SQLiteSnapshotStore::integrateGroupedWatts(const std::vector<double>& windowTimestamps,
+                                           const SamplesByKey& samples) {
     WhByKey whByKey;
-    for (const auto& [key, samples] : wattsByKey) {
+    for (const auto& [key, series] : samples) {
         double wh = 0;
-        for (auto it = samples.begin(); it != samples.end(); ++it) {
-            const auto next = std::next(it);
-            if (next == samples.end() || next->first != it->first + 1) continue;
-            const double dt = windowTimestamps[next->first] - windowTimestamps[it->first];
-            if (dt <= 0) continue;
-            wh += intervalWeight(windowTimestamps[it->first], windowTimestamps[next->first]) *
-                  std::max(0.0, (it->second + next->second) * 0.5);
+        for (std::size_t i = 1; i < series.size(); ++i) {
+            const auto& [previousIndex, previousWatts] = series[i - 1];
+            const auto& [index, watts] = series[i];
+            if (index != previousIndex + 1) continue;
+            const double start = windowTimestamps[previousIndex];
+            const double end = windowTimestamps[index];
+            if (end <= start) continue;
+            wh += intervalWeight(start, end) * std::max(0.0, (previousWatts + watts) * 0.5);
         }
         whByKey[key] = wh;
     }
@@ -90,9 +100,10 @@ SQLiteSnapshotStore::GroupedProcessData SQLiteSnapshotStore::buildGroupedProcess
     const DrainSnapshot& latestSnapshot, const std::vector<double>& windowTimestamps,
     const std::vector<GroupedProcessWindowRow>& groupedRows) {
     GroupedProcessData data;
-    data.whByKey = integrateGroupedWatts(
+    data.samplesByKey = groupedSamples(
         windowTimestamps, groupedRows, [](const auto& row) { return row.groupKey; },
         [](const auto& row) { return row.groupWatts; });
+    data.whByKey = integrateGroupedWatts(windowTimestamps, data.samplesByKey);
     for (const auto& row : groupedRows)
         data.nameByKey[row.groupKey] = row.canonicalName;
     for (const auto& [key, name] : latestCanonicalNameLookup(latestSnapshot)) {
@@ -134,9 +145,11 @@ SQLiteSnapshotStore::buildHiddenData(const DrainSnapshot& latestSnapshot,
                                      const std::vector<double>& windowTimestamps,
                                      const std::vector<GroupedHiddenWindowRow>& groupedRows) {
     HiddenData data{latestSnapshot.hidden,
-                    integrateGroupedWatts(
-                        windowTimestamps, groupedRows, [](const auto& row) { return row.hiddenID; },
-                        [](const auto& row) { return row.drainWatts; })};
+                    integrateGroupedWatts(windowTimestamps,
+                                          groupedSamples(
+                                              windowTimestamps, groupedRows,
+                                              [](const auto& row) { return row.hiddenID; },
+                                              [](const auto& row) { return row.drainWatts; }))};
     std::stable_sort(
         data.hidden.begin(), data.hidden.end(),
         [](const HiddenDrain& a, const HiddenDrain& b) { return a.drainW > b.drainW; });
@@ -146,7 +159,6 @@ SQLiteSnapshotStore::buildHiddenData(const DrainSnapshot& latestSnapshot,
 SQLiteSnapshotStore::AppSeriesReadModel
 SQLiteSnapshotStore::buildAppSeries(const GroupedProcessData& groups,
                                     const std::vector<double>& windowTimestamps,
-                                    const std::vector<GroupedProcessWindowRow>& groupedRows,
                                     Date referenceTimestamp, int64_t maxAppSeries) {
     std::vector<std::pair<std::string, double>> ranked(groups.whByKey.begin(),
                                                        groups.whByKey.end());
@@ -158,13 +170,8 @@ SQLiteSnapshotStore::buildAppSeries(const GroupedProcessData& groups,
     AppSeriesReadModel series;
     for (const auto& [key, wh] : ranked) {
         std::vector<double> watts(windowTimestamps.size(), 0.0);
-        std::size_t index = 0;
-        for (const auto& row : groupedRows) {
-            while (index < windowTimestamps.size() && windowTimestamps[index] < row.timestamp) {
-                ++index;
-            }
-            if (index < watts.size() && row.groupKey == key) watts[index] += row.groupWatts;
-        }
+        for (const auto& [index, value] : groups.samplesByKey.at(key))
+            watts[index] = value;
         const std::string& name = groups.nameByKey.at(key);
         ChartSeries power{text::lowercased(name), name, {}};
         ChartSeries energy = power;
@@ -185,23 +192,10 @@ SQLiteSnapshotStore::buildAppSeries(const GroupedProcessData& groups,
 
 ComponentAverages SQLiteSnapshotStore::buildComponentAverages(const DetailsWindowSummaryRow& s,
                                                               const DrainSnapshot& range) {
-    if (s.sampleHours > 0) {
-        const double h = s.sampleHours;
-        return {s.totalWh / h, s.processWh / h, s.screenWh / h, s.usbWh / h, s.unattributedWh / h,
-                s.cpuWh / h,   s.gpuWh / h,     s.aneWh / h,    s.ramWh / h, s.pciWh / h};
-    }
-    const auto floored = [](double watts) { return std::max(watts, 0.0); };
-    const ComponentDrain& c = range.components;
-    return {floored(range.totalDischargeW),
-            joulix::processTotalWatts(range),
-            floored(c.screenW),
-            floored(c.usbW),
-            floored(range.unattributedW),
-            floored(c.cpuW),
-            floored(c.gpuW),
-            floored(c.aneW),
-            floored(c.ramW),
-            floored(c.pciW)};
+    return DetailsDataPipeline::componentAverages({s.totalWh, s.processWh, s.screenWh, s.usbWh,
+                                                   s.unattributedWh, s.cpuWh, s.gpuWh, s.aneWh,
+                                                   s.ramWh, s.pciWh},
+                                                  s.sampleHours, range);
 }
 
 DetailsPipelineOutput
@@ -246,8 +240,8 @@ SQLiteSnapshotStore::fetchDetailsReadModel(double windowSeconds, int64_t maxAppS
 
     auto groups = buildGroupedProcessData(output.rangeSnapshot, timestamps, groupedRows);
     auto hidden = buildHiddenData(output.rangeSnapshot, timestamps, hiddenRows);
-    auto series = buildAppSeries(groups, timestamps, groupedRows,
-                                 Date::fromTimeIntervalSince1970(reference), maxAppSeries);
+    auto series = buildAppSeries(groups, timestamps, Date::fromTimeIntervalSince1970(reference),
+                                 maxAppSeries);
     output.onBatteryPower = rows.back().onBatteryPower.value_or(false);
     output.batteryDrainRatePerHour = G::drainRatePerHour(levels);
     output.appPowerSeries = std::move(series.power);

@@ -2,6 +2,8 @@
 // of the same bytes (the floor). Target: encode at most 2x the dump, decode at most 2x the parse.
 #include "SharedModels/SnapshotCodec.h"
 
+#include "bench/RatioReporter.h"
+
 #include <benchmark/benchmark.h>
 #include <nlohmann/json.hpp>
 
@@ -91,23 +93,11 @@ BENCHMARK(BM_FloorDump);
 BENCHMARK(BM_Decode);
 BENCHMARK(BM_FloorParse);
 
-// Keeps each benchmark's CPU time per iteration (steadier than wall time on a shared machine) for
-// the ratios printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& run : runs)
-            times[run.benchmark_name()] = run.GetAdjustedCPUTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    joulix::bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     const auto ratio = [&](const char* ours, const char* floor) {
         if (!reporter.times.count(ours) || !reporter.times.count(floor)) return;

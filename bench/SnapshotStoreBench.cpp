@@ -8,6 +8,8 @@
 #include "Storage/SQLiteStatement.h"
 #include "tests/Storage/StoreTestSupport.h"
 
+#include "bench/RatioReporter.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -213,24 +215,12 @@ BENCHMARK(BM_HistoryReadModel)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DetailsWindowSummary)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FloorSumScan)->Unit(benchmark::kMillisecond);
 
-// Keeps each benchmark's CPU time per iteration (steadier than wall time on a shared machine) for
-// the ratios printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& run : runs)
-            times[run.benchmark_name()] = run.GetAdjustedCPUTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
-
 }  // namespace
 }  // namespace joulix
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    joulix::RatioReporter reporter;
+    joulix::bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     const auto ratio = [&](const char* ours, const char* floor, const char* target) {
         if (!reporter.times.count(ours) || !reporter.times.count(floor)) return;

@@ -1,44 +1,19 @@
 #include "cli/DurationText.h"
 
-#include <charconv>
-#include <cmath>
+#include "cli/HistoryDatabase.h"
+
+#include <cctype>
 
 namespace joulix::cli {
 
-std::optional<double> parseDuration(std::string_view text) {
-    double unitS = 1;
-    if (!text.empty()) {
-        switch (text.back()) {
-        case 's':
-            unitS = 1;
-            break;
-        case 'm':
-            unitS = 60;
-            break;
-        case 'h':
-            unitS = 3600;
-            break;
-        case 'd':
-            unitS = 86400;
-            break;
-        default:
-            unitS = 0;
-        }
-        if (unitS != 0)
-            text.remove_suffix(1);
-        else
-            unitS = 1;
-    }
-    double value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc{} || end != text.data() + text.size() ||
-        !std::isfinite(value) || value < 0)
-        return std::nullopt;
-    return value * unitS;
+std::optional<double> parseSecondsOrDuration(std::string_view text) {
+    const bool bareNumber =
+        !text.empty() && std::isdigit(static_cast<unsigned char>(text.back())) != 0;
+    return parseDuration(bareNumber ? std::string(text) + "s" : std::string(text));
 }
 
 std::string durationCheck(const std::string& text) {
-    return parseDuration(text)
+    return parseSecondsOrDuration(text)
                ? std::string()
                : "not a duration: " + text + " (seconds, or a number with s, m, h or d)";
 }

@@ -1,16 +1,16 @@
 #pragma once
-// Durations given on the command line: a number of seconds, or a number followed by "s", "m",
-// "h" or "d" ("90", "30s", "5m", "24h", "7d").
+// Durations of `record` and `report`: a bare number of seconds ("6") or what parseDuration of
+// cli/HistoryDatabase.h reads ("90s", "15m", "24h", "7d").
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace joulix::cli {
 
-// Seconds; absent for anything else, for a negative or a non-finite figure.
-std::optional<double> parseDuration(std::string_view text);
+// Seconds; none for anything else or for a figure that is not positive and finite.
+std::optional<double> parseSecondsOrDuration(std::string_view text);
 
-// A CLI11 check that accepts only such durations.
+// The CLI11 check: empty for a duration, else why the text is not one.
 std::string durationCheck(const std::string& text);
 
 }  // namespace joulix::cli

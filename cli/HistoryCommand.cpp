@@ -6,6 +6,7 @@
 #include "Storage/SQLiteSnapshotStore.h"
 #include "Storage/SQLiteSnapshotStoreLocation.h"
 #include "cli/Commands.h"
+#include "cli/HistoryDatabase.h"
 #include "cli/Table.h"
 
 #include <nlohmann/json.hpp>
@@ -25,34 +26,6 @@ struct HistoryOptions {
     int64_t limit = 20;
     bool json = false;
 };
-
-// A read-only connection to a WAL database whose "-wal" file is absent would create the "-wal"
-// and "-shm" sidecars, owned by this user, which can then lock other users' writers out. With no
-// "-wal" the whole database lies in its main file, so that file is opened as immutable instead.
-std::string readOnlyOpenName(const std::string& path) {
-    std::error_code ignored;
-    if (std::filesystem::exists(path + "-wal", ignored)) return path;
-    std::string uri = "file:";
-    for (const unsigned char c : path) {
-        if (c == '%' || c == '?' || c == '#' || c < 0x20) {
-            uri += text::formatted("%%%02X", c);
-        } else {
-            uri += static_cast<char>(c);
-        }
-    }
-    return uri + "?immutable=1";
-}
-
-// "-" for a time no calendar can show (stored values are whatever a writer put there).
-std::string utcTime(Date date) {
-    const double since1970 = date.timeIntervalSince1970();
-    if (!(std::abs(since1970) < 1e12)) return "-";
-    const auto seconds = static_cast<std::time_t>(since1970);
-    std::tm utc{};
-    char buffer[32] = "-";
-    if (::gmtime_r(&seconds, &utc)) std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &utc);
-    return buffer;
-}
 
 std::string watts(double value) {
     return text::formatted("%.2f", value);
@@ -108,22 +81,12 @@ void run(const HistoryOptions& options) {
     };
     std::string path = options.database;
     try {
-        if (path.empty()) {
-            path = options.shared ? SQLiteSnapshotStoreLocation::sharedSnapshotDatabaseURL()
-                                  : SQLiteSnapshotStoreLocation::localAppDatabaseURL();
-        }
-        std::error_code error;
-        if (!std::filesystem::is_regular_file(path, error))
-            return fail("no history database at " + path);
-        SQLiteSnapshotStore store(readOnlyOpenName(path), SQLiteSnapshotStore::Mode::readOnly);
-        const auto version = store.snapshotSchemaVersion();
-        if (version != SQLiteSnapshotStore::schemaVersion) {
-            return fail(path + " has schema version " +
-                        (version ? std::to_string(*version) : std::string("(none)")) +
-                        ", expected " + std::to_string(SQLiteSnapshotStore::schemaVersion));
-        }
-        const auto model = store.fetchHistoryReadModel(options.limit);
+        path = historyDatabasePath(options.database, options.shared);
+        const auto store = openHistoryDatabase(path);
+        const auto model = store->fetchHistoryReadModel(options.limit);
         options.json ? printJSON(model) : printTable(model);
+    } catch (const HistoryDatabaseError& error) {
+        fail(error.what());
     } catch (const Error& error) {
         fail("cannot read " + (path.empty() ? std::string("the history database") : path) + ": " +
              error.what());

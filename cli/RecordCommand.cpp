@@ -38,7 +38,8 @@ constexpr std::size_t recentSnapshotCount = 20;
 constexpr double maxEnergyGapSeconds = 60;
 
 struct RecordOptions {
-    HistoryDatabaseOption database;
+    std::string database;
+    bool shared = false;
     double intervalS = static_cast<double>(SamplingConfig{}.backgroundIntervalSec);
     std::string duration;
     std::string retention = "7d";
@@ -253,11 +254,11 @@ class Recorder {
 void runRecord(const RecordOptions& options) {
     installStopHandlers();
     const std::optional<double> durationS =
-        options.duration.empty() ? std::nullopt : parseDuration(options.duration);
+        options.duration.empty() ? std::nullopt : parseSecondsOrDuration(options.duration);
     std::string path;
     std::unique_ptr<SQLiteSnapshotStore> store;
     try {
-        path = options.database.resolvedPath();
+        path = historyDatabasePath(options.database, options.shared);
         store =
             std::make_unique<SQLiteSnapshotStore>(path, SQLiteSnapshotStore::Mode::readWriteCreate);
     } catch (const std::exception& error) {
@@ -267,7 +268,7 @@ void runRecord(const RecordOptions& options) {
         return;
     }
 
-    Recorder recorder(*store, *parseDuration(options.retention));
+    Recorder recorder(*store, *parseSecondsOrDuration(options.retention));
     const double start = monotonicSeconds();
     double nextPass = start;
     bool stop = false;
@@ -289,7 +290,9 @@ const CommandRegistration registration([](CLI::App& app) {
     auto options = std::make_shared<RecordOptions>();
     auto* command = app.add_subcommand(
         "record", "Record power snapshots into the history database until stopped");
-    options->database.addTo(*command);
+    command->add_option("--db", options->database, "History database file")
+        ->excludes(
+            command->add_flag("--shared", options->shared, "Use the history shared by every user"));
     command
         ->add_option("--interval", options->intervalS,
                      "Seconds between passes (default: the background sampling interval)")

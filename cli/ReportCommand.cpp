@@ -30,7 +30,8 @@ constexpr int64_t windowMaxRows = 10000;
 constexpr int64_t graphMaxPoints = 600;
 
 struct ReportOptions {
-    HistoryDatabaseOption database;
+    std::string database;
+    bool shared = false;
     std::string window = "24h";
     std::string out = "joulix-report.html";
 };
@@ -230,14 +231,13 @@ bool writeAtomically(const std::filesystem::path& file, const std::string& conte
 }
 
 void runReport(const ReportOptions& options) {
-    const double windowS = *parseDuration(options.window);
+    const double windowS = *parseSecondsOrDuration(options.window);
     const Date now = Date::now();
     std::string path;
     std::vector<DrainSnapshot> snapshots;
     try {
-        path = options.database.resolvedPath();
-        SQLiteSnapshotStore store(path, SQLiteSnapshotStore::Mode::readOnly);
-        snapshots = store.fetchWindowSnapshots(windowS, windowMaxRows, now);
+        path = historyDatabasePath(options.database, options.shared);
+        snapshots = openHistoryDatabase(path)->fetchWindowSnapshots(windowS, windowMaxRows, now);
     } catch (const std::exception& error) {
         std::cerr << "joulix report: cannot read the database " << (path.empty() ? "" : path + ": ")
                   << error.what() << std::endl;
@@ -260,7 +260,9 @@ const CommandRegistration registration([](CLI::App& app) {
     auto options = std::make_shared<ReportOptions>();
     auto* command =
         app.add_subcommand("report", "Write an HTML report with charts of the recorded history");
-    options->database.addTo(*command);
+    command->add_option("--db", options->database, "History database file")
+        ->excludes(
+            command->add_flag("--shared", options->shared, "Use the history shared by every user"));
     command->add_option("--window", options->window, "How far back the report looks (default 24h)")
         ->check(durationCheck);
     command->add_option("--out", options->out, "The HTML file to write")->capture_default_str();

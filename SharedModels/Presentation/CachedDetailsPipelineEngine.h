@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <stop_token>
 #include <vector>
 
@@ -20,7 +21,7 @@ class CachedDetailsPipelineEngine {
     CachedDetailsPipelineEngine(const CachedDetailsPipelineEngine&) = delete;
     CachedDetailsPipelineEngine& operator=(const CachedDetailsPipelineEngine&) = delete;
 
-    DetailsPipelineOutput rebuild(std::vector<DrainSnapshot> sourceRaw,
+    DetailsPipelineOutput rebuild(std::span<const DrainSnapshot> sourceRaw,
                                   const DrainSnapshot& fallbackSnapshot,
                                   const GraphPeriodSpec& period,
                                   const std::optional<GraphProfilingContext>& profiling = {},

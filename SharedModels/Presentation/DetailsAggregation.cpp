@@ -255,6 +255,29 @@ std::vector<ChartSeries> buildAppEnergySeries(const AggregationResult& aggregati
                      RunningEnergy{});
 }
 
+ComponentAverages componentAverages(const ComponentEnergies& windowWh, double sampleHours,
+                                    const DrainSnapshot& range) {
+    if (sampleHours > 0) {
+        ComponentEnergies watts{};
+        for (std::size_t i = 0; i < watts.size(); ++i)
+            watts[i] = windowWh[i] / sampleHours;
+        return {watts[0], watts[1], watts[2], watts[3], watts[4],
+                watts[5], watts[6], watts[7], watts[8], watts[9]};
+    }
+    const auto floored = [](double watts) { return std::max(watts, 0.0); };
+    const ComponentDrain& c = range.components;
+    return {floored(range.totalDischargeW),
+            processTotalWatts(range),
+            floored(c.screenW),
+            floored(c.usbW),
+            floored(range.unattributedW),
+            floored(c.cpuW),
+            floored(c.gpuW),
+            floored(c.aneW),
+            floored(c.ramW),
+            floored(c.pciW)};
+}
+
 std::map<std::string, double> appWhByName(const AggregationResult& aggregation) {
     std::map<std::string, double> byName;
     for (std::size_t i = 0; i < aggregation.appGroupNames.size(); ++i) {
@@ -310,29 +333,11 @@ DetailsPipelineOutput buildOutput(const AggregationResult& aggregation,
         [](const HiddenDrain& a, const HiddenDrain& b) { return a.drainW > b.drainW; });
     output.hiddenTotalWhByID = aggregation.hiddenWhByID;
 
-    if (aggregation.sampleHours > 0) {
-        const double hours = aggregation.sampleHours;
-        output.componentAverages = {
-            aggregation.totalWh / hours,        aggregation.processWh / hours,
-            aggregation.screenWh / hours,       aggregation.usbWh / hours,
-            aggregation.unattributedWh / hours, aggregation.cpuWh / hours,
-            aggregation.gpuWh / hours,          aggregation.aneWh / hours,
-            aggregation.ramWh / hours,          aggregation.pciWh / hours};
-    } else {
-        const DrainSnapshot& range = output.rangeSnapshot;
-        const ComponentDrain& c = range.components;
-        const auto floored = [](double watts) { return std::max(watts, 0.0); };
-        output.componentAverages = {floored(range.totalDischargeW),
-                                    processTotalWatts(range),
-                                    floored(c.screenW),
-                                    floored(c.usbW),
-                                    floored(range.unattributedW),
-                                    floored(c.cpuW),
-                                    floored(c.gpuW),
-                                    floored(c.aneW),
-                                    floored(c.ramW),
-                                    floored(c.pciW)};
-    }
+    const AggregationResult& a = aggregation;
+    output.componentAverages =
+        componentAverages({a.totalWh, a.processWh, a.screenWh, a.usbWh, a.unattributedWh, a.cpuWh,
+                           a.gpuWh, a.aneWh, a.ramWh, a.pciWh},
+                          a.sampleHours, output.rangeSnapshot);
     output.energySummary = {aggregation.totalWh, aggregation.batteryWh,
                             secondsBetween(aggregation.windowStart, aggregation.windowEnd) / 3600.0,
                             aggregation.trackerWh};

@@ -5,6 +5,7 @@
 #include "SharedModels/Presentation/DetailsRecords.h"
 #include "SharedModels/Presentation/GraphBuildEngine.h"
 
+#include <array>
 #include <cstddef>
 #include <functional>
 #include <map>
@@ -85,6 +86,14 @@ std::vector<ChartSeries> buildAppPowerSeries(const AggregationResult& aggregatio
 std::vector<ChartSeries> buildAppEnergySeries(const AggregationResult& aggregation,
                                               std::span<const std::size_t> topAppIndices,
                                               Date referenceTimestamp, int64_t maxChartPoints);
+
+// Energies per component in the order of ComponentAverages (total, process, screen, USB,
+// unattributed, CPU, GPU, ANE, RAM, PCI).
+using ComponentEnergies = std::array<double, 10>;
+// Each energy ÷ sampleHours when the window has sample time; otherwise the range snapshot's own
+// watts, negatives counted 0.
+ComponentAverages componentAverages(const ComponentEnergies& windowWh, double sampleHours,
+                                    const DrainSnapshot& rangeSnapshot);
 
 // Energy per application group name.
 std::map<std::string, double> appWhByName(const AggregationResult& aggregation);

@@ -173,10 +173,10 @@ prepareSnapshot(const DrainSnapshot& snapshot, const ProcessPresentationContext&
 
 PreparedHistory cancelledPreparedHistory(const DrainSnapshot& fallbackSnapshot);
 // The history of the request built afresh: normalised, windowed, named and prepared.
-PreparedHistory normalizeAndPrepareSnapshots(const GraphBuildRequest& request, bool prepareAppWatts,
-                                             std::stop_token stop = {});
+PreparedHistory normalizeAndPrepareSnapshots(const GraphBuildRequestView& request,
+                                             bool prepareAppWatts, std::stop_token stop = {});
 // After a complete build: the request's period and raw bounds, the history and its sums.
-void updateCacheState(GraphBuildCacheState& cacheState, const GraphBuildRequest& request,
+void updateCacheState(GraphBuildCacheState& cacheState, const GraphBuildRequestView& request,
                       PreparedHistory preparedHistory, IntervalAccumulation accumulation);
 
 // Visible rows of the selected snapshot with the window's energy per group name, and the hidden
@@ -191,7 +191,7 @@ Date chartAnchorTimestamp(std::span<const PreparedSnapshot> prepared,
 GraphBuildPayload rebuildPayload(const GraphBuildRequest& request, GraphBuildCacheState* cacheState,
                                  const std::optional<GraphProfilingContext>& profiling,
                                  std::stop_token stop = {});
-DetailsPipelineOutput rebuildDetailsOutput(std::vector<DrainSnapshot> sourceRaw,
+DetailsPipelineOutput rebuildDetailsOutput(std::span<const DrainSnapshot> sourceRaw,
                                            const DrainSnapshot& fallbackSnapshot,
                                            const GraphPeriodSpec& period,
                                            GraphBuildCacheState* cacheState,

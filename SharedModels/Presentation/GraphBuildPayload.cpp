@@ -137,9 +137,9 @@ std::optional<IntervalAccumulation> updateAccumulationCacheIfPossible(
 // old source is a prefix of the new one, the appended snapshots do not go back in time, and
 // every name the prepared snapshots carry stays the same. The cache's history and sums are
 // taken out; none when the cache does not allow the extension.
-std::optional<Preparation> incrementalPreparedHistoryIfPossible(const GraphBuildRequest& request,
-                                                                bool prepareAppWatts,
-                                                                GraphBuildCacheState& cacheState) {
+std::optional<Preparation>
+incrementalPreparedHistoryIfPossible(const GraphBuildRequestView& request, bool prepareAppWatts,
+                                     GraphBuildCacheState& cacheState) {
     if (!cacheState.preparedHistory || cacheState.period != request.period) return std::nullopt;
     const auto& raw = request.sourceRaw;
     const std::size_t oldRawCount = cacheState.rawSourceCount;
@@ -222,7 +222,7 @@ std::optional<Preparation> incrementalPreparedHistoryIfPossible(const GraphBuild
     return result;
 }
 
-Preparation prepare(const GraphBuildRequest& request, bool prepareAppWatts,
+Preparation prepare(const GraphBuildRequestView& request, bool prepareAppWatts,
                     GraphBuildCacheState* cacheState, std::stop_token stop) {
     if (cacheState) {
         if (auto extended =
@@ -294,10 +294,11 @@ PreparedHistory cancelledPreparedHistory(const DrainSnapshot& fallbackSnapshot) 
     return PreparedHistory{.selectedSnapshot = fallbackSnapshot};
 }
 
-PreparedHistory normalizeAndPrepareSnapshots(const GraphBuildRequest& request, bool prepareAppWatts,
-                                             std::stop_token stop) {
+PreparedHistory normalizeAndPrepareSnapshots(const GraphBuildRequestView& request,
+                                             bool prepareAppWatts, std::stop_token stop) {
     PreparedHistory history;
-    history.fullSource = normalizedHistory(request.sourceRaw, stop);
+    history.fullSource =
+        normalizedHistory({request.sourceRaw.begin(), request.sourceRaw.end()}, stop);
     history.effectiveStartIndex = windowStartIndex(history.fullSource, request.period.seconds);
     history.presentationContext = PAS::makeLatestOnlyPresentationContext(history.fullSource, stop);
     const std::string prefix = trackerPrefix();
@@ -314,7 +315,7 @@ PreparedHistory normalizeAndPrepareSnapshots(const GraphBuildRequest& request, b
     return history;
 }
 
-void updateCacheState(GraphBuildCacheState& cacheState, const GraphBuildRequest& request,
+void updateCacheState(GraphBuildCacheState& cacheState, const GraphBuildRequestView& request,
                       PreparedHistory preparedHistory, IntervalAccumulation accumulation) {
     cacheState.period = request.period;
     cacheState.rawSourceCount = request.sourceRaw.size();
@@ -426,7 +427,7 @@ struct WindowBounds {
 
 // The payload, or none when cancelled. On completion the cache holds the new history and sums;
 // a cancellation after the cached history was taken out leaves the cache empty.
-std::optional<GraphBuildPayload> buildPayload(const GraphBuildRequest& request,
+std::optional<GraphBuildPayload> buildPayload(const GraphBuildRequestView& request,
                                               GraphBuildCacheState* cacheState,
                                               const std::optional<GraphProfilingContext>& profiling,
                                               std::stop_token stop, std::string_view function,
@@ -519,9 +520,12 @@ std::optional<GraphBuildPayload> buildPayload(const GraphBuildRequest& request,
 
 }  // namespace
 
-GraphBuildPayload rebuildPayload(const GraphBuildRequest& request, GraphBuildCacheState* cacheState,
+GraphBuildPayload rebuildPayload(const GraphBuildRequest& fullRequest,
+                                 GraphBuildCacheState* cacheState,
                                  const std::optional<GraphProfilingContext>& profiling,
                                  std::stop_token stop) {
+    const GraphBuildRequestView request{fullRequest.sourceRaw, fullRequest.fallbackSnapshot,
+                                        fullRequest.period};
     auto payload = buildPayload(request, cacheState, profiling, stop, payloadFunction, nullptr);
     if (!payload) return GraphBuildPayload{.selectedRangeSnapshot = request.fallbackSnapshot};
     return std::move(*payload);
@@ -533,11 +537,13 @@ DetailsPipelineOutput cancelledDetailsOutput(const DrainSnapshot& fallbackSnapsh
                                  .windowEnd = fallbackSnapshot.timestamp};
 }
 
-DetailsPipelineOutput
-rebuildDetailsOutput(std::vector<DrainSnapshot> sourceRaw, const DrainSnapshot& fallbackSnapshot,
-                     const GraphPeriodSpec& period, GraphBuildCacheState* cacheState,
-                     const std::optional<GraphProfilingContext>& profiling, std::stop_token stop) {
-    const GraphBuildRequest request{std::move(sourceRaw), fallbackSnapshot, period};
+DetailsPipelineOutput rebuildDetailsOutput(std::span<const DrainSnapshot> sourceRaw,
+                                           const DrainSnapshot& fallbackSnapshot,
+                                           const GraphPeriodSpec& period,
+                                           GraphBuildCacheState* cacheState,
+                                           const std::optional<GraphProfilingContext>& profiling,
+                                           std::stop_token stop) {
+    const GraphBuildRequestView request{sourceRaw, fallbackSnapshot, period};
     WindowBounds window;
     auto payload = buildPayload(request, cacheState, profiling, stop, detailsFunction, &window);
     if (!payload) return cancelledDetailsOutput(fallbackSnapshot);
@@ -579,8 +585,10 @@ rebuildDetailsOutput(std::vector<DrainSnapshot> sourceRaw, const DrainSnapshot& 
     return output;
 }
 
-UnifiedProcessDataset unifiedProcessDataset(const GraphBuildRequest& request,
+UnifiedProcessDataset unifiedProcessDataset(const GraphBuildRequest& fullRequest,
                                             std::stop_token stop) {
+    const GraphBuildRequestView request{fullRequest.sourceRaw, fullRequest.fallbackSnapshot,
+                                        fullRequest.period};
     const PreparedHistory history = normalizeAndPrepareSnapshots(request, false, stop);
     if (stop.stop_requested()) return {};
     auto outputs = buildProcessOutputs(history, accumulateIntervals(history.snapshots, stop));

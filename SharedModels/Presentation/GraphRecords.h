@@ -35,6 +35,13 @@ struct GraphBuildRequest {
     friend bool operator==(const GraphBuildRequest&, const GraphBuildRequest&) = default;
 };
 
+// A request whose snapshots stay the caller's: what the builds read.
+struct GraphBuildRequestView {
+    std::span<const DrainSnapshot> sourceRaw{};
+    DrainSnapshot fallbackSnapshot{};
+    GraphPeriodSpec period{};
+};
+
 // Application names map to watts or Wh in name order, so equal energies rank by name.
 using WattsByName = std::map<std::string, double>;
 

@@ -194,6 +194,32 @@ TEST(SnapshotCodecGolden, EveryRecordMatchesItsHandWrittenJSON) {
             12412, -785,         3051,       6075,  5610,  3618, 5702,
             1000,  "F8Y2345ABC", "bq40z651", false, false, 96,   "96W USB-C Power Adapter"});
     expectGolden("DrainSnapshot", sampleSnapshot());
+    const DrainSnapshot range{.timestamp = Date{786000030},
+                              .totalDischargeW = 12,
+                              .components = {.screenW = 1, .usbW = 0.5},
+                              .unattributedW = 7};
+    expectGolden("DetailsPipelineOutput",
+                 DetailsPipelineOutput{
+                     .systemPowerPoints = {{Date{786000000}, -30, 12.25f}},
+                     .componentPowerPoints = {{Date{786000030}, 0, 1.5f}},
+                     .onBatteryPower = true,
+                     .batteryDrainRatePerHour = -2.5,
+                     .appPowerSeries = {{"foo", "Foo", {{Date{786000030}, 0, 0.75f}}}},
+                     .processGroups = {{"12-Foo",
+                                        "Foo",
+                                        3.5,
+                                        0.125,
+                                        ProcessDrain{.pid = 12, .name = "Foo", .drainW = 3.5},
+                                        {}}},
+                     .hiddenDrains = {{HiddenDrainKind::dockerContainer, "db", 0.5}},
+                     .hiddenTotalWhByID = {{"docker_container-db", 0.01}},
+                     .componentAverages = {12, 3.5, 1, 0.5, 7},
+                     .energySummary = {0.1, 0.1, 0.0083, 0},
+                     .rangeSnapshot = range,
+                     .metrics = {0.5, 0, 1, 2, 3.5},
+                     .snapshotCount = 2,
+                     .windowStart = Date{786000000},
+                     .windowEnd = Date{786000030}});
     expectGolden("SamplingConfig", SamplingConfig(3, 45, true, SamplingMode::interactive, 25, 6, 2,
                                                   15, 600, 120, false));
     expectGolden(

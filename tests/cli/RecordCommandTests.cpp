@@ -151,7 +151,7 @@ TEST(RecordCommand, AFullFileSystemFailsEachPassClearlyAndLeavesASoundFile) {
 }
 
 TEST(RecordCommand, AnUnusableDatabasePathStopsItWithOneLine) {
-    const auto run = testing::runJoulix("record --db /proc/self/none/h.sqlite --duration 0 2>&1");
+    const auto run = testing::runJoulix("record --db /proc/self/none/h.sqlite --duration 1 2>&1");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
     EXPECT_NE(run.output.find("joulix record: cannot use the database /proc/self/none/h.sqlite: "),
