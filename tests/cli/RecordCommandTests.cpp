@@ -54,6 +54,10 @@ TEST(RecordCommand, StoresAnnotatedSnapshotsAtTheIntervalAndSumsUp) {
                 << process;
         }
     }
+    const auto details =
+        testing::runJoulix("details --json --window 1h --db " + machine.database());
+    ASSERT_EQ(details.status, 0) << details.output;
+    EXPECT_EQ(nlohmann::json::parse(details.output)["snapshotCount"], snapshots.size());
     const std::string page = machine.folder.string() + "/report.html";
     const auto report =
         testing::runJoulix("report --db " + machine.database() + " --out " + page + " 2>&1");
