@@ -9,6 +9,7 @@ packages=(
   libsdbus-c++-dev libsystemd-dev libcli11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   dbus-daemon dbus-bin systemd procps util-linux passwd
+  chromium libpng-dev
 )
 
 missing=()

@@ -2,9 +2,13 @@
 # Installs the privileged service on this machine: the daemon binary, its systemd unit, its
 # D-Bus system policy, activation file and interface description, and the group "joulix" whose
 # members may call the privileged methods. Safe to run again. Run as root after a build.
-# Usage: scripts/install-service.sh [build-dir]   (default: build/default)
+# Usage: scripts/install-service.sh [--recorder] [build-dir]   (default: build/default)
+# --recorder also installs `joulix` and the systemd user unit joulix-record.service, which
+# records each logged-in user's power history once that user enables it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+recorder=0
+[ "${1:-}" = "--recorder" ] && { recorder=1; shift; }
 build=${1:-build/default}
 daemon="$build/JoulixDaemon/JoulixDaemon"
 [ -x "$daemon" ] || { echo "install-service: build first ($daemon is missing)" >&2; exit 1; }
@@ -18,6 +22,11 @@ install -D -m 0644 packaging/com.joulix.metricsd.service \
 install -D -m 0644 packaging/com.joulix.metricsd.BatteryMetrics.xml \
   /usr/share/dbus-1/interfaces/com.joulix.metricsd.BatteryMetrics.xml
 getent group joulix >/dev/null || groupadd --system joulix
+if [ "$recorder" -eq 1 ]; then
+  [ -x "$build/cli/joulix" ] || { echo "install-service: build first ($build/cli/joulix is missing)" >&2; exit 1; }
+  install -D -m 0755 "$build/cli/joulix" /usr/local/bin/joulix
+  install -D -m 0644 packaging/joulix-record.service /etc/systemd/user/joulix-record.service
+fi
 # The shared area the daemon and every user write to: created here with its modes, so that the
 # daemon's first log line does not create it 0755 and shut other users out.
 [ -d /Users/Shared ] || install -d -m 1777 /Users/Shared
@@ -32,3 +41,4 @@ if command -v busctl >/dev/null && [ -S /run/dbus/system_bus_socket ]; then
   busctl call org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus ReloadConfig >/dev/null || true
 fi
 echo "Installed. Add users to the group with: usermod -aG joulix USER"
+[ "$recorder" -eq 0 ] || echo "Each user records with: systemctl --user enable --now joulix-record.service"
