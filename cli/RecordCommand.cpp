@@ -270,8 +270,11 @@ void runRecord(const RecordOptions& options) {
 
     Recorder recorder(*store, *parseSecondsOrDuration(options.retention));
     const double start = monotonicSeconds();
-    double nextPass = start;
-    bool stop = false;
+    recorder.purgeIfDue(start);
+    // The recorder has just taken its baseline: the first pass comes one interval later, so its
+    // CPU shares and package power span a whole interval like those of every later pass.
+    double nextPass = start + options.intervalS;
+    bool stop = waitForStop(options.intervalS);
     while (!stop) {
         recorder.purgeIfDue(monotonicSeconds());
         recorder.pass();
@@ -280,7 +283,7 @@ void runRecord(const RecordOptions& options) {
         const double now = monotonicSeconds();
         while (nextPass < now)
             nextPass += options.intervalS;
-        if (durationS && nextPass - start >= *durationS) break;
+        if (durationS && nextPass - start > *durationS) break;
         stop = waitForStop(nextPass - now);
     }
     recorder.finish();

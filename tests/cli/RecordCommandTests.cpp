@@ -10,6 +10,8 @@
 #include <csignal>
 #include <random>
 
+#include <sys/wait.h>
+
 namespace joulix {
 namespace {
 
@@ -22,9 +24,27 @@ std::vector<DrainSnapshot> storedSnapshots(const std::string& path) {
     return SQLiteSnapshotStore(path, SQLiteSnapshotStore::Mode::readOnly).fetchLatest(10000);
 }
 
+// A child that keeps one CPU busy while it lives: on an idle machine no process may use any CPU
+// within a one-second pass, and such a pass rightly attributes nothing to processes.
+struct SpinningChild {
+    pid_t pid = ::fork();
+    SpinningChild() {
+        if (pid != 0) return;
+        for (;;)
+            (void)::getppid();
+    }
+    ~SpinningChild() {
+        if (pid <= 0) return;
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+};
+
 TEST(RecordCommand, StoresAnnotatedSnapshotsAtTheIntervalAndSumsUp) {
     REQUIRE_RECORDING_MACHINE();
     RecordingMachine machine;
+    const SpinningChild spinning;
+    ASSERT_GT(spinning.pid, 0);
     const auto run = testing::runCommand(
         machine.command("record --db " + machine.database() + " --interval 1 --duration 6") +
         " 2>&1");
