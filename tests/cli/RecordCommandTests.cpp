@@ -131,6 +131,9 @@ TEST(RecordCommand, TwoRecordersOnOneDatabaseBothKeepStoring) {
     RecordingMachine machine;
     const auto first =
         machine.start("record --db " + machine.database() + " --interval 0.7 --duration 5");
+    // The second joins a recording that is under way (its namespace's overlay and the database's
+    // creation are the first one's).
+    ASSERT_TRUE(first.waitForOutput(" stored", 10)) << first.output();
     const auto second =
         machine.start("record --db " + machine.database() + " --interval 1 --duration 5");
     ASSERT_EQ(first.wait(), 0) << first.output();
