@@ -6,6 +6,7 @@
 #include "tests/cli/RunJoulix.h"
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -69,8 +70,14 @@ inline PrivateBus::PrivateBus(const std::string& policyFile) {
 
 inline PrivateBus::~PrivateBus() {
     if (pid > 0) ::kill(pid, SIGTERM);
-    std::error_code ignored;
-    std::filesystem::remove_all(directory, ignored);
+    // The exiting bus unlinks its socket while the folder is being removed, which can stop a
+    // removal half-way; try again until the folder is gone.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::error_code failed;
+        std::filesystem::remove_all(directory, failed);
+        if (!failed) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 // Runs `argv` (ignoring SIGTERM across exec with `ignoreSigterm`, standard error into
