@@ -60,28 +60,45 @@ std::optional<int64_t> PSLineScanner::scanInteger() {
 std::optional<double> PSLineScanner::scanDouble() {
     skipWhitespace();
     std::size_t end = position_;
+    const bool negative = end < text_.size() && text_[end] == '-';
     if (end < text_.size() && (text_[end] == '+' || text_[end] == '-')) ++end;
-    std::size_t mantissaDigits = 0;
-    while (end < text_.size() && isDigit(text_[end]))
-        ++end, ++mantissaDigits;
+    // The mantissa is gathered while scanning, for the common short number ("12.5").
+    uint64_t mantissa = 0;
+    std::size_t mantissaDigits = 0, fractionDigits = 0;
+    while (end < text_.size() && isDigit(text_[end])) {
+        mantissa = mantissa * 10 + static_cast<uint64_t>(text_[end++] - '0');
+        ++mantissaDigits;
+    }
     if (end < text_.size() && text_[end] == '.') {
         ++end;
-        while (end < text_.size() && isDigit(text_[end]))
-            ++end, ++mantissaDigits;
+        while (end < text_.size() && isDigit(text_[end])) {
+            mantissa = mantissa * 10 + static_cast<uint64_t>(text_[end++] - '0');
+            ++mantissaDigits, ++fractionDigits;
+        }
     }
     if (mantissaDigits == 0) return std::nullopt;
+    bool exponent = false;
     if (end < text_.size() && (text_[end] == 'e' || text_[end] == 'E')) {
-        std::size_t exponent = end + 1;
-        if (exponent < text_.size() && (text_[exponent] == '+' || text_[exponent] == '-')) {
-            ++exponent;
-        }
-        if (exponent < text_.size() && isDigit(text_[exponent])) {
-            end = exponent;
+        std::size_t digits = end + 1;
+        if (digits < text_.size() && (text_[digits] == '+' || text_[digits] == '-')) ++digits;
+        if (digits < text_.size() && isDigit(text_[digits])) {
+            exponent = true;
+            end = digits;
             while (end < text_.size() && isDigit(text_[end]))
                 ++end;
         }
     }
-    const auto value = parseDecimalNumber(text_.substr(position_, end - position_));
+    // Up to 15 digits and no exponent: the mantissa and the power of ten are exact doubles, so
+    // one division is correctly rounded. Anything longer takes the general conversion.
+    std::optional<double> value;
+    if (!exponent && mantissaDigits <= 15) {
+        static constexpr double powersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+        const double magnitude = static_cast<double>(mantissa) / powersOfTen[fractionDigits];
+        value = negative ? -magnitude : magnitude;
+    } else {
+        value = parseDecimalNumber(text_.substr(position_, end - position_));
+    }
     if (value) position_ = end;
     return value;
 }

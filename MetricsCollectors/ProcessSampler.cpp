@@ -28,9 +28,10 @@ bool ranksBefore(const ProcessSampler::Row& a, const ProcessSampler::Row& b) {
     return a.cpuPercent > b.cpuPercent || (a.cpuPercent == b.cpuPercent && a.pid < b.pid);
 }
 
-// The best `limit` rows seen so far, kept as a heap whose top is the worst of them, so each
-// further row costs one comparison, or a logarithmic replacement. Rows that rank equal keep
-// their input order (the earlier first), and a later equal row never displaces an earlier one.
+// The best `limit` rows seen so far. Until `limit` rows have come they are only collected; from
+// then on they are kept as a heap whose top is the worst of them, so each further row costs one
+// comparison, or a logarithmic replacement. Rows that rank equal keep their input order (the
+// earlier first), and a later equal row never displaces an earlier one.
 class TopRows {
   public:
     explicit TopRows(std::size_t limit) : limit_(limit) {
@@ -41,10 +42,13 @@ class TopRows {
         Entry entry{row, seen_++};
         if (heap_.size() < limit_) {
             heap_.push_back(entry);
-            std::push_heap(heap_.begin(), heap_.end(), Before{});
-        } else if (Before{}(entry, heap_.front())) {
-            replaceWorst(entry);
+            return;
         }
+        if (!isHeap_) {
+            std::make_heap(heap_.begin(), heap_.end(), Before{});
+            isHeap_ = true;
+        }
+        if (Before{}(entry, heap_.front())) replaceWorst(entry);
     }
 
     // The kept rows in rank order.
@@ -86,6 +90,7 @@ class TopRows {
 
     std::size_t limit_;
     std::size_t seen_ = 0;
+    bool isHeap_ = false;
     std::vector<Entry> heap_;
 };
 
@@ -128,8 +133,11 @@ ProcessSamplingSnapshot ProcessSampler::sampleProcesses(int64_t limit,
             for (const auto line : text::splitLines(result.stdout)) {
                 auto row = parsePSLine(line);
                 if (!row) continue;
-                if (const auto recent = recentShares.find(row->pid); recent != recentShares.end()) {
-                    row->cpuPercent = recent->second;
+                if (!recentShares.empty()) {
+                    if (const auto recent = recentShares.find(row->pid);
+                        recent != recentShares.end()) {
+                        row->cpuPercent = recent->second;
+                    }
                 }
                 top.add(*row);
                 if (includeAllProcesses) all.push_back(*row);
@@ -141,7 +149,8 @@ ProcessSamplingSnapshot ProcessSampler::sampleProcesses(int64_t limit,
 
     const Date now = Date::now();
     const bool nameDebug = isNameDebugEnabled();  // once per pass: a file check costs a stat
-    const auto convert = [&](const Row& row) {
+    // Fills `sample`, built in place in its list, from `row`.
+    const auto convert = [&](const Row& row, ProcessSample& sample) {
         const auto pid = static_cast<int32_t>(row.pid);
         auto metadata = metadataCache->resolve(pid, now, metadataResolver);
         std::optional<std::string> bundleID;
@@ -153,27 +162,25 @@ ProcessSamplingSnapshot ProcessSampler::sampleProcesses(int64_t limit,
                                  " cpu=" + text::formatted("%.2f", row.cpuPercent) +
                                  " raw=" + std::string(row.commandLine) + " resolved=" + name);
         }
-        ProcessSample sample;
         sample.pid = pid;
         if (row.parentPID >= 1) sample.parentPID = row.parentPID;
         sample.name = std::move(name);
         sample.bundleID = std::move(bundleID);
         sample.cpuPercent = row.cpuPercent;
-        return sample;
     };
 
     ProcessSamplingSnapshot snapshot;
     if (!includeAllProcesses) {
         snapshot.sampledProcesses.reserve(topRows.size());
         for (const auto& row : topRows)
-            snapshot.sampledProcesses.push_back(convert(row));
+            convert(row, snapshot.sampledProcesses.emplace_back());
         return snapshot;
     }
     // A pid that repeats keeps its first row's sample.
     snapshot.allProcesses.reserve(allRows.size());
     std::unordered_map<int64_t, std::size_t> indexByPID;
     for (const auto& row : allRows) {
-        snapshot.allProcesses.push_back(convert(row));
+        convert(row, snapshot.allProcesses.emplace_back());
         indexByPID.try_emplace(row.pid, snapshot.allProcesses.size() - 1);
     }
     for (const auto& row : topRows) {
@@ -185,9 +192,7 @@ ProcessSamplingSnapshot ProcessSampler::sampleProcesses(int64_t limit,
 }
 
 std::optional<ProcessSampler::Row> ProcessSampler::parsePSLine(std::string_view line) {
-    const auto trimmed = text::trim(line);
-    if (trimmed.empty()) return std::nullopt;
-    PSLineScanner scanner(trimmed);
+    PSLineScanner scanner(line);
     const auto pid = scanner.scanInteger();
     if (!pid) return std::nullopt;
     const auto parentPID = scanner.scanInteger();
