@@ -4,7 +4,8 @@ namespace joulix {
 
 RecentProcessCPUTracker::RecentProcessCPUTracker(std::shared_ptr<const ProcessTable> processTable,
                                                  Clock clock)
-    : processTable_(std::move(processTable)), clock_(std::move(clock)) {}
+    : processTable_(std::move(processTable)),
+      scanner_(processTable_ ? processTable_->usageScanner() : nullptr), clock_(std::move(clock)) {}
 
 std::unordered_map<int64_t, double> RecentProcessCPUTracker::observe() {
     std::lock_guard guard(lock_);
@@ -14,13 +15,11 @@ std::unordered_map<int64_t, double> RecentProcessCPUTracker::observe() {
 
     std::unordered_map<int64_t, Observation> current;
     std::unordered_map<int64_t, double> shares;
-    if (!processTable_) return shares;
-    const auto pids = processTable_->allPIDs();
-    current.reserve(pids.size());
-    for (const int32_t pid : pids) {
-        const auto usage = processTable_->usage(pid);
-        if (!usage) continue;
-        const Observation observation{usage->startTime, usage->userTimeNs + usage->systemTimeNs};
+    if (!scanner_) return shares;
+    const auto usages = scanner_->scan();
+    current.reserve(usages.size());
+    for (const auto& [pid, usage] : usages) {
+        const Observation observation{usage.startTime, usage.userTimeNs + usage.systemTimeNs};
         current.emplace(pid, observation);
         const auto before = previous_.find(pid);
         if (!(intervalNs > 0) || before == previous_.end() ||

@@ -37,6 +37,8 @@ class RecentProcessCPUTracker {
 
     std::mutex lock_;
     std::shared_ptr<const ProcessTable> processTable_;
+    // Reads the table; kept across observations (the Linux one keeps files open between them).
+    std::unique_ptr<ProcessUsageScanner> scanner_;
     Clock clock_;
     std::unordered_map<int64_t, Observation> previous_;
     std::optional<std::chrono::steady_clock::time_point> previousAt_;

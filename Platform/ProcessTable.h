@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace joulix {
@@ -19,6 +20,16 @@ struct ProcessUsage {
     friend bool operator==(const ProcessUsage&, const ProcessUsage&) = default;
 };
 
+// Reads the usage of every process, again and again. It may keep what makes the next reading
+// cheap (the Linux one keeps each process's stat file open), so it belongs to one caller, which
+// makes one call at a time.
+class ProcessUsageScanner {
+  public:
+    virtual ~ProcessUsageScanner() = default;
+    // Every readable process's pid and usage, ascending by pid.
+    virtual std::vector<std::pair<int32_t, ProcessUsage>> scan() = 0;
+};
+
 class ProcessTable {
   public:
     virtual ~ProcessTable() = default;
@@ -28,7 +39,30 @@ class ProcessTable {
     virtual std::optional<std::string> executablePath(int32_t pid) const = 0;
     // Accumulated CPU time and resident size; absent when the process cannot be read.
     virtual std::optional<ProcessUsage> usage(int32_t pid) const = 0;
+    // A scanner over this table, which must outlive it. By default every scan asks allPIDs()
+    // and usage() of each.
+    virtual std::unique_ptr<ProcessUsageScanner> usageScanner() const;
 };
+
+// Asks the table for every pid and the usage of each.
+class EachProcessUsageScanner final : public ProcessUsageScanner {
+  public:
+    explicit EachProcessUsageScanner(const ProcessTable& table) : table_(table) {}
+    std::vector<std::pair<int32_t, ProcessUsage>> scan() override {
+        std::vector<std::pair<int32_t, ProcessUsage>> usages;
+        for (const int32_t pid : table_.allPIDs()) {
+            if (const auto usage = table_.usage(pid)) usages.emplace_back(pid, *usage);
+        }
+        return usages;
+    }
+
+  private:
+    const ProcessTable& table_;
+};
+
+inline std::unique_ptr<ProcessUsageScanner> ProcessTable::usageScanner() const {
+    return std::make_unique<EachProcessUsageScanner>(*this);
+}
 
 // The machine's process table.
 std::shared_ptr<const ProcessTable> systemProcessTable();

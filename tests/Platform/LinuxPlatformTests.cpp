@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 #include <plist/plist.h>
 
+#include <csignal>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -83,6 +86,60 @@ TEST(LinuxPlatformTests, FindsThisProcessInTheMachinesTable) {
     const auto usage = table->usage(self);
     ASSERT_TRUE(usage);
     EXPECT_GT(usage->residentSizeBytes, 0u);
+}
+
+std::size_t openDescriptorCount() {
+    return static_cast<std::size_t>(
+        std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
+}
+
+// The scanner keeps stat files open between scans: a process that ends (its pid then free for
+// reuse) leaves the next scan, a new one joins it, and no file outlives the scanner.
+TEST(LinuxPlatformTests, UsageScannerFollowsProcessesComingAndGoing) {
+    const std::size_t descriptorsBefore = openDescriptorCount();
+    {
+        const auto table = systemProcessTable();
+        const auto scanner = table->usageScanner();
+        const auto scanned = [&](pid_t pid) {
+            const auto usages = scanner->scan();
+            return std::any_of(usages.begin(), usages.end(),
+                               [&](const auto& entry) { return entry.first == pid; });
+        };
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::pause();
+            ::_exit(0);
+        }
+        EXPECT_TRUE(scanned(child));
+        EXPECT_TRUE(scanned(child));  // now through the kept file
+        EXPECT_GT(openDescriptorCount(), descriptorsBefore);
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        EXPECT_FALSE(scanned(child));
+        EXPECT_TRUE(scanned(::getpid()));
+    }
+    EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
+}
+
+// In a tree of plain files the kept file sees a stat line rewritten in place.
+TEST(LinuxPlatformTests, UsageScannerRereadsKeptFiles) {
+    TemporaryFolder proc;
+    const long tick = ::sysconf(_SC_CLK_TCK);
+    const auto stat = [&](long ticks) {
+        proc.write("5/stat", "5 (w) S 1 1 1 0 -1 0 0 0 0 0 " + std::to_string(ticks) +
+                                 " 0 0 0 20 0 1 0 9 1000 25\n");
+    };
+    stat(tick);
+    const auto table = makeProcfsProcessTable(proc.path().string());
+    const auto scanner = table->usageScanner();
+    ASSERT_EQ(scanner->scan().size(), 1u);
+    stat(4 * tick);
+    const auto usages = scanner->scan();
+    ASSERT_EQ(usages.size(), 1u);
+    EXPECT_EQ(usages.front().second.userTimeNs, 4'000'000'000u);
+    fs::remove_all(proc.path() / "5");
+    EXPECT_TRUE(scanner->scan().empty());
 }
 
 TEST(LinuxPlatformTests, BundleIdentifiersFromXMLAndBinaryInfoDictionaries) {
