@@ -86,7 +86,11 @@ std::optional<bool> DirectBatteryStatusReader::isOnBatteryPower() {
 std::optional<BatteryStatusSample> DirectBatteryStatusReader::sample() {
     std::lock_guard guard(lock_);
     if (!powerSources_) return std::nullopt;
-    const auto descriptions = powerSources_->powerSourceDescriptions();
+    // One reading of the power sources answers the whole sample, where the platform has one.
+    const auto reading = powerSources_->reading();
+    const PowerSources& sources = reading ? *reading : *powerSources_;
+    const auto service = reading ? reading->matchBatteryEntry() : service_;
+    const auto descriptions = sources.powerSourceDescriptions();
     if (!descriptions || descriptions->empty()) return std::nullopt;
     const PowerSourceDictionary& description = descriptions->front();
 
@@ -97,7 +101,7 @@ std::optional<BatteryStatusSample> DirectBatteryStatusReader::sample() {
     auto minutes = integerIn(description, "Time to Empty");
     if (!minutes) minutes = integerIn(description, "Time to Full Charge");
 
-    const Registry registry(service_.get());
+    const Registry registry(service.get());
     const auto rawCurrent = registry.integer("AppleRawCurrentCapacity", "CurrentCapacity");
     const auto rawMax = registry.integer("AppleRawMaxCapacity", "MaxCapacity");
     const auto voltage = registry.integer("Voltage");
@@ -112,7 +116,7 @@ std::optional<BatteryStatusSample> DirectBatteryStatusReader::sample() {
     sample.designCycleCount = registry.integer("DesignCycleCount9C");
     sample.serialNumber = registry.text("Serial", "BatterySerialNumber");
     sample.deviceName = registry.text("DeviceName", {});
-    if (const auto adapter = powerSources_->externalPowerAdapterDetails()) {
+    if (const auto adapter = sources.externalPowerAdapterDetails()) {
         sample.adapterWatts = integerIn(*adapter, "Watts");
         sample.adapterName = textIn(*adapter, "Name");
     }

@@ -447,6 +447,10 @@ const char* const streamNames[] = {"standard output", "standard error"};
 ShellResult DefaultShellRunner::run(const std::string& executable,
                                     const std::vector<std::string>& arguments) const {
     restoreChildExitStatuses();
+    // A tool that is missing or not executable fails as its launch would, without a child.
+    if (::faccessat(AT_FDCWD, executable.c_str(), X_OK, AT_EACCESS) != 0) {
+        throw ShellRunnerError::failedToLaunch(errorText(errno));
+    }
     try {
         Pipe out, err;
         if (int error = makePipe(out); error != 0) {

@@ -34,6 +34,10 @@ class PowerSources {
     virtual std::optional<PowerSourceDictionary> externalPowerAdapterDetails() const = 0;
     // Whether the machine runs from its battery; absent when the platform cannot tell.
     virtual std::optional<bool> isOnBatteryPower() const { return std::nullopt; }
+    // These power sources as of now, for one caller asking many questions at once: every answer
+    // of the returned object (its battery entry's properties too) comes from one reading of the
+    // platform. Null when the platform has no cheaper way than asking this object.
+    virtual std::shared_ptr<const PowerSources> reading() const { return nullptr; }
 };
 
 // This platform's power sources.

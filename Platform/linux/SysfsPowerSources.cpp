@@ -5,22 +5,34 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <system_error>
 
 namespace joulix {
 
 namespace {
 
-// One supply directory and its attributes.
+// One supply directory and its attributes, each read once into the files it shares with the
+// other supplies of the same question (or reading).
 class Supply {
   public:
-    explicit Supply(std::filesystem::path directory) : directory_(std::move(directory)) {}
+    using ReadFiles = SysfsPowerSources::ReadFiles;
+
+    Supply(std::filesystem::path directory, std::shared_ptr<ReadFiles> files)
+        : directory_(std::move(directory)), files_(std::move(files)) {}
+
+    // The same supply, its attributes to be read again.
+    Supply fresh() const { return Supply(directory_, std::make_shared<ReadFiles>()); }
 
     std::optional<std::string> text(const char* attribute) const {
-        return sysfs::readText((directory_ / attribute).string());
+        const std::string path = (directory_ / attribute).string();
+        const auto found = files_->byPath.find(path);
+        if (found != files_->byPath.end()) return found->second;
+        return files_->byPath.emplace(path, sysfs::readText(path)).first->second;
     }
     std::optional<int64_t> integer(const char* attribute) const {
-        return sysfs::readInteger((directory_ / attribute).string());
+        return sysfs::parseInteger(text(attribute));
     }
     std::string directoryName() const { return directory_.filename().string(); }
 
@@ -37,17 +49,25 @@ class Supply {
 
   private:
     std::filesystem::path directory_;
+    std::shared_ptr<ReadFiles> files_;
 };
 
-std::vector<Supply> listSupplies(const std::string& sysRoot) {
-    std::error_code error;
-    std::vector<std::filesystem::path> directories;
-    for (std::filesystem::directory_iterator it(sysRoot + "/class/power_supply", error), end;
-         !error && it != end; it.increment(error)) {
-        directories.push_back(it->path());
+std::vector<Supply> listSupplies(const std::string& sysRoot,
+                                 const std::shared_ptr<SysfsPowerSources::ReadFiles>& files) {
+    if (!files->supplyDirectories) {
+        std::error_code error;
+        std::vector<std::filesystem::path> directories;
+        for (std::filesystem::directory_iterator it(sysRoot + "/class/power_supply", error), end;
+             !error && it != end; it.increment(error)) {
+            directories.push_back(it->path());
+        }
+        std::sort(directories.begin(), directories.end());
+        files->supplyDirectories = std::move(directories);
     }
-    std::sort(directories.begin(), directories.end());
-    return {directories.begin(), directories.end()};
+    std::vector<Supply> supplies;
+    for (const auto& directory : *files->supplyDirectories)
+        supplies.emplace_back(directory, files);
+    return supplies;
 }
 
 std::vector<Supply> systemBatteries(const std::vector<Supply>& supplies) {
@@ -112,6 +132,13 @@ int64_t minutesAtFlow(double amount, double flow) {
 class Batteries {
   public:
     explicit Batteries(std::vector<Supply> batteries) : batteries_(std::move(batteries)) {}
+
+    Batteries fresh() const {
+        std::vector<Supply> batteries;
+        for (const auto& battery : batteries_)
+            batteries.push_back(battery.fresh());
+        return Batteries(std::move(batteries));
+    }
 
     bool empty() const { return batteries_.empty(); }
     const Supply& first() const { return batteries_.front(); }
@@ -216,40 +243,44 @@ std::optional<int64_t> wholeOf(const std::optional<double>& value) {
     return value ? wholeNumber(*value) : std::nullopt;
 }
 
+// The matched entry outlives many samples, so each of its properties is read afresh; an entry of
+// a reading answers from that reading.
 class SysfsBatteryEntry final : public BatteryRegistryEntry {
   public:
-    explicit SysfsBatteryEntry(Batteries batteries) : batteries_(std::move(batteries)) {}
+    SysfsBatteryEntry(Batteries batteries, bool ofReading)
+        : batteries_(std::move(batteries)), ofReading_(ofReading) {}
 
     std::optional<PowerSourceValue> property(std::string_view key) const override {
         const auto wrap = [](const auto& value) -> std::optional<PowerSourceValue> {
             if (!value) return std::nullopt;
             return PowerSourceValue(*value);
         };
-        const Supply& first = batteries_.first();
+        const Batteries batteries = ofReading_ ? batteries_ : batteries_.fresh();
+        const Supply& first = batteries.first();
         if (key == "AppleRawCurrentCapacity" || key == "CurrentCapacity") {
-            return wrap(wholeOf(batteries_.mah("charge_now", "energy_now")));
+            return wrap(wholeOf(batteries.mah("charge_now", "energy_now")));
         }
         if (key == "AppleRawMaxCapacity" || key == "MaxCapacity" ||
             key == "NominalChargeCapacity") {
-            return wrap(wholeOf(batteries_.mah("charge_full", "energy_full")));
+            return wrap(wholeOf(batteries.mah("charge_full", "energy_full")));
         }
         if (key == "DesignCapacity") {
-            return wrap(wholeOf(batteries_.mah("charge_full_design", "energy_full_design")));
+            return wrap(wholeOf(batteries.mah("charge_full_design", "energy_full_design")));
         }
         if (key == "RemainingEnergyMicroWh") {
-            return wrap(wholeOf(batteries_.attribute("energy_now")));
+            return wrap(wholeOf(batteries.attribute("energy_now")));
         }
         if (key == "Voltage") {
-            const auto microvolts = batteries_.voltageUV();
+            const auto microvolts = batteries.voltageUV();
             return wrap(microvolts ? wholeNumber(*microvolts / 1000.0) : std::nullopt);
         }
         if (key == "Amperage" || key == "InstantAmperage") {
-            const auto microamps = batteries_.currentUA();
+            const auto microamps = batteries.currentUA();
             return wrap(microamps ? wholeNumber(*microamps / 1000.0) : std::nullopt);
         }
         if (key == "IsCharging") {
             if (!first.text("status")) return std::nullopt;
-            return PowerSourceValue(batteries_.isCharging());
+            return PowerSourceValue(batteries.isCharging());
         }
         if (key == "CycleCount") return wrap(first.integer("cycle_count"));
         if (key == "Temperature") {
@@ -265,6 +296,7 @@ class SysfsBatteryEntry final : public BatteryRegistryEntry {
 
   private:
     Batteries batteries_;
+    bool ofReading_;
 };
 
 // Whether the machine runs from its batteries: adapters decide when there are any, else the
@@ -285,7 +317,7 @@ bool runsOnBattery(const std::vector<Supply>& supplies, const Batteries& batteri
 
 std::optional<std::vector<PowerSourceDictionary>>
 SysfsPowerSources::powerSourceDescriptions() const {
-    const auto supplies = listSupplies(sysRoot_);
+    const auto supplies = listSupplies(sysRoot_, filesForQuestion());
     const Batteries batteries(systemBatteries(supplies));
     if (batteries.empty()) return std::vector<PowerSourceDictionary>{};
 
@@ -302,9 +334,9 @@ SysfsPowerSources::powerSourceDescriptions() const {
 }
 
 std::shared_ptr<const BatteryRegistryEntry> SysfsPowerSources::matchBatteryEntry() const {
-    Batteries batteries(systemBatteries(listSupplies(sysRoot_)));
+    Batteries batteries(systemBatteries(listSupplies(sysRoot_, filesForQuestion())));
     if (batteries.empty()) return nullptr;
-    return std::make_shared<SysfsBatteryEntry>(std::move(batteries));
+    return std::make_shared<SysfsBatteryEntry>(std::move(batteries), readingFiles_ != nullptr);
 }
 
 std::optional<bool> SysfsPowerSources::isOnBatteryPower() const {
@@ -312,12 +344,12 @@ std::optional<bool> SysfsPowerSources::isOnBatteryPower() const {
     if (!std::filesystem::is_directory(sysRoot_ + "/class/power_supply", error)) {
         return std::nullopt;
     }
-    const auto supplies = listSupplies(sysRoot_);
+    const auto supplies = listSupplies(sysRoot_, filesForQuestion());
     return runsOnBattery(supplies, Batteries(systemBatteries(supplies)));
 }
 
 std::optional<PowerSourceDictionary> SysfsPowerSources::externalPowerAdapterDetails() const {
-    for (const auto& supply : listSupplies(sysRoot_)) {
+    for (const auto& supply : listSupplies(sysRoot_, filesForQuestion())) {
         if (!supply.isAdapter() || !supply.isOnline()) continue;
         PowerSourceDictionary details;
         const auto model = supply.text("model_name");
@@ -333,6 +365,15 @@ std::optional<PowerSourceDictionary> SysfsPowerSources::externalPowerAdapterDeta
         return details;
     }
     return std::nullopt;
+}
+
+std::shared_ptr<const PowerSources> SysfsPowerSources::reading() const {
+    return std::shared_ptr<const PowerSources>(
+        new SysfsPowerSources(sysRoot_, std::make_shared<ReadFiles>()));
+}
+
+std::shared_ptr<SysfsPowerSources::ReadFiles> SysfsPowerSources::filesForQuestion() const {
+    return readingFiles_ ? readingFiles_ : std::make_shared<ReadFiles>();
 }
 
 std::shared_ptr<const PowerSources> platformPowerSources() {

@@ -47,23 +47,42 @@
 //
 // On battery power: as "Power Source State" says "Battery Power"; false without a system
 // battery; unknown when the power_supply class is missing.
+//
+// Every question reads the files it needs once; a reading() reads each file once for all the
+// questions asked of it.
 #include "Platform/PowerSources.h"
 
+#include <filesystem>
+#include <map>
 #include <string>
+#include <vector>
 
 namespace joulix {
 
 class SysfsPowerSources final : public PowerSources {
   public:
+    // What has been read: shared by the supplies of one question, or of one reading.
+    struct ReadFiles {
+        std::map<std::string, std::optional<std::string>, std::less<>> byPath;
+        std::optional<std::vector<std::filesystem::path>> supplyDirectories;
+    };
+
     explicit SysfsPowerSources(std::string sysRoot = "/sys") : sysRoot_(std::move(sysRoot)) {}
 
     std::optional<std::vector<PowerSourceDictionary>> powerSourceDescriptions() const override;
     std::shared_ptr<const BatteryRegistryEntry> matchBatteryEntry() const override;
     std::optional<PowerSourceDictionary> externalPowerAdapterDetails() const override;
     std::optional<bool> isOnBatteryPower() const override;
+    std::shared_ptr<const PowerSources> reading() const override;
 
   private:
+    SysfsPowerSources(std::string sysRoot, std::shared_ptr<ReadFiles> readingFiles)
+        : sysRoot_(std::move(sysRoot)), readingFiles_(std::move(readingFiles)) {}
+    // The files for one question: the reading's, or new ones.
+    std::shared_ptr<ReadFiles> filesForQuestion() const;
+
     std::string sysRoot_;
+    std::shared_ptr<ReadFiles> readingFiles_;  // set in a reading
 };
 
 }  // namespace joulix

@@ -93,5 +93,35 @@ TEST(SysfsBatteryCombination, EnergyBatteryRemainingEnergyIsEnergyNow) {
     EXPECT_DOUBLE_EQ(sample->levelPercent, 80);
 }
 
+// One reader serves many samples: each sees the battery as it is now.
+TEST(SysfsBatteryCombination, EachSampleReadsTheBatteryAfresh) {
+    Tree tree({{"BAT0", chargeBattery("Discharging", "1000000", "3000000", "6000000")}});
+    DirectBatteryStatusReader reader(tree.sources());
+    ASSERT_EQ(reader.sample()->currentCapacityMah, 3000);
+    tree.sys.writeFile("class/power_supply/BAT0/charge_now", "2500000\n");
+    tree.sys.writeFile("class/power_supply/BAT0/status", "Charging\n");
+    const auto later = reader.sample();
+    EXPECT_EQ(later->currentCapacityMah, 2500);
+    EXPECT_TRUE(later->isCharging);
+}
+
+// A reading answers every question from one reading of each file; the next reading is new.
+TEST(SysfsBatteryCombination, AReadingReadsEachFileOnce) {
+    Tree tree({{"BAT0", chargeBattery("Discharging", "1000000", "3000000", "6000000")},
+               {"AC", mainsOffline}});
+    const auto sources = tree.sources();
+    const auto reading = sources->reading();
+    ASSERT_TRUE(reading);
+    EXPECT_EQ(reading->isOnBatteryPower(), true);
+    tree.sys.writeFile("class/power_supply/AC/online", "1\n");
+    tree.sys.writeFile("class/power_supply/BAT0/charge_now", "2000000\n");
+    EXPECT_EQ(reading->isOnBatteryPower(), true);
+    const auto entry = reading->matchBatteryEntry();
+    EXPECT_EQ(entry->property("CurrentCapacity"), PowerSourceValue(int64_t{2000}));
+    EXPECT_EQ(entry->property("CurrentCapacity"), PowerSourceValue(int64_t{2000}));
+    EXPECT_EQ(sources->reading()->isOnBatteryPower(), false);
+    EXPECT_EQ(sources->isOnBatteryPower(), false);
+}
+
 }  // namespace
 }  // namespace joulix
