@@ -84,12 +84,23 @@ std::optional<bool> DirectBatteryStatusReader::isOnBatteryPower() {
 }
 
 std::optional<BatteryStatusSample> DirectBatteryStatusReader::sample() {
+    return sampleWithPowerSource().sample;
+}
+
+// One reading of the power sources answers the whole sample, where the platform has one.
+DirectBatteryStatusReader::SampleAndPowerSource DirectBatteryStatusReader::sampleWithPowerSource() {
     std::lock_guard guard(lock_);
-    if (!powerSources_) return std::nullopt;
-    // One reading of the power sources answers the whole sample, where the platform has one.
+    if (!powerSources_) return {};
     const auto reading = powerSources_->reading();
-    const PowerSources& sources = reading ? *reading : *powerSources_;
-    const auto service = reading ? reading->matchBatteryEntry() : service_;
+    if (!reading) {
+        return {sampleOf(*powerSources_, service_.get()), powerSources_->isOnBatteryPower()};
+    }
+    return {sampleOf(*reading, reading->matchBatteryEntry().get()), reading->isOnBatteryPower()};
+}
+
+std::optional<BatteryStatusSample>
+DirectBatteryStatusReader::sampleOf(const PowerSources& sources,
+                                    const BatteryRegistryEntry* service) const {
     const auto descriptions = sources.powerSourceDescriptions();
     if (!descriptions || descriptions->empty()) return std::nullopt;
     const PowerSourceDictionary& description = descriptions->front();
@@ -101,7 +112,7 @@ std::optional<BatteryStatusSample> DirectBatteryStatusReader::sample() {
     auto minutes = integerIn(description, "Time to Empty");
     if (!minutes) minutes = integerIn(description, "Time to Full Charge");
 
-    const Registry registry(service.get());
+    const Registry registry(service);
     const auto rawCurrent = registry.integer("AppleRawCurrentCapacity", "CurrentCapacity");
     const auto rawMax = registry.integer("AppleRawMaxCapacity", "MaxCapacity");
     const auto voltage = registry.integer("Voltage");

@@ -22,7 +22,17 @@ class DirectBatteryStatusReader {
     // cannot.
     std::optional<bool> isOnBatteryPower();
 
+    struct SampleAndPowerSource {
+        std::optional<BatteryStatusSample> sample;
+        std::optional<bool> isOnBatteryPower;
+    };
+    // Both of the above from one reading of the power sources.
+    SampleAndPowerSource sampleWithPowerSource();
+
   private:
+    std::optional<BatteryStatusSample> sampleOf(const PowerSources& sources,
+                                                const BatteryRegistryEntry* service) const;
+
     std::mutex lock_;
     std::shared_ptr<const PowerSources> powerSources_;
     std::shared_ptr<const BatteryRegistryEntry> service_;

@@ -237,9 +237,10 @@ AttributionBuildResult LiveAttributionInputBuilder::buildWithMetadata(
     }
     std::optional<bool> machineOnBattery;
     if (!batteryStatus && batteryReader) {
-        batteryStatus = batteryReader->sample();
+        auto [sample, isOnBatteryPower] = batteryReader->sampleWithPowerSource();
+        batteryStatus = std::move(sample);
         if (batteryStatus) metadata.batteryStatusSource = "power_supply";
-        machineOnBattery = batteryReader->isOnBatteryPower();
+        machineOnBattery = isOnBatteryPower;
     }
     const bool onBattery =
         machineOnBattery ? *machineOnBattery

@@ -110,6 +110,8 @@ PowermetricsParseOutput PowermetricsCollector::collectNormalizedSample() const {
 
     ShellResult result;
     try {
+        // nice or sudo would start it: a missing tool fails here, as a launch, not in them.
+        shell_->checkLaunchable(powermetricsPath);
         result = shell_->run(executable, arguments);
     } catch (const std::exception& error) {
         RuntimeLog::error(component, std::string("powermetrics execution failed: ") + error.what());

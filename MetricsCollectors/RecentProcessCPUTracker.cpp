@@ -5,7 +5,8 @@ namespace joulix {
 RecentProcessCPUTracker::RecentProcessCPUTracker(std::shared_ptr<const ProcessTable> processTable,
                                                  Clock clock)
     : processTable_(std::move(processTable)),
-      scanner_(processTable_ ? processTable_->usageScanner() : nullptr), clock_(std::move(clock)) {}
+      scanner_(processTable_ ? processTable_->cpuTimeScanner() : nullptr),
+      clock_(std::move(clock)) {}
 
 std::unordered_map<int64_t, double> RecentProcessCPUTracker::observe() {
     std::lock_guard guard(lock_);
@@ -13,21 +14,19 @@ std::unordered_map<int64_t, double> RecentProcessCPUTracker::observe() {
     const double intervalNs =
         previousAt_ ? std::chrono::duration<double, std::nano>(now - *previousAt_).count() : 0;
 
-    std::unordered_map<int64_t, Observation> current;
+    std::unordered_map<int64_t, ProcessCPUTime> current;
     std::unordered_map<int64_t, double> shares;
     if (!scanner_) return shares;
-    const auto usages = scanner_->scan();
-    current.reserve(usages.size());
-    for (const auto& [pid, usage] : usages) {
-        const Observation observation{usage.startTime, usage.userTimeNs + usage.systemTimeNs};
-        current.emplace(pid, observation);
+    const auto times = scanner_->scan();
+    current.reserve(times.size());
+    for (const auto& [pid, time] : times) {
+        current.emplace(pid, time);
         const auto before = previous_.find(pid);
         if (!(intervalNs > 0) || before == previous_.end() ||
-            before->second.startTime != observation.startTime ||
-            observation.cpuTimeNs < before->second.cpuTimeNs) {
+            before->second.instance != time.instance || time.cpuTimeNs < before->second.cpuTimeNs) {
             continue;
         }
-        const auto usedNs = static_cast<double>(observation.cpuTimeNs - before->second.cpuTimeNs);
+        const auto usedNs = static_cast<double>(time.cpuTimeNs - before->second.cpuTimeNs);
         shares.emplace(pid, usedNs / intervalNs * 100.0);
     }
     previous_ = std::move(current);

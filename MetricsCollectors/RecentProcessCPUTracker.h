@@ -1,7 +1,7 @@
 #pragma once
 // The CPU share of each process over the interval since its previous observation, as top and
 // htop show it (100 % is one CPU busy for the whole interval), from the process table's
-// accumulated CPU time. A process is known by its pid and start time: a pid reused by a new
+// accumulated CPU time. A process is known by its pid and instance: a pid reused by a new
 // process starts afresh. Each observe() reads every process once, answers the shares of the
 // processes seen both then and at the previous observation, and keeps this observation for the
 // next call; a caller that runs passes in a loop keeps one tracker across them. Shared between
@@ -30,17 +30,12 @@ class RecentProcessCPUTracker {
     std::unordered_map<int64_t, double> observe();
 
   private:
-    struct Observation {
-        uint64_t startTime = 0;
-        uint64_t cpuTimeNs = 0;
-    };
-
     std::mutex lock_;
     std::shared_ptr<const ProcessTable> processTable_;
     // Reads the table; kept across observations (the Linux one keeps files open between them).
-    std::unique_ptr<ProcessUsageScanner> scanner_;
+    std::unique_ptr<ProcessCPUTimeScanner> scanner_;
     Clock clock_;
-    std::unordered_map<int64_t, Observation> previous_;
+    std::unordered_map<int64_t, ProcessCPUTime> previous_;
     std::optional<std::chrono::steady_clock::time_point> previousAt_;
 };
 

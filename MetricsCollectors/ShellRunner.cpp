@@ -444,13 +444,17 @@ void stop(Child& child, double terminateGraceSeconds, double killGraceSeconds) {
 const char* const streamNames[] = {"standard output", "standard error"};
 }  // namespace
 
-ShellResult DefaultShellRunner::run(const std::string& executable,
-                                    const std::vector<std::string>& arguments) const {
-    restoreChildExitStatuses();
-    // A tool that is missing or not executable fails as its launch would, without a child.
+void DefaultShellRunner::checkLaunchable(const std::string& executable) const {
     if (::faccessat(AT_FDCWD, executable.c_str(), X_OK, AT_EACCESS) != 0) {
         throw ShellRunnerError::failedToLaunch(errorText(errno));
     }
+}
+
+ShellResult DefaultShellRunner::run(const std::string& executable,
+                                    const std::vector<std::string>& arguments) const {
+    restoreChildExitStatuses();
+    // A tool that cannot start fails as its launch would, without a child.
+    checkLaunchable(executable);
     try {
         Pipe out, err;
         if (int error = makePipe(out); error != 0) {

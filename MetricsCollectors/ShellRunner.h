@@ -60,6 +60,9 @@ class ShellRunning {
     // Runs `executable` (an absolute path) with `arguments`; throws ShellRunnerError.
     virtual ShellResult run(const std::string& executable,
                             const std::vector<std::string>& arguments) const = 0;
+    // Throws the launch failure that running `executable` would meet (missing, not executable);
+    // for a tool another one starts. A runner that stands in for tools may start any of them.
+    virtual void checkLaunchable(const std::string& executable) const { (void)executable; }
 };
 
 class DefaultShellRunner final : public ShellRunning {
@@ -69,6 +72,8 @@ class DefaultShellRunner final : public ShellRunning {
 
     ShellResult run(const std::string& executable,
                     const std::vector<std::string>& arguments) const override;
+    // A tool that is missing or not executable (to the effective user) fails to launch.
+    void checkLaunchable(const std::string& executable) const override;
 
     // The time-out in seconds for one command, read afresh from the environment.
     static double resolveTimeoutSeconds(const std::string& executable,

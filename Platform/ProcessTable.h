@@ -20,14 +20,23 @@ struct ProcessUsage {
     friend bool operator==(const ProcessUsage&, const ProcessUsage&) = default;
 };
 
-// Reads the usage of every process, again and again. It may keep what makes the next reading
-// cheap (the Linux one keeps each process's stat file open), so it belongs to one caller, which
-// makes one call at a time.
-class ProcessUsageScanner {
+// A process's accumulated CPU time (user and system), and its instance: the same for one
+// process across scans, different for another process that later has the same pid.
+struct ProcessCPUTime {
+    uint64_t cpuTimeNs = 0;
+    uint64_t instance = 0;
+
+    friend bool operator==(const ProcessCPUTime&, const ProcessCPUTime&) = default;
+};
+
+// Reads the CPU time of every process, again and again. It may keep what makes the next scan
+// cheap (the Linux one holds a handle on each process), so it belongs to one caller, which makes
+// one call at a time.
+class ProcessCPUTimeScanner {
   public:
-    virtual ~ProcessUsageScanner() = default;
-    // Every readable process's pid and usage, ascending by pid.
-    virtual std::vector<std::pair<int32_t, ProcessUsage>> scan() = 0;
+    virtual ~ProcessCPUTimeScanner() = default;
+    // Every readable process's pid and CPU time, ascending by pid.
+    virtual std::vector<std::pair<int32_t, ProcessCPUTime>> scan() = 0;
 };
 
 class ProcessTable {
@@ -40,28 +49,31 @@ class ProcessTable {
     // Accumulated CPU time and resident size; absent when the process cannot be read.
     virtual std::optional<ProcessUsage> usage(int32_t pid) const = 0;
     // A scanner over this table, which must outlive it. By default every scan asks allPIDs()
-    // and usage() of each.
-    virtual std::unique_ptr<ProcessUsageScanner> usageScanner() const;
+    // and usage() of each (the instance is the start time).
+    virtual std::unique_ptr<ProcessCPUTimeScanner> cpuTimeScanner() const;
 };
 
 // Asks the table for every pid and the usage of each.
-class EachProcessUsageScanner final : public ProcessUsageScanner {
+class EachProcessCPUTimeScanner final : public ProcessCPUTimeScanner {
   public:
-    explicit EachProcessUsageScanner(const ProcessTable& table) : table_(table) {}
-    std::vector<std::pair<int32_t, ProcessUsage>> scan() override {
-        std::vector<std::pair<int32_t, ProcessUsage>> usages;
+    explicit EachProcessCPUTimeScanner(const ProcessTable& table) : table_(table) {}
+    std::vector<std::pair<int32_t, ProcessCPUTime>> scan() override {
+        std::vector<std::pair<int32_t, ProcessCPUTime>> times;
         for (const int32_t pid : table_.allPIDs()) {
-            if (const auto usage = table_.usage(pid)) usages.emplace_back(pid, *usage);
+            if (const auto usage = table_.usage(pid)) {
+                times.emplace_back(
+                    pid, ProcessCPUTime{usage->userTimeNs + usage->systemTimeNs, usage->startTime});
+            }
         }
-        return usages;
+        return times;
     }
 
   private:
     const ProcessTable& table_;
 };
 
-inline std::unique_ptr<ProcessUsageScanner> ProcessTable::usageScanner() const {
-    return std::make_unique<EachProcessUsageScanner>(*this);
+inline std::unique_ptr<ProcessCPUTimeScanner> ProcessTable::cpuTimeScanner() const {
+    return std::make_unique<EachProcessCPUTimeScanner>(*this);
 }
 
 // The machine's process table.

@@ -10,6 +10,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -136,18 +137,33 @@ void BM_SamplingPassLinuxSources(benchmark::State& state) {
         fs::create_directories((sys / path).parent_path());
         std::ofstream(sys / path) << value << "\n";
     };
-    for (const auto& [name, value] :
-         std::map<std::string, std::string>{{"type", "Battery"},
-                                            {"status", "Discharging"},
-                                            {"capacity", "55"},
-                                            {"energy_now", "30000000"},
-                                            {"energy_full", "50000000"},
-                                            {"power_now", "9000000"},
-                                            {"voltage_now", "12000000"}}) {
-        write("class/power_supply/BAT0/" + name, value);
-    }
-    write("class/power_supply/AC/type", "Mains");
-    write("class/power_supply/AC/online", "0");
+    // Each supply as the kernel shows it: a file per property, and all of them in its uevent.
+    const auto supply = [&](const std::string& name,
+                            const std::map<std::string, std::string>& properties) {
+        std::string uevent = "POWER_SUPPLY_NAME=" + name + "\n";
+        for (const auto& [property, value] : properties) {
+            write("class/power_supply/" + name + "/" + property, value);
+            std::string key = property;
+            for (char& c : key)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            uevent += "POWER_SUPPLY_" + key + "=" + value + "\n";
+        }
+        std::ofstream(sys / "class/power_supply" / name / "uevent") << uevent;
+    };
+    supply("BAT0", {{"type", "Battery"},
+                    {"status", "Discharging"},
+                    {"present", "1"},
+                    {"capacity", "55"},
+                    {"energy_now", "30000000"},
+                    {"energy_full", "50000000"},
+                    {"energy_full_design", "57000000"},
+                    {"power_now", "9000000"},
+                    {"voltage_min_design", "11400000"},
+                    {"voltage_now", "12000000"},
+                    {"cycle_count", "120"},
+                    {"model_name", "5B10W13930"},
+                    {"serial_number", "2345"}});
+    supply("AC", {{"type", "Mains"}, {"online", "0"}});
     for (const auto& [zone, name] :
          std::map<std::string, std::string>{{"intel-rapl:0", "package-0"},
                                             {"intel-rapl:0:0", "core"},

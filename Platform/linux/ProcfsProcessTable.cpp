@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <string_view>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -38,13 +41,9 @@ std::optional<std::string> readSmallFile(const std::string& path) {
     }
 }
 
-// A stat line is far shorter (52 numbers and a command of at most 64 bytes); one read of this
-// size takes it whole.
-constexpr std::size_t statBufferSize = 4096;
-
-// Files kept open by a scanner: a quarter of the descriptors this process may open, at most 1024,
-// so the rest of the program never runs short.
-std::size_t keptFileLimit() {
+// Descriptors a scanner may hold: a quarter of those this process may open, at most 1024, so the
+// rest of the program never runs short.
+std::size_t keptDescriptorLimit() {
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
     return static_cast<std::size_t>(std::min<rlim_t>(limit.rlim_cur / 4, 1024));
@@ -59,7 +58,7 @@ uint64_t ticksToNanoseconds(uint64_t ticks, uint64_t ticksPerSecond) {
 class ProcfsProcessTable final : public ProcessTable {
   public:
     explicit ProcfsProcessTable(std::string procRoot)
-        : root_(std::move(procRoot)),
+        : root_(std::move(procRoot)), isMachines_(root_ == "/proc"),
           ticksPerSecond_(static_cast<uint64_t>(std::max(::sysconf(_SC_CLK_TCK), 1L))),
           pageSize_(static_cast<uint64_t>(std::max(::sysconf(_SC_PAGESIZE), 1L))) {}
 
@@ -102,7 +101,7 @@ class ProcfsProcessTable final : public ProcessTable {
         return parseStat(*stat);
     }
 
-    std::unique_ptr<ProcessUsageScanner> usageScanner() const override;
+    std::unique_ptr<ProcessCPUTimeScanner> cpuTimeScanner() const override;
 
     std::string statPath(int32_t pid) const { return root_ + "/" + std::to_string(pid) + "/stat"; }
 
@@ -135,84 +134,115 @@ class ProcfsProcessTable final : public ProcessTable {
 
   private:
     std::string root_;
+    bool isMachines_;  // the machine's own table, whose pids the kernel's calls take
     uint64_t ticksPerSecond_;
     uint64_t pageSize_;
 };
 
-// Keeps each process's stat file open between scans, so a later reading is one pread instead of
-// an open, a read and a close. A kept file stays bound to its process: once that process is
-// gone the read fails (even when its pid has been reused), and the pid's file is opened afresh.
-class ProcfsUsageScanner final : public ProcessUsageScanner {
+// The machine's processes read through their CPU clocks: one clock_gettime per process, where
+// /proc/PID/stat costs an open, a formatted read and a close. A pidfd held on each process tells
+// when it has ended, so a pid reused by a new process is never read as the old one; the start
+// time, read from /proc/PID/stat once when a process is first seen, makes its instance. Beyond
+// the descriptor limit, or without pidfds, a process is read from its stat file every scan
+// (another instance, so the two readings are never subtracted).
+class ClockCPUTimeScanner final : public ProcessCPUTimeScanner {
   public:
-    explicit ProcfsUsageScanner(const ProcfsProcessTable& table)
-        : table_(table), limit_(keptFileLimit()) {}
-    ~ProcfsUsageScanner() override {
-        for (const auto& [pid, fd] : kept_)
-            ::close(fd);
+    explicit ClockCPUTimeScanner(const ProcfsProcessTable& table)
+        : table_(table), limit_(keptDescriptorLimit()) {}
+    ~ClockCPUTimeScanner() override {
+        for (const auto& [pid, tracked] : tracked_)
+            ::close(tracked.pidfd);
     }
-    ProcfsUsageScanner(const ProcfsUsageScanner&) = delete;
-    ProcfsUsageScanner& operator=(const ProcfsUsageScanner&) = delete;
+    ClockCPUTimeScanner(const ClockCPUTimeScanner&) = delete;
+    ClockCPUTimeScanner& operator=(const ClockCPUTimeScanner&) = delete;
 
-    std::vector<std::pair<int32_t, ProcessUsage>> scan() override {
-        std::vector<std::pair<int32_t, ProcessUsage>> usages;
-        std::unordered_map<int32_t, int> stillKept;
-        char buffer[statBufferSize];
+    std::vector<std::pair<int32_t, ProcessCPUTime>> scan() override {
+        std::vector<std::pair<int32_t, ProcessCPUTime>> times;
+        std::unordered_map<int32_t, Tracked> stillTracked;
         for (const int32_t pid : table_.allPIDs()) {
-            int fd = takeKept(pid);
-            ssize_t length = fd >= 0 ? readAt(fd, buffer) : -1;
-            if (length <= 0 && fd >= 0) {
-                ::close(fd);
-                fd = -1;
-            }
-            if (fd < 0) {
-                fd = ::open(table_.statPath(pid).c_str(), O_RDONLY | O_CLOEXEC);
-                if (fd < 0) continue;
-                length = readAt(fd, buffer);
-            }
-            std::optional<ProcessUsage> usage;
-            if (length > 0 && static_cast<std::size_t>(length) < sizeof buffer) {
-                usage =
-                    table_.parseStat(std::string_view(buffer, static_cast<std::size_t>(length)));
-            } else if (length > 0) {
-                usage = table_.usage(pid);  // longer than any stat line should be
-            }
-            if (usage) usages.emplace_back(pid, *usage);
-            if (usage && stillKept.size() < limit_) {
-                stillKept.emplace(pid, fd);
-            } else {
-                ::close(fd);
+            auto tracked = takeTracked(pid);
+            if (!tracked && tracked_.size() + stillTracked.size() < limit_) tracked = track(pid);
+            if (tracked) {
+                if (const auto cpuTimeNs = processCPUTimeNs(pid)) {
+                    times.emplace_back(pid, ProcessCPUTime{*cpuTimeNs, tracked->instance});
+                }
+                stillTracked.emplace(pid, *tracked);
+            } else if (const auto usage = table_.usage(pid)) {
+                times.emplace_back(pid, ProcessCPUTime{usage->userTimeNs + usage->systemTimeNs,
+                                                       2 * usage->startTime});
             }
         }
-        for (const auto& [pid, fd] : kept_)
-            ::close(fd);
-        kept_ = std::move(stillKept);
-        return usages;
+        for (const auto& [pid, gone] : tracked_)
+            ::close(gone.pidfd);
+        tracked_ = std::move(stillTracked);
+        dropEnded(times);
+        return times;
     }
 
   private:
-    int takeKept(int32_t pid) {
-        const auto found = kept_.find(pid);
-        if (found == kept_.end()) return -1;
-        const int fd = found->second;
-        kept_.erase(found);
-        return fd;
+    struct Tracked {
+        int pidfd = -1;
+        uint64_t instance = 0;
+    };
+
+    std::optional<Tracked> takeTracked(int32_t pid) {
+        const auto found = tracked_.find(pid);
+        if (found == tracked_.end()) return std::nullopt;
+        const Tracked tracked = found->second;
+        tracked_.erase(found);
+        return tracked;
     }
 
-    static ssize_t readAt(int fd, char (&buffer)[statBufferSize]) {
-        ssize_t n;
-        do {
-            n = ::pread(fd, buffer, sizeof buffer, 0);
-        } while (n < 0 && errno == EINTR);
-        return n;
+    std::optional<Tracked> track(int32_t pid) const {
+        const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+        if (pidfd < 0) return std::nullopt;
+        const auto usage = table_.usage(pid);
+        if (!usage) {
+            ::close(pidfd);
+            return std::nullopt;
+        }
+        return Tracked{pidfd, 2 * usage->startTime + 1};
+    }
+
+    // The process's CPU clock, which sums the run time of all its threads, living and ended.
+    static std::optional<uint64_t> processCPUTimeNs(int32_t pid) {
+        constexpr clockid_t schedulerClock = 2;
+        const auto clock =
+            static_cast<clockid_t>((~static_cast<clockid_t>(pid) << 3) | schedulerClock);
+        timespec time{};
+        if (::clock_gettime(clock, &time) != 0) return std::nullopt;
+        return static_cast<uint64_t>(time.tv_sec) * 1'000'000'000u +
+               static_cast<uint64_t>(time.tv_nsec);
+    }
+
+    // Processes that ended by now lose this scan's reading (their pid may already name another
+    // process) and their pidfd.
+    void dropEnded(std::vector<std::pair<int32_t, ProcessCPUTime>>& times) {
+        std::vector<pollfd> handles;
+        std::vector<int32_t> pids;
+        handles.reserve(tracked_.size());
+        pids.reserve(tracked_.size());
+        for (const auto& [pid, tracked] : tracked_) {
+            handles.push_back(pollfd{tracked.pidfd, POLLIN, 0});
+            pids.push_back(pid);
+        }
+        if (::poll(handles.data(), handles.size(), 0) <= 0) return;
+        for (std::size_t i = 0; i < handles.size(); ++i) {
+            if (handles[i].revents == 0) continue;
+            ::close(handles[i].fd);
+            tracked_.erase(pids[i]);
+            std::erase_if(times, [&](const auto& entry) { return entry.first == pids[i]; });
+        }
     }
 
     const ProcfsProcessTable& table_;
     std::size_t limit_;
-    std::unordered_map<int32_t, int> kept_;
+    std::unordered_map<int32_t, Tracked> tracked_;
 };
 
-std::unique_ptr<ProcessUsageScanner> ProcfsProcessTable::usageScanner() const {
-    return std::make_unique<ProcfsUsageScanner>(*this);
+std::unique_ptr<ProcessCPUTimeScanner> ProcfsProcessTable::cpuTimeScanner() const {
+    if (!isMachines_) return ProcessTable::cpuTimeScanner();
+    return std::make_unique<ClockCPUTimeScanner>(*this);
 }
 
 }  // namespace

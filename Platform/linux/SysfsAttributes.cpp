@@ -8,6 +8,17 @@
 
 namespace joulix::sysfs {
 
+namespace {
+
+std::string_view trimmedBlanks(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos) return {};
+    const auto last = text.find_last_not_of(" \t\r\n");
+    return text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
 std::optional<std::string> readText(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
@@ -25,10 +36,46 @@ std::optional<std::string> readText(const std::string& path) {
     ::close(fd);
     if (failed || line.empty()) return std::nullopt;
     line.resize(std::min(line.find('\n'), line.size()));
-    const auto first = line.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return std::string();
-    const auto last = line.find_last_not_of(" \t\r\n");
-    return line.substr(first, last - first + 1);
+    return std::string(trimmedBlanks(line));
+}
+
+std::optional<std::string> readFile(const std::string& path, std::size_t limit) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string contents;
+    char buffer[4096];
+    bool failed = false;
+    while (contents.size() < limit) {
+        const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, limit - contents.size()));
+        if (n < 0 && errno == EINTR) continue;
+        failed = n < 0;
+        if (n <= 0) break;
+        contents.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    if (failed) return std::nullopt;
+    return contents;
+}
+
+std::vector<std::pair<std::string, std::string>>
+powerSupplyUeventProperties(std::string_view text) {
+    constexpr std::string_view prefix = "POWER_SUPPLY_";
+    std::vector<std::pair<std::string, std::string>> properties;
+    while (!text.empty()) {
+        const auto end = std::min(text.find('\n'), text.size());
+        const std::string_view line = text.substr(0, end);
+        text.remove_prefix(std::min(end + 1, text.size()));
+        const auto equals = line.find('=');
+        if (!line.starts_with(prefix) || equals == std::string_view::npos) continue;
+        std::string name(line.substr(prefix.size(), equals - prefix.size()));
+        if (name.empty()) continue;
+        for (char& c : name) {
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        }
+        properties.emplace_back(std::move(name),
+                                std::string(trimmedBlanks(line.substr(equals + 1))));
+    }
+    return properties;
 }
 
 std::optional<int64_t> parseInteger(const std::optional<std::string>& text) {

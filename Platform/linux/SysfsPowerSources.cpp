@@ -14,7 +14,11 @@ namespace joulix {
 namespace {
 
 // One supply directory and its attributes, each read once into the files it shares with the
-// other supplies of the same question (or reading).
+// other supplies of the same question (or reading). The kernel lists every property of a supply
+// in its uevent, as the property's own file shows it: one read of that file stands in for a
+// read per attribute. A uevent with the supply's type (kernels since 5.8 list it) is complete,
+// so a property it lacks is absent; without the type, or without a uevent, an attribute it
+// lacks is read from its own file.
 class Supply {
   public:
     using ReadFiles = SysfsPowerSources::ReadFiles;
@@ -26,9 +30,11 @@ class Supply {
     Supply fresh() const { return Supply(directory_, std::make_shared<ReadFiles>()); }
 
     std::optional<std::string> text(const char* attribute) const {
+        const bool ueventIsComplete = readUevent();
         const std::string path = (directory_ / attribute).string();
         const auto found = files_->byPath.find(path);
         if (found != files_->byPath.end()) return found->second;
+        if (ueventIsComplete) return std::nullopt;
         return files_->byPath.emplace(path, sysfs::readText(path)).first->second;
     }
     std::optional<int64_t> integer(const char* attribute) const {
@@ -48,6 +54,22 @@ class Supply {
     bool hasStatus(std::string_view status) const { return text("status") == status; }
 
   private:
+    // Reads the uevent once (its entry then records whether it is complete); true when it is.
+    bool readUevent() const {
+        const std::string path = (directory_ / "uevent").string();
+        const auto [entry, isNew] = files_->byPath.try_emplace(path);
+        if (!isNew) return entry->second.has_value();
+        const auto uevent = sysfs::readFile(path, 64 * 1024);
+        if (!uevent) return false;
+        bool hasType = false;
+        for (auto& [name, value] : sysfs::powerSupplyUeventProperties(*uevent)) {
+            hasType = hasType || name == "type";
+            files_->byPath.try_emplace((directory_ / name).string(), std::move(value));
+        }
+        if (hasType) files_->byPath[path] = "complete";
+        return hasType;
+    }
+
     std::filesystem::path directory_;
     std::shared_ptr<ReadFiles> files_;
 };

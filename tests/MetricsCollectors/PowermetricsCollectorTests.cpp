@@ -101,6 +101,22 @@ TEST_F(PowermetricsCollectorTests, FailuresBecomeTypedErrors) {
     EXPECT_EQ(failure().value().kind(), Kind::commandFailed);
 }
 
+// Without the tool installed nothing is started (nice would only fail to find it): the
+// collection fails as a launch.
+TEST(PowermetricsCollectorWithoutTheTool, FailsWithoutStartingAChild) {
+    if (::access("/usr/bin/powermetrics", F_OK) == 0) GTEST_SKIP() << "powermetrics installed";
+    PowermetricsCollector collector(std::make_shared<DefaultShellRunner>());
+    collector.effectiveUserID = [] { return 0u; };
+    try {
+        collector.collectNormalizedSample();
+        ADD_FAILURE() << "collected without powermetrics";
+    } catch (const PowermetricsCollectorError& error) {
+        EXPECT_EQ(error.kind(), PowermetricsCollectorError::Kind::commandFailed);
+        EXPECT_STREQ(error.what(), "powermetrics command failed: Failed to launch command: No "
+                                   "such file or directory");
+    }
+}
+
 TEST_F(PowermetricsCollectorTests, UsableOutputs) {
     answer(0, "System Average Power: 4.5 W\n");
     EXPECT_EQ(*collector.collectNormalizedSample().totalSystemWatts, 4.5);

@@ -4,18 +4,37 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 namespace joulix {
 namespace {
 
 using Attributes = std::map<std::string, std::string>;
 
-// A power_supply tree of the given supplies (directory name → attribute files).
+// How a tree shows each supply's properties: a file each; all in the uevent (as the kernel does
+// since it lists the type there); or in a uevent without the type, which has its own file.
+enum class Layout { files, uevent, ueventWithoutType };
+
+// A power_supply tree of the given supplies (directory name → attributes).
 struct Tree {
     testing::TemporaryDirectory sys;
-    explicit Tree(const std::map<std::string, Attributes>& supplies) {
+    explicit Tree(const std::map<std::string, Attributes>& supplies,
+                  Layout layout = Layout::files) {
         for (const auto& [name, attributes] : supplies) {
-            for (const auto& [attribute, value] : attributes)
-                sys.writeFile("class/power_supply/" + name + "/" + attribute, value + "\n");
+            const std::string directory = "class/power_supply/" + name + "/";
+            std::string uevent = "POWER_SUPPLY_NAME=" + name + "\n";
+            for (const auto& [attribute, value] : attributes) {
+                if (layout == Layout::files ||
+                    (layout == Layout::ueventWithoutType && attribute == "type")) {
+                    sys.writeFile(directory + attribute, value + "\n");
+                    continue;
+                }
+                std::string key;
+                for (const char c : attribute)
+                    key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+                uevent += "POWER_SUPPLY_" + key + "=" + value + "\n";
+            }
+            if (layout != Layout::files) sys.writeFile(directory + "uevent", uevent);
         }
     }
     std::shared_ptr<SysfsPowerSources> sources() const {
@@ -64,20 +83,26 @@ TEST(SysfsBatteryCombination, PowerSourceAndFlowOfEachKindOfMachine) {
     };
     // clang-format on
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const Tree tree(c.supplies);
-        DirectBatteryStatusReader reader(tree.sources());
-        EXPECT_EQ(reader.isOnBatteryPower(), c.onBattery);
-        const auto sample = reader.sample();
-        if (c.supplies.size() == 1 && c.supplies.begin()->first == "hid") {
-            EXPECT_EQ(sample, std::nullopt);
-            continue;
+        for (const Layout layout : {Layout::files, Layout::uevent, Layout::ueventWithoutType}) {
+            SCOPED_TRACE(std::string(c.name) + ", layout " +
+                         std::to_string(static_cast<int>(layout)));
+            const Tree tree(c.supplies, layout);
+            DirectBatteryStatusReader reader(tree.sources());
+            EXPECT_EQ(reader.isOnBatteryPower(), c.onBattery);
+            const auto sample = reader.sample();
+            const auto both = reader.sampleWithPowerSource();
+            EXPECT_EQ(both.sample, sample);
+            EXPECT_EQ(both.isOnBatteryPower, c.onBattery);
+            if (c.supplies.size() == 1 && c.supplies.begin()->first == "hid") {
+                EXPECT_EQ(sample, std::nullopt);
+                continue;
+            }
+            ASSERT_TRUE(sample);
+            EXPECT_EQ(sample->externalPowerConnected, !*c.onBattery);
+            EXPECT_EQ(sample->isCharging, c.charging);
+            EXPECT_DOUBLE_EQ(sample->levelPercent, c.levelPercent);
+            EXPECT_EQ(sample->dischargeWatts, c.dischargeW);
         }
-        ASSERT_TRUE(sample);
-        EXPECT_EQ(sample->externalPowerConnected, !*c.onBattery);
-        EXPECT_EQ(sample->isCharging, c.charging);
-        EXPECT_DOUBLE_EQ(sample->levelPercent, c.levelPercent);
-        EXPECT_EQ(sample->dischargeWatts, c.dischargeW);
     }
     EXPECT_EQ(SysfsPowerSources("/nonexistent").isOnBatteryPower(), std::nullopt);
 }

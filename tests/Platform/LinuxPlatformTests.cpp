@@ -6,12 +6,14 @@
 #include <plist/plist.h>
 
 #include <csignal>
+#include <ctime>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 namespace joulix {
 namespace {
@@ -93,37 +95,52 @@ std::size_t openDescriptorCount() {
         std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
 }
 
-// The scanner keeps stat files open between scans: a process that ends (its pid then free for
-// reuse) leaves the next scan, a new one joins it, and no file outlives the scanner.
-TEST(LinuxPlatformTests, UsageScannerFollowsProcessesComingAndGoing) {
+// The machine's scanner reads each process's CPU clock: this process's own time lies between two
+// readings of its clock; a process keeps its instance while it runs; one that ends (its pid then
+// free for reuse) leaves the next scan; no descriptor outlives the scanner.
+TEST(LinuxPlatformTests, CPUTimeScannerFollowsProcessesComingAndGoing) {
     const std::size_t descriptorsBefore = openDescriptorCount();
     {
         const auto table = systemProcessTable();
-        const auto scanner = table->usageScanner();
-        const auto scanned = [&](pid_t pid) {
-            const auto usages = scanner->scan();
-            return std::any_of(usages.begin(), usages.end(),
-                               [&](const auto& entry) { return entry.first == pid; });
+        const auto scanner = table->cpuTimeScanner();
+        const auto scanned = [&](pid_t pid) -> std::optional<ProcessCPUTime> {
+            for (const auto& [scannedPID, time] : scanner->scan()) {
+                if (scannedPID == pid) return time;
+            }
+            return std::nullopt;
         };
+        const auto ownCPUTimeNs = [] {
+            timespec time{};
+            ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &time);
+            return static_cast<uint64_t>(time.tv_sec) * 1'000'000'000u +
+                   static_cast<uint64_t>(time.tv_nsec);
+        };
+        const uint64_t before = ownCPUTimeNs();
+        const auto self = scanned(::getpid());
+        const uint64_t after = ownCPUTimeNs();
+        ASSERT_TRUE(self);
+        EXPECT_GE(self->cpuTimeNs, before);
+        EXPECT_LE(self->cpuTimeNs, after);
+
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
             ::pause();
             ::_exit(0);
         }
-        EXPECT_TRUE(scanned(child));
-        EXPECT_TRUE(scanned(child));  // now through the kept file
+        const auto first = scanned(child);
+        ASSERT_TRUE(first);
+        EXPECT_EQ(scanned(child)->instance, first->instance);
         EXPECT_GT(openDescriptorCount(), descriptorsBefore);
         ::kill(child, SIGKILL);
         ::waitpid(child, nullptr, 0);
         EXPECT_FALSE(scanned(child));
-        EXPECT_TRUE(scanned(::getpid()));
     }
     EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
 }
 
-// In a tree of plain files the kept file sees a stat line rewritten in place.
-TEST(LinuxPlatformTests, UsageScannerRereadsKeptFiles) {
+// A tree of plain files is read from its stat lines every scan, the start time the instance.
+TEST(LinuxPlatformTests, CPUTimeScannerOfATreeReadsItsStatFiles) {
     TemporaryFolder proc;
     const long tick = ::sysconf(_SC_CLK_TCK);
     const auto stat = [&](long ticks) {
@@ -132,12 +149,11 @@ TEST(LinuxPlatformTests, UsageScannerRereadsKeptFiles) {
     };
     stat(tick);
     const auto table = makeProcfsProcessTable(proc.path().string());
-    const auto scanner = table->usageScanner();
-    ASSERT_EQ(scanner->scan().size(), 1u);
+    const auto scanner = table->cpuTimeScanner();
+    using Scan = std::vector<std::pair<int32_t, ProcessCPUTime>>;
+    EXPECT_EQ(scanner->scan(), (Scan{{5, {1'000'000'000, 9}}}));
     stat(4 * tick);
-    const auto usages = scanner->scan();
-    ASSERT_EQ(usages.size(), 1u);
-    EXPECT_EQ(usages.front().second.userTimeNs, 4'000'000'000u);
+    EXPECT_EQ(scanner->scan(), (Scan{{5, {4'000'000'000, 9}}}));
     fs::remove_all(proc.path() / "5");
     EXPECT_TRUE(scanner->scan().empty());
 }
