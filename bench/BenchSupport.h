@@ -1,11 +1,37 @@
 #pragma once
 // Timing two jobs side by side in the same run, in alternation, so that interruptions by other
-// programs on a shared machine weigh on both alike.
+// programs on a shared machine weigh on both alike; a shared area of the benchmark's own.
+#include "SharedModels/SharedRoot.h"
+
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
 #include <utility>
 
 namespace joulix::bench {
+
+// While it lives, the shared area (the shared log the measured code writes, the shared history)
+// is a temporary folder, for this process and the programs it starts.
+class PrivateSharedRoot {
+  public:
+    PrivateSharedRoot() {
+        root_ = (std::filesystem::temp_directory_path() / "jlx-bench-shared-XXXXXX").string();
+        if (::mkdtemp(root_.data()) == nullptr) std::abort();
+        ::setenv("JLX_SHARED_ROOT", root_.c_str(), 1);
+        setSharedRoot(root_);
+    }
+    ~PrivateSharedRoot() {
+        std::error_code ignored;
+        std::filesystem::remove_all(root_, ignored);
+    }
+    PrivateSharedRoot(const PrivateSharedRoot&) = delete;
+    PrivateSharedRoot& operator=(const PrivateSharedRoot&) = delete;
+
+  private:
+    std::string root_;
+};
 
 // Microseconds that `first` and then `second` take for `calls` calls each, in one block.
 template <class First, class Second>

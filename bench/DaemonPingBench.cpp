@@ -6,6 +6,8 @@
 #include "JoulixDaemon/DBusListener.h"
 #include "tests/JoulixDaemon/PrivateBus.h"
 
+#include "bench/BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdio>
@@ -62,6 +64,7 @@ BENCHMARK(BM_PingBesidePeerPing)->MinTime(2.0);
 }  // namespace
 
 int main(int argc, char** argv) {
+    const joulix::bench::PrivateSharedRoot sharedRoot;
     benchmark::Initialize(&argc, argv);
     try {
         running = std::make_unique<Daemon>();

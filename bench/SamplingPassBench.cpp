@@ -8,6 +8,8 @@
 #include "Platform/linux/PowercapEnergyChannels.h"
 #include "Platform/linux/SysfsPowerSources.h"
 
+#include "bench/BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cctype>
@@ -187,6 +189,7 @@ BENCHMARK(BM_SamplingPassLinuxSources)->Unit(benchmark::kMillisecond)->UseRealTi
 }  // namespace
 
 int main(int argc, char** argv) {
+    const joulix::bench::PrivateSharedRoot sharedRoot;
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

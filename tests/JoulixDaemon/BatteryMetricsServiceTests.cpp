@@ -156,9 +156,10 @@ TEST(BatteryMetricsServiceTests, WidensTheSharedDatabaseLocationAtStart) {
     std::ofstream(database) << "x";
     fs::permissions(root / "Joulix", fs::perms::owner_all);
     fs::permissions(database, fs::perms::owner_read);
+    const std::string previousRoot = sharedRoot();
     setSharedRoot(root.string());
     BatteryMetricsService service;
-    setSharedRoot(defaultSharedRoot);
+    setSharedRoot(previousRoot);
     EXPECT_EQ(fs::status(root / "Joulix").permissions(), fs::perms::all);
     EXPECT_EQ(fs::status(database).permissions(), static_cast<fs::perms>(0666));
     fs::remove_all(root);

@@ -50,6 +50,7 @@ class RuntimeLogTest : public ::testing::Test {
         std::string pattern = testing::TempDir() + "runtime-log-XXXXXX";
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         root = pattern;
+        previousRoot = sharedRoot();
         setSharedRoot(root.string());
         RuntimeLog::setSystemLog(systemLog);
         RuntimeLog::configure(RuntimeLogLevel::warn, false);
@@ -61,7 +62,7 @@ class RuntimeLogTest : public ::testing::Test {
     void TearDown() override {
         RuntimeLog::removeObserver(token);
         RuntimeLog::setSystemLog(nullptr);
-        setSharedRoot(defaultSharedRoot);
+        setSharedRoot(previousRoot);
         setMainBundle(nullptr);
         unsetenv("JLX_LOG_DISABLED");
         fs::remove_all(root);
@@ -74,6 +75,7 @@ class RuntimeLogTest : public ::testing::Test {
     }
     fs::path logFile() const { return root / "Joulix" / "runtime.log"; }
     fs::path root;
+    std::string previousRoot;
     std::shared_ptr<RecordingSystemLog> systemLog = std::make_shared<RecordingSystemLog>();
     uint64_t token = 0;
     std::mutex observedLock;

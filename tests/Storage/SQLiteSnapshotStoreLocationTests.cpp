@@ -1,5 +1,7 @@
 #include "Storage/SQLiteSnapshotStoreLocation.h"
 
+#include "SharedModels/SharedRoot.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -25,7 +27,7 @@ class ScopedEnv {
 
 TEST(SQLiteSnapshotStoreLocation, DatabasesLiveUnderTheSharedRootAndTheUserDataDirectory) {
     EXPECT_EQ(SQLiteSnapshotStoreLocation::sharedSnapshotDatabaseURL(),
-              "/Users/Shared/Joulix/battery_history.sqlite");
+              sharedRoot() + "/Joulix/battery_history.sqlite");
     const std::string fromHome = "/home/u/.local/share/Joulix/battery_history.sqlite";
     const std::tuple<const char*, const char*, std::optional<std::string>> cases[] = {
         {"/data", "/home/u", "/data/Joulix/battery_history.sqlite"},

@@ -28,10 +28,11 @@ class SharedPermissionsTest : public ::testing::Test {
         fs::create_directories(root / "Joulix");
         fs::create_directories(outside);
         chmod(root.c_str(), 01777);
+        previousRoot = sharedRoot();
         setSharedRoot(root);
     }
     void TearDown() override {
-        setSharedRoot(defaultSharedRoot);
+        setSharedRoot(previousRoot);
         fs::remove_all(base);
     }
     // A file of mode 0600 in a folder of mode 0700.
@@ -43,6 +44,7 @@ class SharedPermissionsTest : public ::testing::Test {
     }
 
     fs::path base, root, outside;
+    std::string previousRoot;
 };
 
 TEST_F(SharedPermissionsTest, WidensTheDirectoryAndTheFilesThatExist) {

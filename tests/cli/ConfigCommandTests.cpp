@@ -7,7 +7,8 @@ namespace joulix {
 namespace {
 
 TEST(ConfigCommand, PrintsDerivedIdentifiersAndStandardSamplingConfig) {
-    const auto run = testing::runCommand("env -u XDG_DATA_HOME HOME=/home/someone " +
+    const auto run = testing::runCommand("env -u XDG_DATA_HOME -u JLX_SHARED_ROOT "
+                                         "HOME=/home/someone " +
                                          testing::joulixPath + " config");
     ASSERT_EQ(run.status, 0);
     const auto json = nlohmann::json::parse(run.output);
@@ -15,6 +16,10 @@ TEST(ConfigCommand, PrintsDerivedIdentifiersAndStandardSamplingConfig) {
     EXPECT_EQ(json["daemonPlistName"], "com.joulix.metricsd.plist");
     EXPECT_EQ(json["loggingSubsystem"], "com.joulix.runtime");
     EXPECT_EQ(json["sharedDatabasePath"], "/Users/Shared/Joulix/battery_history.sqlite");
+    const auto elsewhere =
+        testing::runCommand("env JLX_SHARED_ROOT=/srv/shared " + testing::joulixPath + " config");
+    EXPECT_EQ(nlohmann::json::parse(elsewhere.output)["sharedDatabasePath"],
+              "/srv/shared/Joulix/battery_history.sqlite");
     EXPECT_EQ(json["localDatabasePath"],
               "/home/someone/.local/share/Joulix/battery_history.sqlite");
     EXPECT_EQ(json["samplingConfig"]["samplingMode"], "background");
