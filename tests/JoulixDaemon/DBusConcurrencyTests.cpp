@@ -1,6 +1,7 @@
 // The real transport with a service whose pmset is scripted to take its time.
 #include "JoulixDaemon/BatteryMetricsClient.h"
 #include "JoulixDaemon/BatteryMetricsService.h"
+#include "JoulixDaemon/ClientDispatcher.h"
 #include "JoulixDaemon/DBusListener.h"
 #include "PrivateBus.h"
 #include "tests/MetricsCollectors/TestSupport.h"
@@ -10,6 +11,7 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <thread>
+#include <vector>
 
 namespace joulix {
 namespace {
@@ -74,6 +76,22 @@ TEST_F(DBusConcurrencyTests, ManyClientsAllGetAnswers) {
     for (auto& client : clients)
         client.join();
     EXPECT_EQ(answered, 32 * 200);
+}
+
+// More slow calls than the daemon has workers (each client's call holds one): a new client's ping
+// waits for a worker and is answered, not refused, and every slow call gets its reply.
+TEST_F(DBusConcurrencyTests, PingWaitsForAWorkerWhileSlowCallsHoldThemAll) {
+    holdSeconds = 1.0;
+    const std::size_t slowCalls = ClientDispatcher::defaultMaximumWorkers + 6;
+    std::vector<std::future<ServiceReply>> held;
+    for (std::size_t i = 0; i < slowCalls; ++i) {
+        held.push_back(
+            std::async(std::launch::async, [this] { return connect().setLowPowerMode(true); }));
+    }
+    std::this_thread::sleep_for(300ms);  // every worker is held by now
+    EXPECT_TRUE(connect().ping());
+    for (auto& call : held)
+        EXPECT_EQ(call.get(), (ServiceReply{true, std::nullopt}));
 }
 
 TEST_F(DBusConcurrencyTests, ClientLeavingMidCallLeavesTheDaemonServing) {
