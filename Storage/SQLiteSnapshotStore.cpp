@@ -224,7 +224,8 @@ void SQLiteSnapshotStore::prepareFilesystem(const std::string& databasePath) {
 
 void SQLiteSnapshotStore::configureConnection(sqlite3* db, Mode mode) {
     sqlite::executeBatch(db, connectionPragmas);
-    if (mode == Mode::readWriteCreate) sqlite::executeBatch(db, writerPragmas);
+    if (mode == Mode::readWriteCreate)
+        sqlite::executeBatchWhenFree(db, writerPragmas, busyTimeoutMs);
 }
 
 // One IMMEDIATE transaction: two processes opening the same file at once cannot both see an old

@@ -4,7 +4,9 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <limits>
+#include <thread>
 
 namespace joulix {
 
@@ -186,12 +188,34 @@ void close(sqlite3* db) {
     sqlite3_close_v2(db);
 }
 
-void executeBatch(sqlite3* db, const char* sql) {
+namespace {
+
+// The batch's result code; on failure `message` holds SQLite's text.
+int runBatch(sqlite3* db, const char* sql, std::string& message) {
     char* error = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-        std::string message = error && *error ? error : errorMessage(db);
-        sqlite3_free(error);
-        throw SnapshotStoreError::sqlite(message);
+    const int result = sqlite3_exec(db, sql, nullptr, nullptr, &error);
+    if (result != SQLITE_OK) message = error && *error ? error : errorMessage(db);
+    sqlite3_free(error);
+    return result;
+}
+
+}  // namespace
+
+void executeBatch(sqlite3* db, const char* sql) {
+    std::string message;
+    if (runBatch(db, sql, message) != SQLITE_OK) throw SnapshotStoreError::sqlite(message);
+}
+
+void executeBatchWhenFree(sqlite3* db, const char* sql, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (true) {
+        std::string message;
+        const int result = runBatch(db, sql, message);
+        if (result == SQLITE_OK) return;
+        if ((result & 0xff) != SQLITE_BUSY || std::chrono::steady_clock::now() >= deadline) {
+            throw SnapshotStoreError::sqlite(message);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }
 

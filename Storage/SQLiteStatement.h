@@ -78,6 +78,10 @@ sqlite3* open(const std::string& path, bool readOnly, int busyTimeoutMs);
 void close(sqlite3* db);
 // Runs a batch of statements; throws on the first failure.
 void executeBatch(sqlite3* db, const char* sql);
+// Runs a batch of statements that may fail busy without the busy handler being asked (switching
+// the journal to WAL while another connection holds the file), again until it passes or
+// `timeoutMs` have gone by; throws on any other failure, or the last busy one.
+void executeBatchWhenFree(sqlite3* db, const char* sql, int timeoutMs);
 // Runs a statement, ignoring its outcome.
 void executeIgnoringResult(sqlite3* db, const char* sql);
 int64_t lastInsertRowID(sqlite3* db);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <random>
@@ -81,6 +82,28 @@ TEST(SnapshotStoreCrash, TwoWritersAtOnceStoreEverySnapshot) {
     RawConnection connection(path);
     EXPECT_EQ(connection.scalar("SELECT COUNT(*) FROM snapshots;"), "1000");
     EXPECT_EQ(connection.scalar(incompleteSnapshots), "0");
+}
+
+// Another process that is creating the file holds it, in its first journal mode, for a moment:
+// switching to WAL fails at once then (no busy handler covers it), so the open waits instead.
+TEST(SnapshotStoreCrash, OpeningAFileAnotherWriterHoldsWaitsForIt) {
+    testing::TemporaryDirectory directory;
+    const std::string path = directory.string() + "/history.sqlite";
+    RawConnection holder(path);
+    holder.execute("BEGIN IMMEDIATE; CREATE TABLE holder(a);");
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        holder.execute("COMMIT;");
+    });
+    try {
+        SQLiteSnapshotStore store(path, SQLiteSnapshotStore::Mode::readWriteCreate);
+        EXPECT_EQ(store.insert(publishedSnapshot(1.7e9, processesPerSnapshot)),
+                  SnapshotInsertOutcome::inserted);
+    } catch (const std::exception& error) {
+        ADD_FAILURE() << error.what();
+    }
+    release.join();
+    EXPECT_EQ(RawConnection(path).scalar("PRAGMA journal_mode;"), "wal");
 }
 
 }  // namespace
