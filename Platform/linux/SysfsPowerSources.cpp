@@ -16,7 +16,7 @@ namespace {
 // One supply directory and its attributes, each read once into the files it shares with the
 // other supplies of the same question (or reading). The kernel lists every property of a supply
 // in its uevent, as the property's own file shows it: one read of that file stands in for a
-// read per attribute. A uevent with the supply's type (kernels since 5.8 list it) is complete,
+// read per attribute. A uevent with the supply's type (recent kernels list it) is complete,
 // so a property it lacks is absent; without the type, or without a uevent, an attribute it
 // lacks is read from its own file.
 class Supply {
