@@ -6,6 +6,13 @@
 
 namespace joulix {
 
+double shortDecimalValue(uint64_t mantissa, std::size_t fractionDigits, bool negative) {
+    static constexpr double powersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                             1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const double value = static_cast<double>(mantissa) / powersOfTen[fractionDigits];
+    return negative ? -value : value;
+}
+
 std::optional<double> parseDecimalNumber(std::string_view text) {
     bool negative = false;
     std::string_view digits = text;
@@ -13,8 +20,7 @@ std::optional<double> parseDecimalNumber(std::string_view text) {
         negative = digits.front() == '-';
         digits.remove_prefix(1);
     }
-    // Short plain numbers ("123.45"): a mantissa below 2^53 and a power of ten up to 10^15 are
-    // exact doubles, so one division gives the correctly rounded value.
+    // Short plain numbers ("123.45") take the exact division.
     uint64_t mantissa = 0;
     std::size_t count = 0, fraction = 0;
     bool point = false, plain = !digits.empty() && digits.size() <= 16;
@@ -30,12 +36,7 @@ std::optional<double> parseDecimalNumber(std::string_view text) {
             plain = false;
         }
     }
-    if (plain && count > 0 && count <= 15) {
-        static constexpr double powersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                                 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-        const double value = static_cast<double>(mantissa) / powersOfTen[fraction];
-        return negative ? -value : value;
-    }
+    if (plain && count > 0 && count <= 15) return shortDecimalValue(mantissa, fraction, negative);
     if (digits.starts_with('-') || digits.starts_with('+')) return std::nullopt;
     double value = 0;
     const char* first = text.data() + (text.starts_with('+') ? 1 : 0);

@@ -88,17 +88,12 @@ std::optional<double> PSLineScanner::scanDouble() {
                 ++end;
         }
     }
-    // Up to 15 digits and no exponent: the mantissa and the power of ten are exact doubles, so
-    // one division is correctly rounded. Anything longer takes the general conversion.
-    std::optional<double> value;
-    if (!exponent && mantissaDigits <= 15) {
-        static constexpr double powersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                                 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-        const double magnitude = static_cast<double>(mantissa) / powersOfTen[fractionDigits];
-        value = negative ? -magnitude : magnitude;
-    } else {
-        value = parseDecimalNumber(text_.substr(position_, end - position_));
-    }
+    // Up to 15 digits and no exponent: exact from the gathered mantissa; anything longer takes
+    // the general conversion.
+    const std::optional<double> value =
+        !exponent && mantissaDigits <= 15
+            ? shortDecimalValue(mantissa, fractionDigits, negative)
+            : parseDecimalNumber(text_.substr(position_, end - position_));
     if (value) position_ = end;
     return value;
 }

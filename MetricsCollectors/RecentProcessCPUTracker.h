@@ -32,7 +32,7 @@ class RecentProcessCPUTracker {
   private:
     std::mutex lock_;
     std::shared_ptr<const ProcessTable> processTable_;
-    // Reads the table; kept across observations (the Linux one keeps files open between them).
+    // Reads the table; kept across observations (the Linux one holds a handle on each process).
     std::unique_ptr<ProcessCPUTimeScanner> scanner_;
     Clock clock_;
     std::unordered_map<int64_t, ProcessCPUTime> previous_;

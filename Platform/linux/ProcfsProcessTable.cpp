@@ -1,11 +1,11 @@
 #include "Platform/ProcessTable.h"
 
+#include "Platform/linux/SysfsAttributes.h"
+
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <ctime>
 #include <dirent.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <string_view>
 #include <sys/resource.h>
@@ -21,24 +21,6 @@ std::optional<uint64_t> parseUnsigned(std::string_view field) {
     const auto [end, ec] = std::from_chars(field.data(), field.data() + field.size(), value);
     if (ec != std::errc{} || end != field.data() + field.size()) return std::nullopt;
     return value;
-}
-
-// Reads a small file whole; procfs files report size 0, so read until end of file.
-std::optional<std::string> readSmallFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    std::string contents;
-    char buffer[1024];
-    while (true) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ::close(fd);
-            if (n < 0) return std::nullopt;
-            return contents;
-        }
-        contents.append(buffer, static_cast<std::size_t>(n));
-    }
 }
 
 // Descriptors a scanner may hold: a quarter of those this process may open, at most 1024, so the
@@ -96,7 +78,8 @@ class ProcfsProcessTable final : public ProcessTable {
     }
 
     std::optional<ProcessUsage> usage(int32_t pid) const override {
-        const auto stat = readSmallFile(statPath(pid));
+        // procfs files report size 0: read to the end (a stat line is far below the limit).
+        const auto stat = sysfs::readFile(statPath(pid), 64 * 1024);
         if (!stat) return std::nullopt;
         return parseStat(*stat);
     }

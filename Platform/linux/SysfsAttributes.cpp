@@ -17,36 +17,17 @@ std::string_view trimmedBlanks(std::string_view text) {
     return text.substr(first, last - first + 1);
 }
 
-}  // namespace
-
-std::optional<std::string> readText(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    // Attribute files are a page at most; read until the first line is complete.
-    std::string line;
-    char buffer[4096];
-    bool failed = false;
-    while (line.find('\n') == std::string::npos) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        failed = n < 0;
-        if (n <= 0) break;
-        line.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    if (failed || line.empty()) return std::nullopt;
-    line.resize(std::min(line.find('\n'), line.size()));
-    return std::string(trimmedBlanks(line));
-}
-
-std::optional<std::string> readFile(const std::string& path, std::size_t limit) {
+// The file's bytes from the start until `isEnough(contents)` or the end of the file; absent when
+// it cannot be opened or read.
+template <class IsEnough>
+std::optional<std::string> readUntil(const std::string& path, IsEnough isEnough) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
     std::string contents;
     char buffer[4096];
     bool failed = false;
-    while (contents.size() < limit) {
-        const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, limit - contents.size()));
+    while (!isEnough(contents)) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         failed = n < 0;
         if (n <= 0) break;
@@ -54,6 +35,24 @@ std::optional<std::string> readFile(const std::string& path, std::size_t limit) 
     }
     ::close(fd);
     if (failed) return std::nullopt;
+    return contents;
+}
+
+}  // namespace
+
+std::optional<std::string> readText(const std::string& path) {
+    // Attribute files are a page at most; reading stops once the first line is complete.
+    auto line = readUntil(
+        path, [](const std::string& read) { return read.find('\n') != std::string::npos; });
+    if (!line || line->empty()) return std::nullopt;
+    line->resize(std::min(line->find('\n'), line->size()));
+    return std::string(trimmedBlanks(*line));
+}
+
+std::optional<std::string> readFile(const std::string& path, std::size_t limit) {
+    auto contents =
+        readUntil(path, [limit](const std::string& read) { return read.size() >= limit; });
+    if (contents && contents->size() > limit) contents->resize(limit);
     return contents;
 }
 
