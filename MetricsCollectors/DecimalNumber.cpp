@@ -6,13 +6,6 @@
 
 namespace joulix {
 
-double shortDecimalValue(uint64_t mantissa, std::size_t fractionDigits, bool negative) {
-    static constexpr double powersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                             1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-    const double value = static_cast<double>(mantissa) / powersOfTen[fractionDigits];
-    return negative ? -value : value;
-}
-
 std::optional<double> parseDecimalNumber(std::string_view text) {
     bool negative = false;
     std::string_view digits = text;

@@ -25,17 +25,19 @@ std::optional<Row> parseRow(std::string_view line) {
     const auto trimmed = text::trim(line);
     if (trimmed.empty()) return std::nullopt;
     PSLineScanner scanner(trimmed);
-    const auto pid = scanner.scanInteger();
-    const auto parentPID = pid ? scanner.scanInteger() : std::nullopt;
-    const auto cpuPercent = parentPID ? scanner.scanDouble() : std::nullopt;
-    if (!cpuPercent) return std::nullopt;
-    const auto command = text::trim(scanner.rest());
-    if (command.empty() || *pid < std::numeric_limits<int32_t>::min() ||
-        *pid > std::numeric_limits<int32_t>::max()) {
+    int64_t pid = 0, parentPID = 0;
+    double cpuPercent = 0;
+    if (!scanner.scanInteger(pid) || !scanner.scanInteger(parentPID) ||
+        !scanner.scanDouble(cpuPercent)) {
         return std::nullopt;
     }
-    return Row{*pid, *parentPID >= 1 ? std::optional(*parentPID) : std::nullopt,
-               std::max(*cpuPercent, 0.0), std::string(command)};
+    const auto command = text::trim(scanner.rest());
+    if (command.empty() || pid < std::numeric_limits<int32_t>::min() ||
+        pid > std::numeric_limits<int32_t>::max()) {
+        return std::nullopt;
+    }
+    return Row{pid, parentPID >= 1 ? std::optional(parentPID) : std::nullopt,
+               std::max(cpuPercent, 0.0), std::string(command)};
 }
 
 // Rounded to the nearest integer, halves away from zero; negative gives 0, too large the maximum.

@@ -7,6 +7,7 @@
 #include "SharedModels/Text.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstdlib>
 #include <limits>
@@ -23,23 +24,30 @@ bool fileExists(const std::string& path) {
            ::stat(path.c_str(), &info) == 0;
 }
 
-// Row A ranks before row B: more CPU, or equal CPU and a smaller pid.
-bool ranksBefore(const ProcessSampler::Row& a, const ProcessSampler::Row& b) {
-    return a.cpuPercent > b.cpuPercent || (a.cpuPercent == b.cpuPercent && a.pid < b.pid);
-}
-
 // The best `limit` rows seen so far. Until `limit` rows have come they are only collected; from
 // then on they are kept as a heap whose top is the worst of them, so each further row costs one
 // comparison, or a logarithmic replacement. Rows that rank equal keep their input order (the
 // earlier first), and a later equal row never displaces an earlier one.
 class TopRows {
   public:
+    struct Entry {
+        ProcessSampler::Row row;
+        // The rank as two words compared in turn: the CPU share's bits arranged so that more CPU
+        // is the smaller word, then the pid (offset to be unsigned) above the input position.
+        uint64_t cpuRank;
+        uint64_t pidAndOrder;
+    };
+
     explicit TopRows(std::size_t limit) : limit_(limit) {
         heap_.reserve(std::min<std::size_t>(limit, 1 << 16));
     }
 
     void add(const ProcessSampler::Row& row) {
-        Entry entry{row, seen_++};
+        // Pids fit in 32 bits (the parser checks), and so does the position: a `ps` output of
+        // 2^32 lines would not fit in memory.
+        const auto pidBits = static_cast<uint32_t>(row.pid) ^ 0x80000000u;
+        const Entry entry{row, descendingBits(row.cpuPercent),
+                          uint64_t{pidBits} << 32 | (seen_++ & 0xFFFFFFFFu)};
         if (heap_.size() < limit_) {
             heap_.push_back(entry);
             return;
@@ -52,27 +60,28 @@ class TopRows {
     }
 
     // The kept rows in rank order.
-    std::vector<ProcessSampler::Row> take() {
+    std::vector<Entry> take() {
         std::sort(heap_.begin(), heap_.end(), Before{});
-        std::vector<ProcessSampler::Row> rows;
-        rows.reserve(heap_.size());
-        for (const auto& entry : heap_)
-            rows.push_back(entry.row);
-        return rows;
+        return std::move(heap_);
     }
 
   private:
-    struct Entry {
-        ProcessSampler::Row row;
-        std::size_t order;
-    };
-    // A total order (the input position breaks every tie), so any sort gives one result.
+    // Rank order: more CPU first, then the smaller pid, then the earlier row. A total order (the
+    // input position breaks every tie), so any sort gives one result.
     struct Before {
         bool operator()(const Entry& a, const Entry& b) const {
-            if (ranksBefore(a.row, b.row)) return true;
-            return !ranksBefore(b.row, a.row) && a.order < b.order;
+            return a.cpuRank < b.cpuRank ||
+                   (a.cpuRank == b.cpuRank && a.pidAndOrder < b.pidAndOrder);
         }
     };
+
+    // A word that orders as the number does in reverse: the larger number, the smaller word
+    // (zero's two signs made one).
+    static uint64_t descendingBits(double value) {
+        const auto bits = std::bit_cast<uint64_t>(value + 0.0);
+        const uint64_t ascending = bits >> 63 ? ~bits : bits | (uint64_t{1} << 63);
+        return ~ascending;
+    }
 
     // The entry takes the worst one's place at the top and sinks to where it belongs: one pass
     // down the heap instead of a pop and a push.
@@ -149,42 +158,51 @@ ProcessSamplingSnapshot ProcessSampler::sampleProcesses(int64_t limit,
 
     const Date now = Date::now();
     const bool nameDebug = isNameDebugEnabled();  // once per pass: a file check costs a stat
-    // Fills `sample`, built in place in its list, from `row`.
-    const auto convert = [&](const Row& row, ProcessSample& sample) {
+    // Fills `sample`, built in place in its list, from `row` and its process's metadata.
+    const auto convert = [&](const Row& row, const RunningProcessMetadata* metadata,
+                             ProcessSample& sample) {
         const auto pid = static_cast<int32_t>(row.pid);
-        auto metadata = metadataCache->resolve(pid, now, metadataResolver);
-        std::optional<std::string> bundleID;
-        if (metadata) bundleID = std::move(metadata->bundleID);
-        auto name = resolveProcessName(row.commandLine, std::move(metadata));
-        if (nameDebug) {
-            RuntimeLog::info("ProcessSampler",
-                             "pid=" + std::to_string(pid) +
-                                 " cpu=" + text::formatted("%.2f", row.cpuPercent) +
-                                 " raw=" + std::string(row.commandLine) + " resolved=" + name);
-        }
         sample.pid = pid;
         if (row.parentPID >= 1) sample.parentPID = row.parentPID;
-        sample.name = std::move(name);
-        sample.bundleID = std::move(bundleID);
+        if (metadata && metadata->bundleID) sample.bundleID = metadata->bundleID;
+        sample.name = resolveProcessName(row.commandLine, metadata);
         sample.cpuPercent = row.cpuPercent;
+        if (nameDebug) {
+            RuntimeLog::info(
+                "ProcessSampler",
+                "pid=" + std::to_string(pid) + " cpu=" + text::formatted("%.2f", row.cpuPercent) +
+                    " raw=" + std::string(row.commandLine) + " resolved=" + sample.name);
+        }
+    };
+    // Appends the samples of `items` (rows, as `rowOf` finds them) to `samples`, their metadata
+    // read from the cache in one pass.
+    const auto convertAll = [&](const auto& items, const auto& rowOf,
+                                std::vector<ProcessSample>& samples) {
+        std::vector<int32_t> pids;
+        pids.reserve(items.size());
+        for (const auto& item : items)
+            pids.push_back(static_cast<int32_t>(rowOf(item).pid));
+        const auto metadata = metadataCache->resolveAll(pids, now, metadataResolver);
+        samples.reserve(items.size());
+        for (std::size_t i = 0; i < items.size(); ++i)
+            convert(rowOf(items[i]), metadata[i].get(), samples.emplace_back());
     };
 
     ProcessSamplingSnapshot snapshot;
     if (!includeAllProcesses) {
-        snapshot.sampledProcesses.reserve(topRows.size());
-        for (const auto& row : topRows)
-            convert(row, snapshot.sampledProcesses.emplace_back());
+        convertAll(
+            topRows, [](const auto& entry) -> const Row& { return entry.row; },
+            snapshot.sampledProcesses);
         return snapshot;
     }
     // A pid that repeats keeps its first row's sample.
-    snapshot.allProcesses.reserve(allRows.size());
+    convertAll(
+        allRows, [](const Row& row) -> const Row& { return row; }, snapshot.allProcesses);
     std::unordered_map<int64_t, std::size_t> indexByPID;
-    for (const auto& row : allRows) {
-        convert(row, snapshot.allProcesses.emplace_back());
-        indexByPID.try_emplace(row.pid, snapshot.allProcesses.size() - 1);
-    }
-    for (const auto& row : topRows) {
-        if (const auto found = indexByPID.find(row.pid); found != indexByPID.end()) {
+    for (std::size_t i = 0; i < allRows.size(); ++i)
+        indexByPID.try_emplace(allRows[i].pid, i);
+    for (const auto& entry : topRows) {
+        if (const auto found = indexByPID.find(entry.row.pid); found != indexByPID.end()) {
             snapshot.sampledProcesses.push_back(snapshot.allProcesses[found->second]);
         }
     }
@@ -193,28 +211,26 @@ ProcessSamplingSnapshot ProcessSampler::sampleProcesses(int64_t limit,
 
 std::optional<ProcessSampler::Row> ProcessSampler::parsePSLine(std::string_view line) {
     PSLineScanner scanner(line);
-    const auto pid = scanner.scanInteger();
-    if (!pid) return std::nullopt;
-    const auto parentPID = scanner.scanInteger();
-    if (!parentPID) return std::nullopt;
-    const auto cpuPercent = scanner.scanDouble();
-    if (!cpuPercent) return std::nullopt;
-    const auto memPercent = scanner.scanDouble();
-    if (!memPercent) return std::nullopt;
-    const auto commandLine = text::trim(scanner.rest());
-    if (commandLine.empty()) return std::nullopt;
-    if (*pid < std::numeric_limits<int32_t>::min() || *pid > std::numeric_limits<int32_t>::max()) {
+    Row row;
+    if (!scanner.scanInteger(row.pid) || !scanner.scanInteger(row.parentPID) ||
+        !scanner.scanDouble(row.cpuPercent) || !scanner.scanDouble(row.memPercent)) {
         return std::nullopt;
     }
-    return Row{*pid, *parentPID, *cpuPercent, *memPercent, commandLine};
+    row.commandLine = text::trim(scanner.rest());
+    if (row.commandLine.empty()) return std::nullopt;
+    if (row.pid < std::numeric_limits<int32_t>::min() ||
+        row.pid > std::numeric_limits<int32_t>::max()) {
+        return std::nullopt;
+    }
+    return row;
 }
 
 std::string ProcessSampler::resolveProcessName(std::string_view commandLine,
-                                               std::optional<RunningProcessMetadata> metadata) {
+                                               const RunningProcessMetadata* metadata) {
     if (metadata) {
-        auto& candidate =
+        const auto& candidate =
             metadata->executablePath ? metadata->executablePath : metadata->bundlePath;
-        if (candidate && !text::isBlank(*candidate)) return std::move(*candidate);
+        if (candidate && !text::isBlank(*candidate)) return *candidate;
     }
     if (auto path = resolvedCommandPath(commandLine)) return *path;
     return std::string(text::trim(commandLine));

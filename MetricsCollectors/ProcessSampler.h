@@ -58,9 +58,8 @@ class ProcessSampler {
     static std::optional<Row> parsePSLine(std::string_view line);
     // The metadata's executable (or bundle) path, else the command's executable, else the
     // trimmed command line.
-    // The metadata is taken by value so that its path moves into the name.
     static std::string resolveProcessName(std::string_view commandLine,
-                                          std::optional<RunningProcessMetadata> metadata);
+                                          const RunningProcessMetadata* metadata);
     // The command's executable when it names an existing file; for an unquoted absolute path
     // with spaces, the longest prefix of its first `maximumPathWords` words that exists (a
     // crafted line of thousands of words costs at most that many file checks).

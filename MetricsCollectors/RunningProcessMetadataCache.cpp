@@ -14,27 +14,68 @@ RunningProcessMetadataCache& RunningProcessMetadataCache::shared() {
     return cache;
 }
 
-std::optional<RunningProcessMetadata>
+std::shared_ptr<const RunningProcessMetadata>
 RunningProcessMetadataCache::resolve(int32_t pid, Date now,
                                      const RunningProcessMetadataLookup& using_) {
     const double t = now.timeIntervalSinceReferenceDate;
     {
         std::lock_guard guard(lock_);
-        if (const auto found = entries_.find(pid); found != entries_.end()) {
-            const double age = t - found->second.resolvedAtReference;
-            const auto& metadata = found->second.metadata;
-            if (metadata && age <= hitTTL_) return metadata;
-            if (!metadata && age <= missTTL_) return std::nullopt;
+        if (auto stored = freshResult(pid, t)) return std::move(*stored);
+    }
+    auto result = lookUp(pid, using_);
+    std::lock_guard guard(lock_);
+    store(pid, result, t);
+    return result;
+}
+
+std::vector<std::shared_ptr<const RunningProcessMetadata>>
+RunningProcessMetadataCache::resolveAll(const std::vector<int32_t>& pids, Date now,
+                                        const RunningProcessMetadataLookup& using_) {
+    const double t = now.timeIntervalSinceReferenceDate;
+    std::vector<std::shared_ptr<const RunningProcessMetadata>> results(pids.size());
+    std::vector<std::size_t> missing;
+    {
+        std::lock_guard guard(lock_);
+        for (std::size_t i = 0; i < pids.size(); ++i) {
+            if (auto stored = freshResult(pids[i], t)) {
+                results[i] = std::move(*stored);
+            } else {
+                missing.push_back(i);
+            }
         }
     }
-
-    auto result = using_(pid);
-
+    if (missing.empty()) return results;
+    for (const auto i : missing)
+        results[i] = lookUp(pids[i], using_);
     std::lock_guard guard(lock_);
-    entries_[pid] = Entry{result, t};
+    for (const auto i : missing)
+        store(pids[i], results[i], t);
+    return results;
+}
+
+std::optional<std::shared_ptr<const RunningProcessMetadata>>
+RunningProcessMetadataCache::freshResult(int32_t pid, double t) const {
+    const auto found = entries_.find(pid);
+    if (found == entries_.end()) return std::nullopt;
+    const double age = t - found->second.resolvedAtReference;
+    const auto& metadata = found->second.metadata;
+    if (age <= (metadata ? hitTTL_ : missTTL_)) return metadata;
+    return std::nullopt;
+}
+
+void RunningProcessMetadataCache::store(int32_t pid,
+                                        std::shared_ptr<const RunningProcessMetadata> result,
+                                        double t) {
+    entries_[pid] = Entry{std::move(result), t};
     ++accessCount_;
     if (accessCount_ % 64 == 0 || entries_.size() > maxEntries_) prune(t);
-    return result;
+}
+
+std::shared_ptr<const RunningProcessMetadata>
+RunningProcessMetadataCache::lookUp(int32_t pid, const RunningProcessMetadataLookup& using_) {
+    auto found = using_(pid);
+    if (!found) return nullptr;
+    return std::make_shared<const RunningProcessMetadata>(std::move(*found));
 }
 
 std::size_t RunningProcessMetadataCache::entryCount() {

@@ -96,10 +96,6 @@ std::string_view trim(std::string_view s) {
     return s.substr(first, end - first);
 }
 
-bool isBlank(std::string_view s) {
-    return trim(s).empty();
-}
-
 namespace {
 template <typename IsSeparator>
 std::vector<std::string_view> splitDroppingEmpty(std::string_view s, IsSeparator isSeparator) {

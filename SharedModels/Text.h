@@ -17,7 +17,11 @@ bool isWhitespaceOrNewline(char32_t c);
 // Removes white space and newlines from both ends.
 std::string_view trim(std::string_view s);
 // True when nothing but white space and newlines remains after trimming.
-bool isBlank(std::string_view s);
+inline bool isBlank(std::string_view s) {
+    // A first character of printable ASCII other than the space settles it without a scan.
+    if (!s.empty() && s.front() > ' ' && s.front() < 0x7F) return false;
+    return trim(s).empty();
+}
 
 // Splits at every newline character, dropping empty pieces.
 std::vector<std::string_view> splitLines(std::string_view s);

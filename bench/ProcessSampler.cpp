@@ -98,8 +98,8 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
     printRatio(1000, 20, 200);
     printRatio(10000, 20, 40);
-    // K=1000, as the input builder asks: the conversion of 1,000 samples (metadata, names, the
-    // name-debug switch per sample) comes on top of parse and top-K.
+    // K=1000, as the input builder asks: the conversion of 1,000 samples (metadata, names)
+    // comes on top of parse and top-K.
     printRatio(1000, 1000, 200);
     printRatio(10000, 1000, 40);
     return 0;

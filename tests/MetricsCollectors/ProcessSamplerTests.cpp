@@ -139,10 +139,10 @@ TEST_F(ProcessSamplerTests, NamesFromMetadataExecutableTokensAndPathsWithSpaces)
 
     const RunningProcessMetadata onlyBundle{std::nullopt, "/Apps/B.app", std::nullopt};
     const RunningProcessMetadata blankExecutable{"  ", "/Apps/B.app", std::nullopt};
-    EXPECT_EQ(ProcessSampler::resolveProcessName("x", onlyBundle), "/Apps/B.app");
-    EXPECT_EQ(ProcessSampler::resolveProcessName(" kernel_task -x ", blankExecutable),
+    EXPECT_EQ(ProcessSampler::resolveProcessName("x", &onlyBundle), "/Apps/B.app");
+    EXPECT_EQ(ProcessSampler::resolveProcessName(" kernel_task -x ", &blankExecutable),
               "kernel_task -x");
-    EXPECT_EQ(ProcessSampler::resolveProcessName(tool + " -v", std::nullopt), tool);
+    EXPECT_EQ(ProcessSampler::resolveProcessName(tool + " -v", nullptr), tool);
 }
 
 TEST_F(ProcessSamplerTests, FindsItselfInTheMachinesProcessList) {

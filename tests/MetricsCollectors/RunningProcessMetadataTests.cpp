@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <string>
 #include <tuple>
+#include <vector>
 
 namespace joulix {
 namespace {
@@ -75,7 +77,7 @@ class MetadataCacheTests : public ::testing::Test {
     int calls = 0;
     std::optional<RunningProcessMetadata> answer = RunningProcessMetadata{"/bin/x", {}, {}};
 
-    std::optional<RunningProcessMetadata> resolveAt(int32_t pid, double seconds) {
+    std::shared_ptr<const RunningProcessMetadata> resolveAt(int32_t pid, double seconds) {
         return cache.resolve(pid, Date{seconds}, [this](int32_t) {
             ++calls;
             return answer;
@@ -89,7 +91,7 @@ TEST_F(MetadataCacheTests, HitsLiveFor120SecondsMissesFor15) {
         {2, 1000, false, 3}, {2, 1015, false, 3}, {2, 1015.5, false, 4}};
     for (const auto& [pid, seconds, found, expectedCalls] : steps) {
         if (!found) answer = std::nullopt;
-        EXPECT_EQ(resolveAt(pid, seconds).has_value(), found) << seconds;
+        EXPECT_EQ(resolveAt(pid, seconds) != nullptr, found) << seconds;
         EXPECT_EQ(calls, expectedCalls) << seconds;
     }
 }
@@ -117,6 +119,30 @@ TEST_F(MetadataCacheTests, OutgrowingTheBoundDropsTheOldest) {
     EXPECT_EQ(calls, 0);
     resolveAt(1, 104.2);
     EXPECT_EQ(calls, 1);
+}
+
+TEST_F(MetadataCacheTests, ResolveAllAnswersInOrderAndLooksUpOnlyWhatIsNotFresh) {
+    answer = std::nullopt;
+    resolveAt(2, 1000);  // a miss, stale after 15 s
+    answer = RunningProcessMetadata{"/bin/x", {}, {}};
+    resolveAt(1, 1000);  // a hit, fresh for 120 s
+    std::vector<int32_t> looked;
+    const auto lookup = [&](int32_t pid) -> std::optional<RunningProcessMetadata> {
+        looked.push_back(pid);
+        if (pid == 4) return std::nullopt;
+        return RunningProcessMetadata{"/bin/" + std::to_string(pid), {}, {}};
+    };
+    const auto results = cache.resolveAll({3, 1, 2, 4}, Date{1020}, lookup);
+    EXPECT_EQ(looked, (std::vector<int32_t>{3, 2, 4}));
+    ASSERT_EQ(results.size(), 4u);
+    EXPECT_EQ(results[0]->executablePath, "/bin/3");
+    EXPECT_EQ(results[1]->executablePath, "/bin/x");
+    EXPECT_EQ(results[2]->executablePath, "/bin/2");
+    EXPECT_EQ(results[3], nullptr);
+    // What was looked up is stored, the miss included.
+    looked.clear();
+    cache.resolveAll({4, 3, 2}, Date{1021}, lookup);
+    EXPECT_TRUE(looked.empty());
 }
 
 }  // namespace
