@@ -7,18 +7,20 @@
 
 namespace joulix {
 
-void PSLineScanner::skipUnicodeWhitespace() {
+void PSLineScanner::skipUnicodeBlanks(bool newlines) {
     while (next_ != end_) {
         const auto byte = static_cast<unsigned char>(*next_);
         if (byte < 0x80) {
-            if (byte != ' ' && byte != '\t') return;
+            if (!isBlank(*next_, newlines)) return;
             ++next_;
             continue;
         }
         utf8proc_int32_t cp = 0;
         const auto n = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(next_),
                                         static_cast<utf8proc_ssize_t>(end_ - next_), &cp);
-        if (n < 1 || !text::isWhitespace(static_cast<char32_t>(cp))) return;
+        if (n < 1) return;
+        const auto c = static_cast<char32_t>(cp);
+        if (!(newlines ? text::isWhitespaceOrNewline(c) : text::isWhitespace(c))) return;
         next_ += n;
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
-// Reads the leading numbers of a `ps` output line one after another, skipping white space (but
-// not newlines) before each, and hands back the rest of the line. A scan that finds no number
+// Reads the leading numbers of a `ps` output line one after another and hands back the rest of
+// the line. White space and newlines at the line's start are skipped, as trimming it would; before
+// each number only white space (not newlines) is. A scan that finds no number
 // returns false and leaves the value as it was. The common shapes (ASCII blanks, up to 18
 // integer digits, up to 15 mantissa digits without an exponent) are scanned inline; anything
 // else takes the general paths. Values come back through out parameters: an optional returned
@@ -16,11 +17,13 @@ namespace joulix {
 class PSLineScanner {
   public:
     explicit PSLineScanner(std::string_view text)
-        : next_(text.data()), end_(text.data() + text.size()) {}
+        : next_(text.data()), end_(text.data() + text.size()) {
+        skipBlanks(true);
+    }
 
     // An optionally signed decimal integer that fits in 64 bits.
     bool scanInteger(int64_t& value) {
-        skipWhitespace();
+        skipBlanks(false);
         const char* p = next_;
         const bool negative = p != end_ && *p == '-';
         if (p != end_ && (*p == '+' || *p == '-')) ++p;
@@ -38,7 +41,7 @@ class PSLineScanner {
 
     // An optionally signed finite decimal number: digits, a fraction, an exponent.
     bool scanDouble(double& value) {
-        skipWhitespace();
+        skipBlanks(false);
         const char* p = next_;
         const bool negative = p != end_ && *p == '-';
         if (p != end_ && (*p == '+' || *p == '-')) ++p;
@@ -66,17 +69,21 @@ class PSLineScanner {
   private:
     static bool isDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
-    // The cursor is copied out and back: stores through the class would be redone per byte
-    // (the compiler must assume the text may alias it).
-    void skipWhitespace() {
+    static bool isBlank(char c, bool newlines) {
+        return c == ' ' || c == '\t' || (newlines && c >= '\n' && c <= '\r');
+    }
+    // Skips white space, and newlines too when `newlines` is set. The cursor is copied out and
+    // back: stores through the class would be redone per byte (the compiler must assume the
+    // text may alias it).
+    void skipBlanks(bool newlines) {
         const char* p = next_;
-        while (p != end_ && (*p == ' ' || *p == '\t'))
+        while (p != end_ && isBlank(*p, newlines))
             ++p;
         next_ = p;
-        if (p != end_ && static_cast<unsigned char>(*p) >= 0x80) skipUnicodeWhitespace();
+        if (p != end_ && static_cast<unsigned char>(*p) >= 0x80) skipUnicodeBlanks(newlines);
     }
-    // Blanks from a non-ASCII byte on: Unicode white space, mixed with ASCII blanks.
-    void skipUnicodeWhitespace();
+    // The same from a non-ASCII byte on: Unicode characters mixed with ASCII ones.
+    void skipUnicodeBlanks(bool newlines);
     // A run of more than 18 digits at the next number, through the checked conversion.
     bool scanLongInteger(int64_t& value);
     // The number from the next one up to `mantissaEnd` and its exponent, if any, through the

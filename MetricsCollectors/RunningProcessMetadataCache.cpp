@@ -45,10 +45,20 @@ RunningProcessMetadataCache::resolveAll(const std::vector<int32_t>& pids, Date n
         }
     }
     if (missing.empty()) return results;
-    for (const auto i : missing)
-        results[i] = lookUp(pids[i], using_);
+    // A pid listed twice is looked up and stored once, as resolving the pids in turn would.
+    std::unordered_map<int32_t, std::size_t> firstMiss;
+    std::vector<std::size_t> lookedUp;
+    for (const auto i : missing) {
+        const auto [first, isNew] = firstMiss.try_emplace(pids[i], i);
+        if (isNew) {
+            results[i] = lookUp(pids[i], using_);
+            lookedUp.push_back(i);
+        } else {
+            results[i] = results[first->second];
+        }
+    }
     std::lock_guard guard(lock_);
-    for (const auto i : missing)
+    for (const auto i : lookedUp)
         store(pids[i], results[i], t);
     return results;
 }

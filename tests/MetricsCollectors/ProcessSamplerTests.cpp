@@ -50,8 +50,10 @@ TEST_F(ProcessSamplerTests, ParsesPSLines) {
         {"   123    1  0.0  0.1 /usr/libexec/foo -x", Row{123, 1, 0.0, 0.1, "/usr/libexec/foo -x"}},
         {"7 0 12.5 3 [kworker/0:1]\r", Row{7, 0, 12.5, 3, "[kworker/0:1]"}},
         {"8\u00a01\u2003 1.5e1 0 a", Row{8, 1, 15, 0, "a"}},
-        {"123 1 0.0 0.1   ", std::nullopt},  // blank command
-        {"123 1 0.0 /bin/x", std::nullopt},  // fewer than four numbers
+        {" \r\u2028 9 1 0 0 b", Row{9, 1, 0, 0, "b"}},  // leading newlines trimmed
+        {"9 1 0\n0 b", std::nullopt},                   // but none between numbers
+        {"123 1 0.0 0.1   ", std::nullopt},             // blank command
+        {"123 1 0.0 /bin/x", std::nullopt},             // fewer than four numbers
         {"", std::nullopt},
         {"PID PPID %CPU %MEM COMMAND", std::nullopt},
         {"4294967296 1 0 0 /bin/x", std::nullopt},  // does not fit in a pid

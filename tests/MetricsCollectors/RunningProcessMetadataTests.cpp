@@ -132,9 +132,10 @@ TEST_F(MetadataCacheTests, ResolveAllAnswersInOrderAndLooksUpOnlyWhatIsNotFresh)
         if (pid == 4) return std::nullopt;
         return RunningProcessMetadata{"/bin/" + std::to_string(pid), {}, {}};
     };
-    const auto results = cache.resolveAll({3, 1, 2, 4}, Date{1020}, lookup);
-    EXPECT_EQ(looked, (std::vector<int32_t>{3, 2, 4}));
-    ASSERT_EQ(results.size(), 4u);
+    const auto results = cache.resolveAll({3, 1, 2, 4, 3}, Date{1020}, lookup);
+    EXPECT_EQ(looked, (std::vector<int32_t>{3, 2, 4}));  // the repeated 3 once
+    ASSERT_EQ(results.size(), 5u);
+    EXPECT_EQ(results[4], results[0]);
     EXPECT_EQ(results[0]->executablePath, "/bin/3");
     EXPECT_EQ(results[1]->executablePath, "/bin/x");
     EXPECT_EQ(results[2]->executablePath, "/bin/2");
