@@ -29,7 +29,8 @@ class ProcessSignaling {
     virtual Opened open(int32_t pid) const = 0;
     virtual void close(int handle) const = 0;
     // Sends `signal` (0 probes) through `handle`; returns 0 on success, else the error number.
-    // A process that has ended answers ESRCH, also while it waits as a zombie to be reaped.
+    // A process that has ended answers ESRCH; a probe also while it waits as a zombie to be
+    // reaped.
     virtual int sendSignal(int handle, int signal) const = 0;
     // The owner of the process held by `handle` (which has `pid`); absent once it has ended.
     virtual std::optional<ProcessOwner> owner(int32_t pid, int handle) const = 0;

@@ -55,7 +55,8 @@ class SystemProcessSignals final : public ProcessSignaling {
     void close(int handle) const override { ::close(handle); }
     int sendSignal(int handle, int signal) const override {
         if (::syscall(SYS_pidfd_send_signal, handle, signal, nullptr, 0) != 0) return errno;
-        return hasExited(handle) ? ESRCH : 0;
+        // A probe of a zombie succeeds; the process has ended all the same.
+        return signal == 0 && hasExited(handle) ? ESRCH : 0;
     }
     std::optional<ProcessOwner> owner(int32_t pid, int handle) const override {
         auto owner = readOwner(pid);
