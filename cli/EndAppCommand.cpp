@@ -3,7 +3,7 @@
 // others of its row are listed and left running. Rows gather every process of a name in any
 // case, so the application is chosen inside the row (see chooseApplication). Exit status: 0 all
 // ended, 1 one was refused, sampling failed or the daemon cannot be reached, 2 usage error, 3 no
-// application has that name or several do in different case.
+// application has that name, or several do.
 #include "SharedModels/ProcessTerminationTargetResolver.h"
 #include "SharedModels/Text.h"
 #include "cli/ApplicationRows.h"
@@ -178,8 +178,7 @@ const CommandRegistration registration([](CLI::App& app) {
         ->required();
     command->add_flag("--dry-run", options->dryRun, "Print the order without ending anything");
     command->footer("Exit status: 0 all ended, 1 one was refused or the daemon cannot be reached, "
-                    "2 usage error, 3 no application has that name (or several, in different "
-                    "case).");
+                    "2 usage error, 3 no application has that name, or several do.");
     auto bus = addBusOptions(*command);
     command->callback([options, bus] { run(*options, *bus); });
 });
