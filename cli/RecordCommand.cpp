@@ -140,11 +140,35 @@ class Recorder {
         }
     }
 
+    // The first line: where the snapshots go, how often, and what this machine lets a pass
+    // measure (and why not, where it cannot).
+    void announce(double intervalS) {
+        const auto plan = builder_.measurementPlan();
+        std::string measures;
+        if (!plan.batterySource.empty()) {
+            measures = "battery discharge (" + plan.batterySource + ") on battery; ";
+        } else {
+            measures = "no battery; ";
+        }
+        if (!plan.packageSource.empty()) {
+            measures += plan.packageSource + " package power plus display and USB estimates" +
+                        (plan.batterySource.empty() ? "" : " on external power");
+        } else {
+            measures += "estimate only (display and USB)" +
+                        std::string(plan.batterySource.empty() ? "" : " on external power") +
+                        ": package power: " + plan.packageReason;
+        }
+        line("Recording into " + store_.path() + " every " + text::formatted("%g", intervalS) +
+             " s: " + measures);
+    }
+
     void pass() {
         ++totals_.passes;
         DrainSnapshot snapshot;
+        std::string noMeasurementReason;
         try {
             const AttributionBuildResult result = builder_.buildWithMetadata({}, false);
+            noMeasurementReason = result.metadata.noMeasurementReason;
             snapshot = ProcessAttributionPresentationService::annotateSnapshot(
                 ReferenceAttribution::attribute(result.input, result.metadata.sourceTelemetry(),
                                                 result.batteryStatus),
@@ -157,6 +181,14 @@ class Recorder {
         const SnapshotPublicationDecision decision = SnapshotPublicationPolicy::decision(snapshot);
         if (!isPublishable(decision)) {
             ++totals_.skipped;
+            // A machine with nothing to measure says so once rather than at every pass.
+            if (!noMeasurementReason.empty()) {
+                if (!saidNoMeasurement_) {
+                    line("no power measurement on this machine: " + noMeasurementReason);
+                }
+                saidNoMeasurement_ = true;
+                return;
+            }
             line(clockText(snapshot.timestamp) +
                  "  skipped: " + std::string(rejectionReason(decision).value_or("")));
             return;
@@ -214,7 +246,8 @@ class Recorder {
 
     void status(const DrainSnapshot& snapshot, const std::string& outcome) {
         std::string text = clockText(snapshot.timestamp) + "  " +
-                           text::formatted("%.2f W", snapshot.totalDischargeW);
+                           text::formatted("%.2f W", snapshot.totalDischargeW) +
+                           (snapshot.totalIsEstimateOnly() ? " (estimate)" : "");
         if (snapshot.batteryStatus)
             text += "  battery " + text::formatted("%.0f %%", snapshot.batteryStatus->levelPercent);
         if (const auto top = topApplication(snapshot))
@@ -243,6 +276,7 @@ class Recorder {
     double retentionS_;
     bool terminal_;
     bool statusShown_ = false;
+    bool saidNoMeasurement_ = false;
     std::shared_ptr<DefaultShellRunner> shell_ = std::make_shared<DefaultShellRunner>();
     LiveAttributionInputBuilder builder_;
     std::vector<DrainSnapshot> recent_;
@@ -269,6 +303,7 @@ void runRecord(const RecordOptions& options) {
     }
 
     Recorder recorder(*store, *parseSecondsOrDuration(options.retention));
+    recorder.announce(options.intervalS);
     const double start = monotonicSeconds();
     recorder.purgeIfDue(start);
     // The recorder has just taken its baseline: the first pass comes one interval later, so its
