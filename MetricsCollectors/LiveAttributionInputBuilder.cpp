@@ -248,8 +248,8 @@ AttributionBuildResult LiveAttributionInputBuilder::buildWithMetadata(
         // Stamped when read: the pass's own time lies before the tools it ran.
         const SystemPowerSnapshot counters = energyReader->sample(nowProvider());
         if (counters.supported && counters.intervalSeconds > 0) {
-            metadata.packageW = counters.packageW.value_or(counters.cpuW + counters.gpuW +
-                                                           counters.ramW);
+            metadata.packageW =
+                counters.packageW.value_or(counters.cpuW + counters.gpuW + counters.ramW);
             metadata.platformW = counters.platformW;
             metadata.packagePowerSource = "RAPL";
         } else if (counters.supported) {
@@ -302,7 +302,7 @@ AttributionBuildResult LiveAttributionInputBuilder::buildWithMetadata(
     if (!onBattery) {
         totalW = usbW + displayW + packageW;
         if (totalW < 0) totalW = 0;
-        source = !metadata.packageW                         ? "Estimate-Display+USB"
+        source = !metadata.packageW                      ? "Estimate-Display+USB"
                  : metadata.packagePowerSource == "RAPL" ? "RAPL-Package+Components"
                                                          : "PM-Package+Components";
         metadata.totalIsEstimate = !metadata.packageW;

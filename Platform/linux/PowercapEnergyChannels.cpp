@@ -92,8 +92,7 @@ PowercapEnergyChannels::subscribe(std::string_view group) {
         zoneDirectories.push_back(it->path().filename().string());
     }
     std::sort(zoneDirectories.begin(), zoneDirectories.end());
-    const std::set<std::string, std::less<>> listed(zoneDirectories.begin(),
-                                                    zoneDirectories.end());
+    const std::set<std::string, std::less<>> listed(zoneDirectories.begin(), zoneDirectories.end());
     // The zone a sub-zone belongs to: "intel-rapl:0:1" lies in "intel-rapl:0".
     const auto parentOf = [&](const std::string& directory) -> std::string {
         const auto colon = directory.rfind(':');
@@ -129,7 +128,8 @@ PowercapEnergyChannels::subscribe(std::string_view group) {
         zones.push_back({counterPath, channel, std::max<int64_t>(range.value_or(0), 0), *first, 0});
     }
     if (zones.empty()) {
-        if (deniedCounter) unavailableReason_ = "RAPL counters are readable only by root on this machine";
+        if (deniedCounter)
+            unavailableReason_ = "RAPL counters are readable only by root on this machine";
         return nullptr;
     }
     unavailableReason_.clear();

@@ -140,8 +140,8 @@ class BatteryFigures {
   public:
     explicit BatteryFigures(const Supply& battery) : battery_(battery) {
         const bool hasCharge = battery.integer("charge_now") || battery.integer("charge_full");
-        usesEnergy_ = (battery.integer("energy_now") && battery.integer("energy_full")) ||
-                      !hasCharge;
+        usesEnergy_ =
+            (battery.integer("energy_now") && battery.integer("energy_full")) || !hasCharge;
     }
 
     // The design voltage (µV): voltage_min_design, else voltage_max_design, else voltage_now.
@@ -342,14 +342,16 @@ class Batteries {
         if (const auto energy = familyWide(true)) return energy;
         if (const auto charge = familyWide(false)) return charge;
 
-        const auto weights = energyUWh("full");
+        const bool weighed = std::all_of(batteries_.begin(), batteries_.end(), [](const auto& b) {
+            return BatteryFigures(b).energyUWh("full").value_or(0) > 0;
+        });
         double weightedPercent = 0;
         double weightSum = 0;
         for (const auto& battery : batteries_) {
             const BatteryFigures figures(battery);
             const auto own = figures.ownLevel();
             if (!own) return std::nullopt;
-            const double weight = weights ? *figures.energyUWh("full") : 1.0;
+            const double weight = weighed ? *figures.energyUWh("full") : 1.0;
             weightedPercent += weight * std::clamp(own->now / own->full * 100.0, 0.0, 100.0);
             weightSum += weight;
         }

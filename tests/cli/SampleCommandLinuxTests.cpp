@@ -169,8 +169,9 @@ TEST(SampleCommandOnLinux, RootOnlyCountersAreSaidAndTheTotalIsAnEstimate) {
     const auto at = directory.string();
     const auto runAsNobody = [&](const std::string& arguments) {
         return testing::runCommand(
-            "unshare --mount /bin/sh -c 'mount --bind " + at + "/class /sys/class && mount --bind " +
-            at + "/bus /sys/bus || exit 77; exec setpriv --reuid=65534 --regid=65534 " +
+            "unshare --mount /bin/sh -c 'mount --bind " + at +
+            "/class /sys/class && mount --bind " + at +
+            "/bus /sys/bus || exit 77; exec setpriv --reuid=65534 --regid=65534 " +
             "--clear-groups \"$0\" sample " + arguments + "' " + testing::joulixPath);
     };
     const auto run = runAsNobody("--json --interval 0.2");
