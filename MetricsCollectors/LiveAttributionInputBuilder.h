@@ -3,7 +3,8 @@
 // display and USB estimates, merged into an AttributionInput. Per-process powermetrics watts are
 // merged into the sampled processes (by pid), processes only powermetrics saw are added, and the
 // total power is chosen with its source: measured at the battery while on battery, assembled
-// from package, display and USB power otherwise. Every stage is timed by the component profiler
+// from package, display and USB power otherwise (an estimate, and labelled one, when no package
+// power was measured). Every stage is timed by the component profiler
 // under one correlation id and the pass logs under "InputBuilder". Never fails: a failing source
 // degrades to absent or zero data. No lock of its own; one pass at a time.
 //
