@@ -1,6 +1,7 @@
 #include "Export/ApplicationEnergyLedger.h"
 
 #include <gtest/gtest.h>
+#include <set>
 
 namespace joulix {
 namespace {
@@ -41,18 +42,22 @@ TEST(ApplicationEnergyLedger, AGroupLeavingTheTopHandsItsCounterToOther) {
     EXPECT_DOUBLE_EQ(series[1].watts, 0);
 }
 
-// A new process name every pass, beside two steady applications: the published series never
-// exceed top + 1, every series' counter only grows while it exists, and the counters always add
-// up to all the energy seen.
+// A new process name every pass, each drawing more than the one before, beside two steady
+// applications: names keep entering and leaving the top, yet the published series never exceed
+// top + 1, every series' counter only grows while it exists, and the counters always add up to
+// all the energy seen.
 TEST(ApplicationEnergyLedger, ChurnKeepsSeriesBoundedAndEnergyWhole) {
     constexpr std::size_t top = 3;
     ApplicationEnergyLedger ledger(top);
     std::map<std::string, double> previous;
+    std::set<std::string> named;
     double totalJ = 0;
     double lastTotalW = 0;
     for (int pass = 0; pass < 1500; ++pass) {
-        const std::map<std::string, double> watts = {
-            {"Steady", 5}, {"Editor", 1}, {"other", 0.5}, {"tmp-" + std::to_string(pass), 3}};
+        const std::map<std::string, double> watts = {{"Steady", 5000},
+                                                     {"Editor", 1},
+                                                     {"other", 0.5},
+                                                     {"tmp-" + std::to_string(pass), 10.0 + pass}};
         ledger.record(pass * 2.0, watts);
         double totalW = 0;
         for (const auto& [name, w] : watts)
@@ -64,6 +69,7 @@ TEST(ApplicationEnergyLedger, ChurnKeepsSeriesBoundedAndEnergyWhole) {
         ASSERT_LE(joules.size(), top + 1);
         double sum = 0;
         for (const auto& [app, value] : joules) {
+            named.insert(app);
             sum += value;
             if (previous.contains(app)) {
                 ASSERT_GE(value, previous.at(app)) << app << " " << pass;
@@ -73,6 +79,7 @@ TEST(ApplicationEnergyLedger, ChurnKeepsSeriesBoundedAndEnergyWhole) {
         previous = joules;
     }
     EXPECT_EQ(ledger.series().front().app, "Steady");
+    EXPECT_GT(named.size(), 1000u);
 }
 
 }  // namespace

@@ -156,11 +156,12 @@ TEST(ExportCommand, ScrapedByARealPrometheus) {
         "/usr/bin/prometheus --config.file=" + at + "/prometheus.yml --storage.tsdb.path=" + at +
             "/tsdb --web.listen-address=127.0.0.1:" + std::to_string(prometheusPort),
         at + "/prometheus.txt");
-    // Enough scrapes that the counter's rate spans several passes.
+    // Scrapes over more than the rate's 10 s window: a window that is not yet full of samples
+    // is extrapolated only half an interval beyond its first one, and so reads low.
     const bool scraped = eventually(25, [&] {
         const auto samples =
-            query(prometheusPort, "count_over_time(joulix_energy_joules_total[10s])");
-        return samples && *samples >= 8;
+            query(prometheusPort, "count_over_time(joulix_energy_joules_total[15s])");
+        return samples && *samples >= 12;
     });
     const auto watts = query(prometheusPort, "joulix_power_watts{source=\"battery\"}");
     const auto level = query(prometheusPort, "joulix_battery_level_ratio");
@@ -189,6 +190,7 @@ TEST(ExportCommand, ScrapedByARealPrometheus) {
 }
 
 // 200 short-lived processes, each with its own executable name, during a run with --top 3.
+// (Names that keep entering and leaving the top are driven through the ledger's own test.)
 TEST(ExportCommand, ChurningProcessNamesNeverWidenTheApplicationLabels) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root for a private mount namespace";
     FakeLaptop laptop;
@@ -209,8 +211,10 @@ TEST(ExportCommand, ChurningProcessNamesNeverWidenTheApplicationLabels) {
              ++at)
             ++series;
         mostSeries = std::max(mostSeries, series);
-        const auto other = body->body.find("joulix_app_energy_joules_total{app=\"other\"} ");
-        if (other != std::string::npos) otherJ = std::stod(body->body.substr(other + 45));
+        const std::string marker = "joulix_app_energy_joules_total{app=\"other\"} ";
+        const auto other = body->body.find(marker);
+        if (other != std::string::npos)
+            otherJ = std::stod(body->body.substr(other + marker.size()));
     };
     // Five waves of 40; a wave lives until the next one starts, blocked on its open stdin.
     for (int wave = 0; wave < 5; ++wave) {
@@ -242,7 +246,7 @@ TEST(ExportCommand, ChurningProcessNamesNeverWidenTheApplicationLabels) {
     scrape();
     EXPECT_GE(mostSeries, 1u);
     EXPECT_LE(mostSeries, 4u);
-    EXPECT_GT(otherJ, 0) << "the churning processes were counted under other";
+    EXPECT_GT(otherJ, 0);
 }
 
 TEST(ExportCommand, SetupFailuresAreOneLineAndExitStatusOne) {
