@@ -6,7 +6,8 @@
 //   cannot be written (the first textfile is written then).
 // - run() takes a baseline, makes the first pass after at most a second, then one pass every
 //   interval on a fixed grid (a pass that overran skips the slots it missed) until `stop` is
-//   requested. A failed pass keeps the last good figures and counts a failure.
+//   requested, at a lower priority than the scrapes. A failed pass keeps the last good figures
+//   and counts a failure.
 // - Scrapes run on the HTTP server's own threads and copy the latest published metrics, so a
 //   slow or hung scraper never delays a pass.
 // - The textfile is replaced whole after every pass: a side file beside it (created afresh,
@@ -62,6 +63,10 @@ class MetricsExporter {
     std::unique_ptr<prometheus::Exposer> exposer_;
     ApplicationPassSampler sampler_;
 };
+
+// Lowers the calling thread's priority by 10 steps (and so that of the tools it starts), so that
+// the HTTP server's threads answer a scrape first while a pass runs on this one.
+void yieldToScrapes();
 
 // Writes `text` to `path` whole: a side file created afresh beside it (O_EXCL, no link
 // followed), mode 0644, renamed over the path. Throws ExportSetupError naming what failed.
