@@ -249,6 +249,37 @@ TEST(ExportCommand, ChurningProcessNamesNeverWidenTheApplicationLabels) {
     EXPECT_GT(otherJ, 0);
 }
 
+// Scrapers that connect and never send a request hold every server thread; the passes go on
+// and the textfile keeps being replaced.
+TEST(ExportCommand, HungScrapersNeverDelayThePasses) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root for a private mount namespace";
+    FakeLaptop laptop;
+    const std::string textfile = laptop.folder.string() + "/joulix.prom";
+    ASSERT_TRUE(laptop.start("--listen 127.0.0.1:0 --interval 1 --textfile " + textfile))
+        << readFile(laptop.output);
+    std::vector<int> hung;
+    for (int i = 0; i < 8; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(laptop.port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ::send(fd, "GET /metrics HTTP/1.1\r\n", 23, MSG_NOSIGNAL);  // and never the rest
+        hung.push_back(fd);
+    }
+    const auto passes = [&] {
+        const std::string text = readFile(textfile);
+        const auto at = text.find("joulix_pass_duration_seconds_count ");
+        return at == std::string::npos ? 0.0 : std::stod(text.substr(at + 35));
+    };
+    const double before = passes();
+    std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+    EXPECT_GE(passes() - before, 3);
+    for (const int fd : hung)
+        ::close(fd);
+}
+
 TEST(ExportCommand, SetupFailuresAreOneLineAndExitStatusOne) {
     const testing::TemporaryDirectory folder;
     const int busy = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
