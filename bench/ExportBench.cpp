@@ -12,6 +12,7 @@
 #include "Export/ApplicationPassSampler.h"
 #include "Export/MetricsExporter.h"
 #include "Export/PrometheusPowerMetrics.h"
+#include "bench/BenchSupport.h"
 #include "tests/cli/HttpGet.h"
 
 #include <benchmark/benchmark.h>
@@ -33,27 +34,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 const std::string joulix = JOULIX_BINARY_DIR "/cli/joulix";
 
-pid_t startShell(const std::string& command) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
-        ::_exit(127);
-    }
-    return pid;
-}
-
-double seconds(const timeval& t) {
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-}
-
-double cpuSecondsOf(pid_t pid) {
-    int status = 0;
-    rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
+using joulix::bench::cpuSecondsOf;
+using joulix::bench::startShell;
 
 void ExporterAtFifteenSecondsForAMinute(benchmark::State& state) {
+    const joulix::bench::PrivateSharedRoot sharedRoot;
     for (auto _ : state) {
         const auto start = Clock::now();
         const pid_t exporter = startShell("JLX_LOG_DISABLED=1 exec " + joulix +
@@ -94,6 +79,7 @@ Percentiles scrapeLatencies(int port, int scrapes) {
 }
 
 void ScrapeWhileAPassRuns(benchmark::State& state) {
+    const joulix::bench::PrivateSharedRoot sharedRoot;
     auto metrics = std::make_shared<joulix::PrometheusPowerMetrics>("bench", 10);
     joulix::ApplicationPassSampler sampler;
     sampler.observeBaseline();
