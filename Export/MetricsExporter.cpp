@@ -36,7 +36,7 @@ struct ListenAddress {
 
 ListenAddress parseListenAddress(const std::string& text) {
     const auto bad = [&](const std::string& why) {
-        return ExportSetupError("bad listen address \"" + text + "\": " + why);
+        return ExporterError("bad listen address \"" + text + "\": " + why);
     };
     const auto colon = text.rfind(':');
     if (colon == std::string::npos) throw bad("expected ADDRESS:PORT");
@@ -71,14 +71,14 @@ ListenAddress parseListenAddress(const std::string& text) {
 void checkCanListen(const std::string& text) {
     const ListenAddress parsed = parseListenAddress(text);
     const int fd = ::socket(parsed.address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) throw ExportSetupError("cannot listen on " + text + ": " + errnoText(errno));
+    if (fd < 0) throw ExporterError("cannot listen on " + text + ": " + errnoText(errno));
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     const int result =
         ::bind(fd, reinterpret_cast<const sockaddr*>(&parsed.address), parsed.length);
     const int error = errno;
     ::close(fd);
-    if (result != 0) throw ExportSetupError("cannot listen on " + text + ": " + errnoText(error));
+    if (result != 0) throw ExporterError("cannot listen on " + text + ": " + errnoText(error));
 }
 
 double monotonicSeconds() {
@@ -93,14 +93,14 @@ void writeFileAtomically(const std::string& path, const std::string& text) {
     const auto failed = [&](const std::string& what) {
         const int error = errno;
         ::unlink(side.c_str());
-        return ExportSetupError("cannot write " + what + ": " + errnoText(error));
+        return ExporterError("cannot write " + what + ": " + errnoText(error));
     };
     // Whatever stands at the side path (a planted link included) is removed, not written through.
     if (::unlink(side.c_str()) != 0 && errno != ENOENT) throw failed(side);
     const int fd = ::open(side.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
         const int error = errno;
-        throw ExportSetupError("cannot write " + side + ": " + errnoText(error));
+        throw ExporterError("cannot write " + side + ": " + errnoText(error));
     }
     bool ok = ::fchmod(fd, 0644) == 0;
     for (std::size_t done = 0; ok && done < text.size();) {
@@ -130,7 +130,7 @@ MetricsExporter::MetricsExporter(ExporterOptions options)
                 std::vector<std::string>{"listening_ports", *options_.listen, "num_threads", "4",
                                          "request_timeout_ms", "10000"});
         } catch (const std::exception& error) {
-            throw ExportSetupError("cannot listen on " + *options_.listen + ": " + error.what());
+            throw ExporterError("cannot listen on " + *options_.listen + ": " + error.what());
         }
         exposer_->RegisterCollectable(metrics_);
     }

@@ -1,7 +1,7 @@
 #pragma once
 // `joulix export`: sampling passes every interval, their metrics served on /metrics over HTTP
 // and/or written to a textfile for node_exporter's textfile collector.
-// - Construction checks everything that can fail at start and throws ExportSetupError with one
+// - Construction checks everything that can fail at start and throws ExporterError with one
 //   line naming it: a bad listen address, a port that cannot be bound, a textfile folder that
 //   cannot be written (the first textfile is written then).
 // - run() takes a baseline, makes the first pass after at most a second, then one pass every
@@ -29,7 +29,7 @@ class Exposer;
 
 namespace joulix {
 
-class ExportSetupError : public Error {
+class ExporterError : public Error {
   public:
     using Error::Error;
 };
@@ -69,7 +69,7 @@ class MetricsExporter {
 void yieldToScrapes();
 
 // Writes `text` to `path` whole: a side file created afresh beside it (O_EXCL, no link
-// followed), mode 0644, renamed over the path. Throws ExportSetupError naming what failed.
+// followed), mode 0644, renamed over the path. Throws ExporterError naming what failed.
 void writeFileAtomically(const std::string& path, const std::string& text);
 
 }  // namespace joulix

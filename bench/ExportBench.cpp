@@ -6,7 +6,8 @@
 // (`ps`) on the same 15-second grid.
 //
 // Scrape: GET /metrics from the exporter's HTTP server while sampling passes run back to back
-// in another thread at the exporter's lower priority (every scrape overlaps a pass), beside
+// in another thread at the exporter's lower priority (every scrape overlaps a pass; at least
+// 2,000 scrapes and 20 passes), beside
 // the same scrapes with no pass running; the 50th and 99th percentiles of each. Target: 99th
 // percentile under 1 ms.
 #include "Export/ApplicationPassSampler.h"
@@ -23,6 +24,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -65,9 +67,10 @@ struct Percentiles {
     double p99Ms = 0;
 };
 
-Percentiles scrapeLatencies(int port, int scrapes) {
+// Scrapes at least `scrapes` times, and on until `enough` says so.
+Percentiles scrapeLatencies(int port, int scrapes, const std::function<bool()>& enough) {
     std::vector<double> ms;
-    for (int i = 0; i < scrapes; ++i) {
+    for (int i = 0; i < scrapes || !enough(); ++i) {
         const auto start = Clock::now();
         const auto response = joulix::testing::httpGet(port, "/metrics");
         if (!response || response->status != 200) continue;
@@ -88,7 +91,7 @@ void ScrapeWhileAPassRuns(benchmark::State& state) {
     exposer.RegisterCollectable(metrics);
     const int port = exposer.GetListeningPorts().front();
     for (auto _ : state) {
-        const Percentiles idle = scrapeLatencies(port, 2000);
+        const Percentiles idle = scrapeLatencies(port, 2000, [] { return true; });
         std::atomic<bool> stop = false;
         std::atomic<int> passes = 0;
         std::thread passing([&] {
@@ -100,7 +103,7 @@ void ScrapeWhileAPassRuns(benchmark::State& state) {
                 ++passes;
             }
         });
-        const Percentiles busy = scrapeLatencies(port, 2000);
+        const Percentiles busy = scrapeLatencies(port, 2000, [&] { return passes >= 20; });
         stop = true;
         passing.join();
         state.counters["busy_p99_ms"] = busy.p99Ms;

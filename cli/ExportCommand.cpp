@@ -39,7 +39,7 @@ void runExport(const ExportOptions& options, bool listen) {
     std::unique_ptr<MetricsExporter> exporter;
     try {
         exporter = std::make_unique<MetricsExporter>(exporterOptions);
-    } catch (const ExportSetupError& error) {
+    } catch (const ExporterError& error) {
         std::cerr << "joulix export: " << error.what() << std::endl;
         exitStatus() = 1;
         return;
