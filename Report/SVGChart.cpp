@@ -1,14 +1,14 @@
-#include "cli/SVGChart.h"
+#include "Report/SVGChart.h"
 
+#include "Report/Markup.h"
 #include "SharedModels/Text.h"
-#include "cli/Markup.h"
 
 #include <algorithm>
 #include <cmath>
 #include <ctime>
 #include <string_view>
 
-namespace joulix::cli {
+namespace joulix {
 
 namespace {
 
@@ -355,4 +355,4 @@ std::string renderSVGChart(const ChartSpec& chart) {
     return svg;
 }
 
-}  // namespace joulix::cli
+}  // namespace joulix

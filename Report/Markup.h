@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-namespace joulix::cli {
+namespace joulix {
 
 std::string escapedMarkup(std::string_view text);
 
-}  // namespace joulix::cli
+}  // namespace joulix

@@ -1,8 +1,8 @@
-#include "cli/Markup.h"
+#include "Report/Markup.h"
 
 #include "SharedModels/Text.h"
 
-namespace joulix::cli {
+namespace joulix {
 
 std::string escapedMarkup(std::string_view text) {
     const std::string valid = text::repairUTF8(text);
@@ -35,4 +35,4 @@ std::string escapedMarkup(std::string_view text) {
     return out;
 }
 
-}  // namespace joulix::cli
+}  // namespace joulix

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace joulix::cli {
+namespace joulix {
 
 struct TimePoint {
     Date time{};
@@ -49,4 +49,4 @@ inline constexpr const char* chartAxisColor = "#333333";
 
 std::string renderSVGChart(const ChartSpec& chart);
 
-}  // namespace joulix::cli
+}  // namespace joulix

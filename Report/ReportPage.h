@@ -1,13 +1,13 @@
 #pragma once
 // The report as one self-contained HTML page: inline style, inline SVG charts, plain tables;
 // no script, no network, no other file. A content security policy forbids loading anything.
-#include "cli/SVGChart.h"
+#include "Report/SVGChart.h"
 
 #include <optional>
 #include <string>
 #include <vector>
 
-namespace joulix::cli {
+namespace joulix {
 
 struct ReportTable {
     std::vector<std::string> header{};
@@ -32,4 +32,4 @@ struct ReportPage {
 
 std::string renderReportPage(const ReportPage& page);
 
-}  // namespace joulix::cli
+}  // namespace joulix

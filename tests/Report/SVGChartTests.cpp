@@ -1,4 +1,4 @@
-#include "cli/SVGChart.h"
+#include "Report/SVGChart.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,6 @@
 #include <limits>
 
 using namespace joulix;
-using namespace joulix::cli;
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "cli/ReportPage.h"
+#include "Report/ReportPage.h"
 
-#include "cli/Markup.h"
+#include "Report/Markup.h"
 
-namespace joulix::cli {
+namespace joulix {
 
 namespace {
 
@@ -67,4 +67,4 @@ std::string renderReportPage(const ReportPage& page) {
     return html;
 }
 
-}  // namespace joulix::cli
+}  // namespace joulix
