@@ -56,7 +56,7 @@ void runReport(const ReportOptions& options) {
     std::string path;
     std::vector<DrainSnapshot> snapshots;
     try {
-        path = historyDatabasePath(options.database, options.shared);
+        path = readableHistoryDatabasePath(options.database, options.shared, "report");
         snapshots = openHistoryDatabase(path)->fetchWindowSnapshots(windowS, windowMaxRows, now);
     } catch (const std::exception& error) {
         std::cerr << "joulix report: cannot read the database " << (path.empty() ? "" : path + ": ")
@@ -81,11 +81,14 @@ const CommandRegistration registration([](CLI::App& app) {
     auto* command =
         app.add_subcommand("report", "Write an HTML report with charts of the recorded history");
     command->add_option("--db", options->database, "History database file")
+        ->check(nonEmptyPathCheck)
         ->excludes(
             command->add_flag("--shared", options->shared, "Use the history shared by every user"));
     command->add_option("--window", options->window, "How far back the report looks (default 24h)")
         ->check(durationCheck);
-    command->add_option("--out", options->out, "The HTML file to write")->capture_default_str();
+    command->add_option("--out", options->out, "The HTML file to write")
+        ->capture_default_str()
+        ->check(nonEmptyPathCheck);
     command->callback([options] { runReport(*options); });
 });
 
