@@ -16,6 +16,8 @@
 #include "cli/Commands.h"
 #include "cli/DurationText.h"
 #include "cli/HistoryDatabase.h"
+#include "cli/OptionChecks.h"
+#include "cli/Table.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -218,7 +220,7 @@ class Recorder {
         if (snapshot.batteryStatus)
             text += "  battery " + text::formatted("%.0f %%", snapshot.batteryStatus->levelPercent);
         if (const auto top = topApplication(snapshot))
-            text += "  top " + top->first + " " + text::formatted("%.2f W", top->second);
+            text += "  top " + printable(top->first) + " " + text::formatted("%.2f W", top->second);
         if (terminal_) {
             std::cout << "\r\033[K" << text << "  snapshots " << totals_.stored << std::flush;
             statusShown_ = true;
@@ -299,7 +301,7 @@ const CommandRegistration registration([](CLI::App& app) {
     command
         ->add_option("--interval", options->intervalS,
                      "Seconds between passes (default: the background sampling interval)")
-        ->check(CLI::PositiveNumber);
+        ->check(secondsFrom(0, 86400, true));
     command->add_option("--duration", options->duration, "Stop after this long (e.g. 60, 10m, 2h)")
         ->check(durationCheck);
     command
