@@ -17,6 +17,8 @@
 #include "cli/Commands.h"
 #include "cli/DurationText.h"
 #include "cli/HistoryDatabase.h"
+#include "cli/OptionChecks.h"
+#include "cli/Table.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -304,7 +306,7 @@ class Recorder {
         if (snapshot.batteryStatus)
             text += "  battery " + text::formatted("%.0f %%", snapshot.batteryStatus->levelPercent);
         if (const auto top = topApplication(snapshot))
-            text += "  top " + top->first + " " + text::formatted("%.2f W", top->second);
+            text += "  top " + printable(top->first) + " " + text::formatted("%.2f W", top->second);
         if (terminal_) {
             std::cout << "\r\033[K" << text << "  snapshots " << totals_.stored << std::flush;
             statusShown_ = true;

@@ -12,6 +12,8 @@
 #include "SharedModels/SnapshotCodec.h"
 #include "SharedModels/Text.h"
 #include "cli/Commands.h"
+#include "cli/OptionChecks.h"
+#include "cli/Table.h"
 
 #include <nlohmann/json.hpp>
 
@@ -123,7 +125,7 @@ void printSummary(const AttributionBuildResult& result, int64_t top) {
                                       : std::string("-");
         std::snprintf(row, sizeof row, "%8lld  %6.1f  %8s  ", static_cast<long long>(sample->pid),
                       sample->cpuPercent, watts.c_str());
-        std::cout << row << sample->name << "\n";
+        std::cout << row << printable(sample->name) << "\n";
     }
 }
 
@@ -154,12 +156,13 @@ const CommandRegistration registration([](CLI::App& app) {
     auto* command = app.add_subcommand("sample", "Run one sampling pass and print what it found");
     command->add_flag("--json", options->json,
                       "Print the pass's input, metadata and battery status as JSON");
-    command->add_option("--top", options->top, "Number of processes to list (default 15)");
+    command->add_option("--top", options->top, "Number of processes to list (default 15)")
+        ->check(wholeNumberFrom(0, 1000000));
     command
         ->add_option("--interval", options->intervalSeconds,
                      "Seconds between the first observation and the pass (default 1; 0 keeps "
                      "the lifetime CPU figures)")
-        ->check(CLI::Range(0.0, 3600.0));
+        ->check(secondsFrom(0, 3600));
     command->callback([options] {
         try {
             runSample(*options);
