@@ -45,6 +45,14 @@ class SnapshotStoreError : public Error {
     Kind kind_;
 };
 
+// A history file this build must not open: reached through a symbolic link, not a regular
+// file, read-only for a writer, or written by a newer version. The message names the path or the
+// version, and why.
+class SnapshotStoreFileError : public Error {
+  public:
+    using Error::Error;
+};
+
 enum class SnapshotInsertOutcome { inserted, replacedNearDuplicate, droppedNearDuplicate };
 
 class SQLiteSnapshotStore {
@@ -54,9 +62,12 @@ class SQLiteSnapshotStore {
     static constexpr int schemaVersion = 5;
     static constexpr int busyTimeoutMs = 5000;
 
-    // Opens the database at `path`; in readWriteCreate mode creates the directory chain (0777)
-    // and the file (0666) when missing and brings the schema to version 5. Tracker processes are
-    // recognised by `bundleIdentifierPrefix` beside the fixed words.
+    // Opens the database at `path`; in readWriteCreate mode creates the missing folders and the
+    // file (under the shared root folders 1777 and the file 0666, elsewhere 0700 and 0600) and
+    // brings the schema to version 5. A link at the file or its folder, a file that is not
+    // regular, a writer's file it cannot write and a newer schema version are refused with
+    // SnapshotStoreFileError. Tracker processes are recognised by `bundleIdentifierPrefix`
+    // beside the fixed words.
     SQLiteSnapshotStore(
         const std::string& path, Mode mode,
         std::string bundleIdentifierPrefix = AppConfiguration::bundleIdentifierPrefix());
@@ -64,12 +75,17 @@ class SQLiteSnapshotStore {
     SQLiteSnapshotStore(const SQLiteSnapshotStore&) = delete;
     SQLiteSnapshotStore& operator=(const SQLiteSnapshotStore&) = delete;
 
-    // Widens the shared database's directory to 0777 and the database and its "-wal" and "-shm"
+    // Widens the shared database's directory to 1777 and the database and its "-wal" and "-shm"
     // files (those that exist) to 0666, when the path lies under sharedRoot() + "/". Never
     // follows a symbolic link; every failure is ignored.
     static void ensureSharedSnapshotSidecarPermissions(const std::string& databasePath);
 
     const std::string& path() const { return path_; }
+
+    // One read transaction: every read between beginRead() and endRead() sees the database as it
+    // was at beginRead(), whatever other connections write (or purge and compact) meanwhile.
+    void beginRead();
+    void endRead();
     // The stored schema version; absent when there is no row or its text is not a number.
     std::optional<int64_t> snapshotSchemaVersion();
 
@@ -153,6 +169,7 @@ class SQLiteSnapshotStore {
         std::string groupKey;
         std::string canonicalName;
         double groupWatts = 0;
+        int64_t snapshotID = 0;  // tells apart snapshots that share a timestamp
     };
     struct GroupedHiddenWindowRow {
         double timestamp = 0;
@@ -160,6 +177,7 @@ class SQLiteSnapshotStore {
         HiddenDrainKind kind = HiddenDrainKind::dockerContainer;
         std::string identifier;
         double drainWatts = 0;
+        int64_t snapshotID = 0;
     };
     struct DetailsWindowSummaryRow {
         double totalWh = 0;
@@ -209,28 +227,32 @@ class SQLiteSnapshotStore {
         std::vector<ChartSeries> power;
         std::vector<ChartSeries> energy;
     };
+    // The window's snapshots in time order: their timestamps, and each one's index by id (two
+    // snapshots may share a timestamp and stay two samples).
+    struct WindowIndex {
+        std::vector<double> timestamps;
+        std::unordered_map<int64_t, std::size_t> indexByID;
+    };
     static DetailsPipelineOutput emptyDetailsReadModel(const DrainSnapshot& fallbackSnapshot);
     template <class Row, class KeyOf, class WattsOf>
-    static SamplesByKey groupedSamples(const std::vector<double>& windowTimestamps,
-                                       const std::vector<Row>& rows, KeyOf keyOf, WattsOf wattsOf);
-    // Trapezoids between consecutive window timestamps at which a key has a row (gaps capped at
-    // 60 s, negative means counted 0).
-    static WhByKey integrateGroupedWatts(const std::vector<double>& windowTimestamps,
-                                         const SamplesByKey& samples);
+    static SamplesByKey groupedSamples(const WindowIndex& window, const std::vector<Row>& rows,
+                                       KeyOf keyOf, WattsOf wattsOf);
+    // Trapezoids over every interval of the window (gaps capped at 60 s, negative means counted
+    // 0), a key's watts counting 0 at a snapshot where it has no row.
+    static WhByKey integrateGroupedWatts(const WindowIndex& window, const SamplesByKey& samples);
     static std::map<std::string, std::string>
     latestCanonicalNameLookup(const DrainSnapshot& latestSnapshot);
     static std::optional<ProcessDrain> groupedRepresentative(const DrainSnapshot& latestSnapshot,
                                                              const std::string& groupKey);
     static GroupedProcessData
-    buildGroupedProcessData(const DrainSnapshot& latestSnapshot,
-                            const std::vector<double>& windowTimestamps,
+    buildGroupedProcessData(const DrainSnapshot& latestSnapshot, const WindowIndex& window,
                             const std::vector<GroupedProcessWindowRow>& groupedRows);
     static HiddenData buildHiddenData(const DrainSnapshot& latestSnapshot,
-                                      const std::vector<double>& windowTimestamps,
+                                      const WindowIndex& window,
                                       const std::vector<GroupedHiddenWindowRow>& groupedRows);
     static AppSeriesReadModel buildAppSeries(const GroupedProcessData& groups,
-                                             const std::vector<double>& windowTimestamps,
-                                             Date referenceTimestamp, int64_t maxAppSeries);
+                                             const WindowIndex& window, Date referenceTimestamp,
+                                             int64_t maxAppSeries);
     static ComponentAverages buildComponentAverages(const DetailsWindowSummaryRow& summary,
                                                     const DrainSnapshot& fallbackSnapshot);
 
@@ -239,6 +261,7 @@ class SQLiteSnapshotStore {
     std::mutex lock_;
 
     // Opening.
+    static std::string checkedOpenPath(const std::string& path);
     static void prepareFilesystem(const std::string& databasePath);
     static void configureConnection(sqlite3* db, Mode mode);
     static void ensureSchema(sqlite3* db);

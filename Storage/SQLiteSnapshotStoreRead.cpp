@@ -108,7 +108,7 @@ std::string energyUsageSummarySQL(const std::string& escapedPrefix) {
         "WITH recent AS (\n"
         "    SELECT id, timestamp, total_watts, on_battery_power\n"
         "    FROM snapshots\n"
-        "    ORDER BY timestamp DESC\n"
+        "    ORDER BY timestamp DESC, id DESC\n"
         "    LIMIT ?\n"
         "),\n"
         "tracker_power AS (\n"
@@ -135,7 +135,7 @@ std::string energyUsageSummarySQL(const std::string& escapedPrefix) {
         "        LAG(COALESCE(tracker_power.tracker_w, 0)) OVER w AS prev_tracker_w\n"
         "    FROM recent\n"
         "    LEFT JOIN tracker_power ON tracker_power.snapshot_id = recent.id\n"
-        "    WINDOW w AS (ORDER BY recent.timestamp ASC)\n"
+        "    WINDOW w AS (ORDER BY recent.timestamp ASC, recent.id ASC)\n"
         "),\n"
         "weighted AS (\n"
         "    SELECT *, " +
@@ -166,7 +166,7 @@ const std::string detailsWindowSummarySQL = [] {
            columns + ",\n        " + lags +
            "\n    FROM snapshots\n"
            "    WHERE timestamp >= ? AND timestamp <= ?\n"
-           "    WINDOW w AS (ORDER BY timestamp ASC)\n"
+           "    WINDOW w AS (ORDER BY timestamp ASC, id ASC)\n"
            "),\n"
            "weighted AS (\n"
            "    SELECT *, " +
@@ -327,10 +327,11 @@ std::vector<SQLiteSnapshotStore::SnapshotHeaderRow>
 SQLiteSnapshotStore::fetchSnapshotHeaders(int64_t limit, SnapshotFetchOrder order) {
     const std::string sql =
         order == SnapshotFetchOrder::newestFirst
-            ? "SELECT " + headerColumns + "FROM snapshots\nORDER BY timestamp DESC\nLIMIT ?;"
+            ? "SELECT " + headerColumns +
+                  "FROM snapshots\nORDER BY timestamp DESC, id DESC\nLIMIT ?;"
             : "SELECT " + headerColumns + "FROM (\n    SELECT " + headerColumns +
-                  "    FROM snapshots\n    ORDER BY timestamp DESC\n    LIMIT ?\n) AS recent\n"
-                  "ORDER BY timestamp ASC;";
+                  "    FROM snapshots\n    ORDER BY timestamp DESC, id DESC\n    LIMIT ?\n) AS "
+                  "recent\nORDER BY timestamp ASC, id ASC;";
     SQLiteStatement statement(db_, sql);
     statement.bindInt32(1, limit, "limit");
     std::vector<SnapshotHeaderRow> headers;
@@ -467,7 +468,7 @@ SQLiteSnapshotStore::fetchWindowSnapshotRows(double cutoffTimestamp, double anch
              "    components_usb_w, unattributed_w\n"
              "FROM snapshots\n"
              "WHERE timestamp >= ? AND timestamp <= ?\n"
-             "ORDER BY timestamp ASC;");
+             "ORDER BY timestamp ASC, id ASC;");
     statement.bindReal(1, cutoffTimestamp);
     statement.bindReal(2, anchorTimestamp);
     std::vector<WindowSnapshotRow> rows;
@@ -484,7 +485,7 @@ std::vector<SQLiteSnapshotStore::GroupedProcessWindowRow>
 SQLiteSnapshotStore::fetchGroupedProcessWindowRows(double cutoffTimestamp, double anchorTimestamp) {
     SQLiteStatement statement(
         db_, "SELECT snapshots.timestamp, process_samples.process_group_key,\n"
-             "    MAX(process_samples.canonical_name), SUM(process_samples.drain_w)\n"
+             "    MAX(process_samples.canonical_name), SUM(process_samples.drain_w), snapshots.id\n"
              "FROM process_samples\n"
              "JOIN snapshots ON snapshots.id = process_samples.snapshot_id\n"
              "WHERE snapshots.timestamp >= ? AND snapshots.timestamp <= ?\n"
@@ -495,7 +496,8 @@ SQLiteSnapshotStore::fetchGroupedProcessWindowRows(double cutoffTimestamp, doubl
     std::vector<GroupedProcessWindowRow> rows;
     while (statement.next()) {
         rows.push_back(GroupedProcessWindowRow{statement.real(0), statement.text(1),
-                                               statement.text(2), statement.real(3)});
+                                               statement.text(2), statement.real(3),
+                                               statement.rowID(4)});
     }
     return rows;
 }
@@ -504,7 +506,7 @@ std::vector<SQLiteSnapshotStore::GroupedHiddenWindowRow>
 SQLiteSnapshotStore::fetchGroupedHiddenWindowRows(double cutoffTimestamp, double anchorTimestamp) {
     SQLiteStatement statement(
         db_, "SELECT snapshots.timestamp, hidden_drains.kind, hidden_drains.identifier,\n"
-             "    SUM(hidden_drains.drain_w)\n"
+             "    SUM(hidden_drains.drain_w), snapshots.id\n"
              "FROM hidden_drains\n"
              "JOIN snapshots ON snapshots.id = hidden_drains.snapshot_id\n"
              "WHERE snapshots.timestamp >= ? AND snapshots.timestamp <= ?\n"
@@ -520,7 +522,7 @@ SQLiteSnapshotStore::fetchGroupedHiddenWindowRows(double cutoffTimestamp, double
         if (!kind) continue;
         const std::string identifier = statement.text(2);
         rows.push_back(GroupedHiddenWindowRow{statement.real(0), kindText + "-" + identifier, *kind,
-                                              identifier, statement.real(3)});
+                                              identifier, statement.real(3), statement.rowID(4)});
     }
     return rows;
 }

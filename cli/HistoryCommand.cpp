@@ -7,6 +7,7 @@
 #include "Storage/SQLiteSnapshotStoreLocation.h"
 #include "cli/Commands.h"
 #include "cli/HistoryDatabase.h"
+#include "cli/OptionChecks.h"
 #include "cli/Table.h"
 
 #include <nlohmann/json.hpp>
@@ -39,11 +40,11 @@ std::optional<double> batteryLevel(const DrainSnapshot& snapshot) {
 }
 
 void printTable(const SnapshotHistoryReadModel& model) {
-    std::vector<std::vector<std::string>> rows{
-        {"TIME (UTC)", "TOTAL W", "PROCESS W", "BATTERY %", "PROCESSES"}};
+    std::vector<std::vector<std::string>> rows{{"TIME (" + localTime(Date::now(), "%Z") + ")",
+                                                "TOTAL W", "PROCESS W", "BATTERY %", "PROCESSES"}};
     for (const DrainSnapshot& snapshot : model.snapshots) {
         const auto level = batteryLevel(snapshot);
-        rows.push_back({utcTime(snapshot.timestamp), watts(snapshot.totalDischargeW),
+        rows.push_back({localTime(snapshot.timestamp), watts(snapshot.totalDischargeW),
                         watts(processTotalWatts(snapshot)),
                         level ? text::formatted("%.1f", *level) : "-",
                         std::to_string(snapshot.processes.size())});
@@ -81,7 +82,7 @@ void run(const HistoryOptions& options) {
     };
     std::string path = options.database;
     try {
-        path = historyDatabasePath(options.database, options.shared);
+        path = readableHistoryDatabasePath(options.database, options.shared, "history");
         const auto store = openHistoryDatabase(path);
         const auto model = store->fetchHistoryReadModel(options.limit);
         options.json ? printJSON(model) : printTable(model);
@@ -98,12 +99,15 @@ HistoryOptions historyOptions;
 CommandRegistration registration([](CLI::App& app) {
     auto* command = app.add_subcommand(
         "history", "Print the newest snapshots of a history database and their energy summary");
-    auto* database = command->add_option("--db", historyOptions.database,
-                                         "Database file (default: the per-user database)");
+    auto* database = command
+                         ->add_option("--db", historyOptions.database,
+                                      "Database file (default: the per-user database)")
+                         ->check(nonEmptyPathCheck);
     command->add_flag("--shared", historyOptions.shared, "Read the shared database")
         ->excludes(database);
     command->add_option("--limit", historyOptions.limit, "Newest snapshots to read (1 to 10000)")
-        ->capture_default_str();
+        ->capture_default_str()
+        ->check(wholeNumberFrom(1, 10000));
     command->add_flag("--json", historyOptions.json, "Print the read model as JSON");
     command->callback([] { run(historyOptions); });
 });

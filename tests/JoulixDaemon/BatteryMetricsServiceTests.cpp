@@ -163,7 +163,7 @@ TEST(BatteryMetricsServiceTests, WidensTheSharedDatabaseLocationAtStart) {
     setSharedRoot(root.string());
     BatteryMetricsService service;
     setSharedRoot(previousRoot);
-    EXPECT_EQ(fs::status(root / "Joulix").permissions(), fs::perms::all);
+    EXPECT_EQ(fs::status(root / "Joulix").permissions(), fs::perms::all | fs::perms::sticky_bit);
     EXPECT_EQ(fs::status(database).permissions(), static_cast<fs::perms>(0666));
     fs::remove_all(root);
 }
