@@ -67,6 +67,14 @@ ShellRunnerError ShellRunnerError::timedOut(const std::string& command, double t
     return error;
 }
 
+ShellRunnerError ShellRunnerError::statusLost(const std::string& command) {
+    ShellRunnerError error(Kind::statusLost, "Command exit status lost (the child was reaped "
+                                             "elsewhere in this process): " +
+                                                 command);
+    error.command_ = command;
+    return error;
+}
+
 ShellRunnerError ShellRunnerError::outputNotCaptured(const std::string& command,
                                                      const std::string& reason) {
     ShellRunnerError error(Kind::outputNotCaptured,
@@ -289,6 +297,7 @@ class Child {
     }
 
     int32_t status() const { return status_; }
+    bool statusLost() const { return statusLost_; }
     const std::string& output(int stream) const { return streams_[stream].data; }
     // The stream (0 or 1) that went over the limit, or -1.
     int overflowedStream() const {
@@ -357,8 +366,10 @@ class Child {
             exited_ = true;
             status_ = WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status);
         } else if (result < 0) {
-            // Already reaped elsewhere (SIGCHLD ignored): nothing left to wait for.
+            // Already reaped elsewhere (another thread's wait, SIGCHLD ignored): the child is
+            // gone, and its status with it.
             exited_ = true;
+            statusLost_ = true;
         }
     }
 
@@ -367,6 +378,7 @@ class Child {
     Stream streams_[2];
     bool exited_ = false;
     bool keepOutput_ = true;
+    bool statusLost_ = false;
     int32_t status_ = 0;
 };
 
@@ -480,6 +492,8 @@ ShellResult DefaultShellRunner::run(const std::string& executable,
                                                       std::string("more than 64 MiB on ") +
                                                           streamNames[stream]);
         }
+        if (exited && child.statusLost())
+            throw ShellRunnerError::statusLost(joinedCommand(executable, arguments));
         if (exited) {
             return ShellResult{child.status(), text::repairUTF8(child.output(0)),
                                text::repairUTF8(child.output(1))};

@@ -29,7 +29,7 @@ struct ShellResult {
 
 class ShellRunnerError : public Error {
   public:
-    enum class Kind { failedToLaunch, nonZeroExit, timedOut, outputNotCaptured };
+    enum class Kind { failedToLaunch, nonZeroExit, timedOut, outputNotCaptured, statusLost };
 
     static ShellRunnerError failedToLaunch(const std::string& description);
     static ShellRunnerError nonZeroExit(const ShellResult& result);
@@ -37,6 +37,8 @@ class ShellRunnerError : public Error {
     // "Command output not captured (<reason>): <command>"
     static ShellRunnerError outputNotCaptured(const std::string& command,
                                               const std::string& reason);
+    // "Command exit status lost (the child was reaped elsewhere in this process): <command>"
+    static ShellRunnerError statusLost(const std::string& command);
 
     Kind kind() const { return kind_; }
     // The case's payload; fields of the other cases stay empty or 0.

@@ -1,6 +1,7 @@
 #include "SharedModels/ComponentProfiler.h"
 
 #include "SharedModels/BenchmarkFeature.h"
+#include "SharedModels/SharedFileCheck.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -129,13 +130,14 @@ ComponentProfiler::~ComponentProfiler() {
 void ComponentProfiler::resetOutputFile() {
     std::error_code ignored;
     std::filesystem::create_directories(std::filesystem::path(outputPath_).parent_path(), ignored);
-    // No symbolic link is followed, and a planted FIFO or device is refused instead of blocking
-    // or being written to.
+    // The trace lies in /tmp, where anyone may plant a name: no symbolic link is followed, a
+    // planted FIFO or device is refused instead of blocking or being written to, and a file with
+    // a second hard link or of another user is neither emptied nor written.
     const int fd =
         ::open(outputPath_.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd < 0) return;
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || ::ftruncate(fd, 0) != 0 ||
+    if (::fstat(fd, &status) != 0 || !isSafeSharedFile(status) || ::ftruncate(fd, 0) != 0 ||
         ::lseek(fd, 0, SEEK_END) < 0) {
         ::close(fd);
         return;

@@ -1,6 +1,7 @@
 #include "SharedModels/RuntimeLog.h"
 
 #include "Platform/SystemLog.h"
+#include "SharedModels/SharedFileCheck.h"
 #include "SharedModels/SharedRoot.h"
 #include "SharedModels/Text.h"
 #include "SharedModels/Truthiness.h"
@@ -125,6 +126,32 @@ void writeSystemLog(SystemLog& systemLog, RuntimeLogLevel level, std::string_vie
     systemLog.write(subsystem(), category, level != RuntimeLogLevel::info, message);
 }
 
+// Opens the log inside its folder; -1 when that fails or the file is not one to write.
+int openSharedLog(int directory, const char* name) {
+    const int descriptor = ::openat(
+        directory, name, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+    if (descriptor < 0) return -1;
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0 || !isSafeSharedFile(status)) {
+        ::close(descriptor);
+        return -1;
+    }
+    return descriptor;
+}
+
+// Moves a full log to "<name>.1" (replacing the previous one), when the name still holds the
+// file that was opened.
+bool rollSharedLog(int directory, int descriptor, const std::string& name) {
+    struct stat opened {
+    }, named{};
+    if (::fstat(descriptor, &opened) != 0 ||
+        ::fstatat(directory, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        opened.st_dev != named.st_dev || opened.st_ino != named.st_ino) {
+        return false;
+    }
+    return ::renameat(directory, name.c_str(), directory, (name + ".1").c_str()) == 0;
+}
+
 void appendToSharedLogFile(std::string_view bytes) {
     const std::filesystem::path path = RuntimeLog::sharedLogPath();
     std::error_code error;
@@ -137,15 +164,20 @@ void appendToSharedLogFile(std::string_view bytes) {
     const int directory =
         ::open(path.parent_path().c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (directory < 0) return;
-    const int descriptor =
-        ::openat(directory, path.filename().c_str(),
-                 O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+    const std::string name = path.filename().string();
+    int descriptor = openSharedLog(directory, name.c_str());
+    struct stat status {};
+    // The log stays under its bound by one roll; a line that would cross it when the log
+    // cannot be rolled (another user's log) is dropped.
+    if (descriptor >= 0 && ::fstat(descriptor, &status) == 0 &&
+        static_cast<uint64_t>(status.st_size) + bytes.size() > RuntimeLog::sharedLogMaxBytes) {
+        const bool rolled = rollSharedLog(directory, descriptor, name);
+        ::close(descriptor);
+        descriptor = rolled ? openSharedLog(directory, name.c_str()) : -1;
+    }
     ::close(directory);
     if (descriptor < 0) return;
-    struct stat status {};
-    if (::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) && status.st_nlink == 1) {
-        writeAll(descriptor, bytes);
-    }
+    writeAll(descriptor, bytes);
     ::close(descriptor);
 }
 

@@ -36,8 +36,10 @@ class RuntimeLog {
     static void setMinimumLevel(RuntimeLogLevel level);
     static void setNotificationBroadcastEnabled(bool enabled);
 
-    // The shared log file: sharedRoot() + "/Joulix/runtime.log".
+    // The shared log file: sharedRoot() + "/Joulix/runtime.log". A line that would take it past
+    // sharedLogMaxBytes first moves it to "runtime.log.1" (replacing the older one).
     static std::string sharedLogPath();
+    static constexpr uint64_t sharedLogMaxBytes = 1024 * 1024;
 
     // The minimum level a process starts with: "JLX_LOG_LEVEL" from the environment, else from
     // the Info dictionary (trimmed, lower-cased, one of the three raw values), else info when

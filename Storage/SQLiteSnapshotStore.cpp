@@ -3,10 +3,13 @@
 // when the stored version differs; the estimate log is kept).
 #include "Storage/SQLiteSnapshotStore.h"
 
+#include "SharedModels/RuntimeLog.h"
+#include "SharedModels/SharedRoot.h"
 #include "Storage/SQLiteStatement.h"
 
 #include <cerrno>
 #include <charconv>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
@@ -28,9 +31,6 @@ SnapshotStoreError SnapshotStoreError::invalidPath() {
 }
 
 namespace {
-
-constexpr mode_t directoryMode = 0777;
-constexpr mode_t fileMode = 0666;
 
 constexpr const char* connectionPragmas = "PRAGMA busy_timeout = 5000;\n"
                                           "PRAGMA foreign_keys = ON;";
@@ -171,17 +171,59 @@ constexpr const char* writeVersion =
     "INSERT INTO schema_metadata(key, value) VALUES('snapshot_schema_version', ?)\n"
     "ON CONFLICT(key) DO UPDATE SET value = excluded.value;";
 
-// Creates each missing directory of the chain with mode 0777 (set explicitly: the umask would
-// narrow it).
-void createDirectoryChain(const std::filesystem::path& directory) {
+// Under the shared root, folders are made for every user: sticky and world-writable (1777), so
+// that no user can remove or replace another user's file there, and the files 0666. Everything
+// else is private to its user: folders 0700, files 0600, which the umask may only narrow.
+constexpr mode_t sharedDirectoryMode = 01777;
+constexpr mode_t sharedFileMode = 0666;
+constexpr mode_t privateDirectoryMode = 0700;
+constexpr mode_t privateFileMode = 0600;
+
+bool isUnderSharedRoot(const std::filesystem::path& path) {
+    const std::string root = sharedRoot();
+    const std::string text = path.lexically_normal().string();
+    return text == root || text.starts_with(root + "/");
+}
+
+// Creates each missing folder of the chain; a folder that exists keeps its mode. A shared folder
+// gets its mode through a descriptor opened without following links, so a link planted in its
+// place between mkdir and chmod is never widened.
+void createDirectoryChain(const std::filesystem::path& directory, bool shared) {
     if (directory.empty() || std::filesystem::is_directory(directory)) return;
-    createDirectoryChain(directory.parent_path());
-    if (::mkdir(directory.c_str(), directoryMode) != 0) {
+    createDirectoryChain(directory.parent_path(), shared);
+    // Folders above the shared root (made by whoever installs it) only need to be traversable.
+    const bool widened = shared && isUnderSharedRoot(directory);
+    const mode_t mode = widened ? sharedDirectoryMode : shared ? 0755 : privateDirectoryMode;
+    if (::mkdir(directory.c_str(), mode) != 0) {
         if (errno == EEXIST && std::filesystem::is_directory(directory)) return;
         throw std::filesystem::filesystem_error("Cannot create directory", directory,
                                                 std::error_code(errno, std::generic_category()));
     }
-    ::chmod(directory.c_str(), directoryMode);
+    if (!widened) return;
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fchmod(fd, sharedDirectoryMode);
+        ::close(fd);
+    }
+}
+
+std::string describeFileType(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    return "not a regular file";
+}
+
+// The number of snapshots a schema reset is about to drop (0 when there is no table).
+int64_t storedSnapshotCount(sqlite3* db) {
+    try {
+        SQLiteStatement count(db, "SELECT COUNT(*) FROM snapshots;");
+        count.stepRow();
+        return count.rowID(0);
+    } catch (const SnapshotStoreError&) {
+        return 0;
+    }
 }
 
 }  // namespace
@@ -191,8 +233,12 @@ SQLiteSnapshotStore::SQLiteSnapshotStore(const std::string& path, Mode mode,
     : path_(path), bundleIdentifierPrefix_(std::move(bundleIdentifierPrefix)) {
     if (path.empty()) throw SnapshotStoreError::invalidPath();
     if (mode == Mode::readWriteCreate) prepareFilesystem(path);
-    db_ = sqlite::open(path, mode == Mode::readOnly, busyTimeoutMs);
+    db_ = sqlite::open(checkedOpenPath(path), mode == Mode::readOnly, busyTimeoutMs);
     try {
+        // SQLite opens a file it may not write read-only without a word; a writer must know at
+        // once, before the first read leaves sidecar files behind.
+        if (mode == Mode::readWriteCreate && sqlite::isReadOnly(db_))
+            throw SnapshotStoreFileError(path + " is read-only for this user");
         configureConnection(db_, mode);
         if (mode == Mode::readWriteCreate) ensureSchema(db_);
     } catch (...) {
@@ -205,21 +251,65 @@ SQLiteSnapshotStore::~SQLiteSnapshotStore() {
     sqlite::close(db_);
 }
 
+std::string SQLiteSnapshotStore::checkedOpenPath(const std::string& path) {
+    const std::filesystem::path file = std::filesystem::absolute(path).lexically_normal();
+    const std::filesystem::path folder = file.parent_path();
+    struct stat status {};
+    if (::lstat(folder.c_str(), &status) == 0 && S_ISLNK(status.st_mode))
+        throw SnapshotStoreFileError(folder.string() + " is a symbolic link; a history is never "
+                                                       "opened through a link");
+    if (::lstat(file.c_str(), &status) == 0) {
+        if (S_ISLNK(status.st_mode))
+            throw SnapshotStoreFileError(path + " is a symbolic link; a history is never opened "
+                                                "through a link");
+        if (!S_ISREG(status.st_mode))
+            throw SnapshotStoreFileError(path + " is " + describeFileType(status.st_mode) +
+                                         ", not a history database file");
+    }
+    // SQLITE_OPEN_NOFOLLOW refuses a link anywhere in the name: the folders above the
+    // database's own folder are resolved first, since they may fairly be links (a home on
+    // another disk). The own folder and the file stay as checked, and a link swapped in after
+    // the check is refused by SQLite itself.
+    if (folder == folder.root_path()) return file.string();
+    char* resolved = ::realpath(folder.parent_path().c_str(), nullptr);
+    if (resolved == nullptr) return file.string();
+    const std::filesystem::path above(resolved);
+    ::free(resolved);
+    return (above / folder.filename() / file.filename()).string();
+}
+
+// BEGIN alone defers the snapshot to the first read; reading the schema takes it at once.
+void SQLiteSnapshotStore::beginRead() {
+    std::lock_guard hold(lock_);
+    sqlite::executeBatch(db_, "BEGIN;\nSELECT COUNT(*) FROM sqlite_schema;");
+}
+
+void SQLiteSnapshotStore::endRead() {
+    std::lock_guard hold(lock_);
+    sqlite::executeBatch(db_, "COMMIT;");
+}
+
 std::optional<int64_t> SQLiteSnapshotStore::snapshotSchemaVersion() {
     std::lock_guard hold(lock_);
     return readSnapshotSchemaVersion(db_);
 }
 
 void SQLiteSnapshotStore::prepareFilesystem(const std::string& databasePath) {
-    createDirectoryChain(std::filesystem::path(databasePath).parent_path());
-    // A planted link is never followed; an existing file is left as it is. Whatever fails here,
-    // opening the connection reports.
-    const int fd = ::open(databasePath.c_str(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, fileMode);
-    if (fd >= 0) {
-        ::fchmod(fd, fileMode);
-        ::close(fd);
-    }
+    const std::filesystem::path file = std::filesystem::absolute(databasePath).lexically_normal();
+    const bool shared = isUnderSharedRoot(file);
+    createDirectoryChain(file.parent_path(), shared);
+    // Neither the folder nor the file is reached through a planted link; an existing file is left
+    // as it is. Whatever fails here, the path check and the open that follow report.
+    const int folder =
+        ::open(file.parent_path().c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folder < 0) return;
+    const mode_t mode = shared ? sharedFileMode : privateFileMode;
+    const int fd = ::openat(folder, file.filename().c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    ::close(folder);
+    if (fd < 0) return;
+    if (shared) ::fchmod(fd, mode);
+    ::close(fd);
 }
 
 void SQLiteSnapshotStore::configureConnection(sqlite3* db, Mode mode) {
@@ -232,18 +322,39 @@ void SQLiteSnapshotStore::configureConnection(sqlite3* db, Mode mode) {
 // version, and the second cannot drop tables (and snapshots) that the first has just created.
 void SQLiteSnapshotStore::ensureSchema(sqlite3* db) {
     sqlite::executeBatch(db, "BEGIN IMMEDIATE TRANSACTION;");
+    std::optional<int64_t> previousVersion;
+    int64_t droppedSnapshots = 0;
+    bool reset = false;
     try {
         sqlite::executeBatch(db, createSchemaMetadata);
-        if (readSnapshotSchemaVersion(db) != schemaVersion) {
+        previousVersion = readSnapshotSchemaVersion(db);
+        // A newer build's history is refused, never dropped: its snapshots are not ours to lose.
+        if (previousVersion && *previousVersion > schemaVersion) {
+            throw SnapshotStoreFileError(
+                "the history was written by a newer version (schema version " +
+                std::to_string(*previousVersion) + "; this build reads " +
+                std::to_string(schemaVersion) + ")");
+        }
+        if (previousVersion != schemaVersion) {
+            droppedSnapshots = storedSnapshotCount(db);
             resetSnapshotTables(db);
             createSnapshotTables(db);
             writeSnapshotSchemaVersion(db, schemaVersion);
+            reset = true;
         }
         sqlite::executeBatch(db, createEstimateTracking);
         sqlite::executeBatch(db, "COMMIT;");
     } catch (...) {
         sqlite::executeIgnoringResult(db, "ROLLBACK;");
         throw;
+    }
+    if (reset && (previousVersion || droppedSnapshots > 0)) {
+        RuntimeLog::warn(
+            "Storage",
+            "history schema version " +
+                (previousVersion ? std::to_string(*previousVersion) : std::string("(none)")) +
+                " replaced by version " + std::to_string(schemaVersion) + ": " +
+                std::to_string(droppedSnapshots) + " snapshots dropped, the estimate log kept");
     }
 }
 

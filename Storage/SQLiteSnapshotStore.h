@@ -45,6 +45,14 @@ class SnapshotStoreError : public Error {
     Kind kind_;
 };
 
+// A history file this build must not open: reached through a symbolic link, not a regular
+// file, read-only for a writer, or written by a newer version. The message names the path or the
+// version, and why.
+class SnapshotStoreFileError : public Error {
+  public:
+    using Error::Error;
+};
+
 enum class SnapshotInsertOutcome { inserted, replacedNearDuplicate, droppedNearDuplicate };
 
 class SQLiteSnapshotStore {
@@ -54,9 +62,12 @@ class SQLiteSnapshotStore {
     static constexpr int schemaVersion = 5;
     static constexpr int busyTimeoutMs = 5000;
 
-    // Opens the database at `path`; in readWriteCreate mode creates the directory chain (0777)
-    // and the file (0666) when missing and brings the schema to version 5. Tracker processes are
-    // recognised by `bundleIdentifierPrefix` beside the fixed words.
+    // Opens the database at `path`; in readWriteCreate mode creates the missing folders and the
+    // file (under the shared root folders 1777 and the file 0666, elsewhere 0700 and 0600) and
+    // brings the schema to version 5. A link at the file or its folder, a file that is not
+    // regular, a writer's file it cannot write and a newer schema version are refused with
+    // SnapshotStoreFileError. Tracker processes are recognised by `bundleIdentifierPrefix`
+    // beside the fixed words.
     SQLiteSnapshotStore(
         const std::string& path, Mode mode,
         std::string bundleIdentifierPrefix = AppConfiguration::bundleIdentifierPrefix());
@@ -64,12 +75,17 @@ class SQLiteSnapshotStore {
     SQLiteSnapshotStore(const SQLiteSnapshotStore&) = delete;
     SQLiteSnapshotStore& operator=(const SQLiteSnapshotStore&) = delete;
 
-    // Widens the shared database's directory to 0777 and the database and its "-wal" and "-shm"
+    // Widens the shared database's directory to 1777 and the database and its "-wal" and "-shm"
     // files (those that exist) to 0666, when the path lies under sharedRoot() + "/". Never
     // follows a symbolic link; every failure is ignored.
     static void ensureSharedSnapshotSidecarPermissions(const std::string& databasePath);
 
     const std::string& path() const { return path_; }
+
+    // One read transaction: every read between beginRead() and endRead() sees the database as it
+    // was at beginRead(), whatever other connections write (or purge and compact) meanwhile.
+    void beginRead();
+    void endRead();
     // The stored schema version; absent when there is no row or its text is not a number.
     std::optional<int64_t> snapshotSchemaVersion();
 
@@ -245,6 +261,7 @@ class SQLiteSnapshotStore {
     std::mutex lock_;
 
     // Opening.
+    static std::string checkedOpenPath(const std::string& path);
     static void prepareFilesystem(const std::string& databasePath);
     static void configureConnection(sqlite3* db, Mode mode);
     static void ensureSchema(sqlite3* db);

@@ -108,7 +108,7 @@ std::string energyUsageSummarySQL(const std::string& escapedPrefix) {
         "WITH recent AS (\n"
         "    SELECT id, timestamp, total_watts, on_battery_power\n"
         "    FROM snapshots\n"
-        "    ORDER BY timestamp DESC\n"
+        "    ORDER BY timestamp DESC, id DESC\n"
         "    LIMIT ?\n"
         "),\n"
         "tracker_power AS (\n"
@@ -135,7 +135,7 @@ std::string energyUsageSummarySQL(const std::string& escapedPrefix) {
         "        LAG(COALESCE(tracker_power.tracker_w, 0)) OVER w AS prev_tracker_w\n"
         "    FROM recent\n"
         "    LEFT JOIN tracker_power ON tracker_power.snapshot_id = recent.id\n"
-        "    WINDOW w AS (ORDER BY recent.timestamp ASC)\n"
+        "    WINDOW w AS (ORDER BY recent.timestamp ASC, recent.id ASC)\n"
         "),\n"
         "weighted AS (\n"
         "    SELECT *, " +
@@ -327,10 +327,11 @@ std::vector<SQLiteSnapshotStore::SnapshotHeaderRow>
 SQLiteSnapshotStore::fetchSnapshotHeaders(int64_t limit, SnapshotFetchOrder order) {
     const std::string sql =
         order == SnapshotFetchOrder::newestFirst
-            ? "SELECT " + headerColumns + "FROM snapshots\nORDER BY timestamp DESC\nLIMIT ?;"
+            ? "SELECT " + headerColumns +
+                  "FROM snapshots\nORDER BY timestamp DESC, id DESC\nLIMIT ?;"
             : "SELECT " + headerColumns + "FROM (\n    SELECT " + headerColumns +
-                  "    FROM snapshots\n    ORDER BY timestamp DESC\n    LIMIT ?\n) AS recent\n"
-                  "ORDER BY timestamp ASC;";
+                  "    FROM snapshots\n    ORDER BY timestamp DESC, id DESC\n    LIMIT ?\n) AS "
+                  "recent\nORDER BY timestamp ASC, id ASC;";
     SQLiteStatement statement(db_, sql);
     statement.bindInt32(1, limit, "limit");
     std::vector<SnapshotHeaderRow> headers;

@@ -13,6 +13,10 @@ namespace joulix {
 
 namespace {
 
+double zeroWhenNaN(double value) {
+    return std::isnan(value) ? 0.0 : value;
+}
+
 constexpr double nearDuplicateSeconds = 0.5;
 
 constexpr const char* latestSummary = "SELECT id, timestamp, total_watts, process_total_w\n"
@@ -201,8 +205,10 @@ void SQLiteSnapshotStore::insertProcessRows(const std::vector<ProcessDrain>& pro
             7, validatedPublishedText(process.canonicalName, "canonical_name", process.name));
         processStatement.bindText(
             8, validatedPublishedText(process.processGroupKey, "process_group_key", process.name));
-        processStatement.bindReal(9, process.drainW);
-        processStatement.bindReal(10, process.energyShare);
+        // SQLite stores NaN as NULL, which the NOT NULL columns refuse: a figure that is not a
+        // number is stored as 0, as the totals already count it.
+        processStatement.bindReal(9, zeroWhenNaN(process.drainW));
+        processStatement.bindReal(10, zeroWhenNaN(process.energyShare));
         processStatement.stepDone();
         for (const std::string& flag : process.sourceFlags) {
             flagStatement.reset();
@@ -223,7 +229,7 @@ void SQLiteSnapshotStore::insertHiddenRows(const std::vector<HiddenDrain>& hidde
         statement.bindRowID(1, snapshotID);
         statement.bindText(2, rawValue(drain.kind));
         statement.bindText(3, drain.identifier);
-        statement.bindReal(4, drain.drainW);
+        statement.bindReal(4, zeroWhenNaN(drain.drainW));
         statement.stepDone();
     }
 }

@@ -5,8 +5,10 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <fcntl.h>
 #include <limits>
 #include <thread>
+#include <unistd.h>
 
 namespace joulix {
 
@@ -99,7 +101,12 @@ void SQLiteStatement::stepRow() {
 }
 
 bool SQLiteStatement::next() {
-    return sqlite3_step(statement_) == SQLITE_ROW;
+    // A row, or the end of the rows; anything else (a damaged page, a busy file) fails the read
+    // rather than passing for a shorter result.
+    const int result = sqlite3_step(statement_);
+    if (result == SQLITE_ROW) return true;
+    if (result == SQLITE_DONE) return false;
+    throw SnapshotStoreError::sqlite(sqlite::errorMessage(db_));
 }
 
 void SQLiteStatement::reset() {
@@ -171,17 +178,37 @@ std::string errorMessage(sqlite3* db) {
 }
 
 sqlite3* open(const std::string& path, bool readOnly, int busyTimeoutMs) {
-    const int flags = readOnly ? SQLITE_OPEN_READONLY
-                               : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
+    // A reader opens a file it may write read-write with every write refused (query_only): the
+    // last connection to close then folds the WAL back and removes the "-wal" and "-shm" files it
+    // made, which a read-only connection cannot do, so a reader never leaves its own sidecar
+    // files in another user's folder. A link at the path is never followed.
+    const bool readerMayWrite =
+        readOnly && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+    const int flags = readerMayWrite ? SQLITE_OPEN_READWRITE
+                      : readOnly
+                          ? SQLITE_OPEN_READONLY
+                          : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOFOLLOW, nullptr) != SQLITE_OK) {
         const std::string message = errorMessage(db);
         sqlite3_close(db);
         throw SnapshotStoreError::sqlite(message);
     }
     if (db == nullptr) throw SnapshotStoreError::sqlite("Failed to open SQLite database.");
     sqlite3_busy_timeout(db, busyTimeoutMs);
+    if (readerMayWrite) {
+        std::string message;
+        if (sqlite3_exec(db, "PRAGMA query_only = ON;", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            message = errorMessage(db);
+            sqlite3_close(db);
+            throw SnapshotStoreError::sqlite(message);
+        }
+    }
     return db;
+}
+
+bool isReadOnly(sqlite3* db) {
+    return sqlite3_db_readonly(db, "main") == 1;
 }
 
 void close(sqlite3* db) {

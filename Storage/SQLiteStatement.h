@@ -44,7 +44,8 @@ class SQLiteStatement {
     void stepDone();
     // A single-row query: the step must yield a row.
     void stepRow();
-    // A multi-row query: true while the step yields a row; any other result ends the rows.
+    // A multi-row query: true while the step yields a row, false at the end; any other result
+    // throws.
     bool next();
     // Ready for another use with fresh bindings.
     void reset();
@@ -73,8 +74,13 @@ namespace sqlite {
 
 // The connection's last error message, or "Unknown SQLite error".
 std::string errorMessage(sqlite3* db);
-// Opens with READWRITE|CREATE|FULLMUTEX, or READONLY alone, and sets the busy timeout.
+// Opens with READWRITE|CREATE|FULLMUTEX, or for reading only (READWRITE with every write refused
+// when the file is writable, else READONLY), never following a link at the path, and sets the
+// busy timeout.
 sqlite3* open(const std::string& path, bool readOnly, int busyTimeoutMs);
+// True when the connection cannot write its main database (SQLite opens a file it may not
+// write read-only).
+bool isReadOnly(sqlite3* db);
 void close(sqlite3* db);
 // Runs a batch of statements; throws on the first failure.
 void executeBatch(sqlite3* db, const char* sql);

@@ -1,5 +1,5 @@
 // SQLiteSnapshotStore::ensureSharedSnapshotSidecarPermissions: keeps the shared database, its
-// directory and its WAL sidecars writable for every user.
+// directory (sticky, 1777) and its WAL sidecars (0666) writable for every user.
 //
 // It runs as root inside a world-writable directory, so it never follows a symbolic link: each
 // path component below the shared root is opened with O_NOFOLLOW, its type is checked, and the
@@ -21,7 +21,9 @@
 namespace joulix {
 
 namespace {
-constexpr mode_t sharedDirectoryMode = 0777;
+// Sticky, like the shared users' area itself: every user may add files, none may remove or
+// replace another user's.
+constexpr mode_t sharedDirectoryMode = 01777;
 constexpr mode_t sharedFileMode = 0666;
 
 class PathDescriptor {

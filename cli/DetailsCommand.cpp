@@ -86,7 +86,7 @@ void run(const DetailsOptions& options) {
     if (!window) return fail("not a duration: " + options.window + " (use 90s, 15m, 1h, 7d)");
     std::string path;
     try {
-        path = historyDatabasePath(options.database, options.shared);
+        path = readableHistoryDatabasePath(options.database, options.shared, "details");
         const auto store = openHistoryDatabase(path);
         const DrainSnapshot now{.timestamp = Date::now()};
         const auto details = store->fetchDetailsReadModel(*window, 6, std::nullopt, now);
@@ -108,8 +108,10 @@ DetailsOptions detailsOptions;
 CommandRegistration registration([](CLI::App& app) {
     auto* command =
         app.add_subcommand("details", "Print the details of one window of a history database");
-    auto* database = command->add_option("--db", detailsOptions.database,
-                                         "Database file (default: the per-user database)");
+    auto* database = command
+                         ->add_option("--db", detailsOptions.database,
+                                      "Database file (default: the per-user database)")
+                         ->check(nonEmptyPathCheck);
     command->add_flag("--shared", detailsOptions.shared, "Read the shared database")
         ->excludes(database);
     command

@@ -82,7 +82,7 @@ void run(const HistoryOptions& options) {
     };
     std::string path = options.database;
     try {
-        path = historyDatabasePath(options.database, options.shared);
+        path = readableHistoryDatabasePath(options.database, options.shared, "history");
         const auto store = openHistoryDatabase(path);
         const auto model = store->fetchHistoryReadModel(options.limit);
         options.json ? printJSON(model) : printTable(model);
@@ -99,8 +99,10 @@ HistoryOptions historyOptions;
 CommandRegistration registration([](CLI::App& app) {
     auto* command = app.add_subcommand(
         "history", "Print the newest snapshots of a history database and their energy summary");
-    auto* database = command->add_option("--db", historyOptions.database,
-                                         "Database file (default: the per-user database)");
+    auto* database = command
+                         ->add_option("--db", historyOptions.database,
+                                      "Database file (default: the per-user database)")
+                         ->check(nonEmptyPathCheck);
     command->add_flag("--shared", historyOptions.shared, "Read the shared database")
         ->excludes(database);
     command->add_option("--limit", historyOptions.limit, "Newest snapshots to read (1 to 10000)")

@@ -8,28 +8,9 @@
 #include <cmath>
 #include <ctime>
 #include <filesystem>
+#include <iostream>
 
 namespace joulix::cli {
-namespace {
-
-// A read-only connection to a WAL database whose "-wal" file is absent would create the "-wal"
-// and "-shm" sidecars, owned by this user, which can then lock other users' writers out. With no
-// "-wal" the whole database lies in its main file, so that file is opened as immutable instead.
-std::string readOnlyOpenName(const std::string& path) {
-    std::error_code ignored;
-    if (std::filesystem::exists(path + "-wal", ignored)) return path;
-    std::string uri = "file:";
-    for (const unsigned char c : path) {
-        if (c == '%' || c == '?' || c == '#' || c < 0x20) {
-            uri += text::formatted("%%%02X", c);
-        } else {
-            uri += static_cast<char>(c);
-        }
-    }
-    return uri + "?immutable=1";
-}
-
-}  // namespace
 
 // Stored values are whatever a writer put there, so the time may lie beyond any calendar.
 std::string localTime(Date date, const char* format) {
@@ -81,20 +62,62 @@ std::string historyDatabasePath(const std::string& database, bool shared) {
                   : SQLiteSnapshotStoreLocation::localAppDatabaseURL();
 }
 
-std::unique_ptr<SQLiteSnapshotStore> openHistoryDatabase(const std::string& path) {
+std::string readableHistoryDatabasePath(const std::string& database, bool shared,
+                                        std::string_view command) {
+    if (!database.empty() || shared) return historyDatabasePath(database, shared);
+    std::string local;
+    try {
+        local = SQLiteSnapshotStoreLocation::localAppDatabaseURL();
+    } catch (const SQLiteSnapshotStoreLocationError&) {
+    }
     std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error))
+    if (!local.empty() && std::filesystem::exists(local, error)) {
+        std::cerr << "joulix " << command << ": reading the per-user history " << local << '\n';
+        return local;
+    }
+    const std::string sharedPath = SQLiteSnapshotStoreLocation::sharedSnapshotDatabaseURL();
+    std::cerr << "joulix " << command << ": no per-user history; reading the shared history "
+              << sharedPath << '\n';
+    return sharedPath;
+}
+
+HistoryReader::HistoryReader(std::unique_ptr<SQLiteSnapshotStore> store)
+    : store_(std::move(store)) {
+    store_->beginRead();
+}
+
+HistoryReader::~HistoryReader() {
+    if (!store_) return;
+    try {
+        store_->endRead();
+    } catch (const SnapshotStoreError&) {
+        // Closing the connection ends the read transaction as well.
+    }
+}
+
+HistoryReader openHistoryDatabase(const std::string& path) {
+    std::error_code error;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(path, error)))
         throw HistoryDatabaseError("no history database at " + path);
-    auto store = std::make_unique<SQLiteSnapshotStore>(readOnlyOpenName(path),
-                                                       SQLiteSnapshotStore::Mode::readOnly);
-    const auto version = store->snapshotSchemaVersion();
+    HistoryReader reader(
+        std::make_unique<SQLiteSnapshotStore>(path, SQLiteSnapshotStore::Mode::readOnly));
+    const auto version = reader->snapshotSchemaVersion();
+    if (version && *version > SQLiteSnapshotStore::schemaVersion) {
+        throw HistoryDatabaseError(path + " was written by a newer version (schema version " +
+                                   std::to_string(*version) + "; this build reads " +
+                                   std::to_string(SQLiteSnapshotStore::schemaVersion) + ")");
+    }
     if (version != SQLiteSnapshotStore::schemaVersion) {
         throw HistoryDatabaseError(path + " has schema version " +
                                    (version ? std::to_string(*version) : std::string("(none)")) +
                                    ", expected " +
                                    std::to_string(SQLiteSnapshotStore::schemaVersion));
     }
-    return store;
+    return reader;
+}
+
+std::string nonEmptyPathCheck(const std::string& text) {
+    return text.empty() ? "an empty path names no file" : std::string();
 }
 
 }  // namespace joulix::cli

@@ -4,8 +4,9 @@
 // and stores the snapshot (near duplicates are replaced or dropped by the store). Snapshots older
 // than the retention are purged at start and then hourly. A terminal shows one live status line,
 // anything else gets one line per pass. SIGINT or SIGTERM ends the run after the current pass
-// with a summary. A failing pass or a busy database is reported and recording goes on; only a
-// database that cannot be opened ends it, with exit status 1.
+// with a summary. A failing pass or a busy database is reported and recording goes on, unless the
+// same failure has repeated for a minute; a database that cannot be opened or written, such a
+// repeated failure, or a run that stored nothing because every store failed, ends with status 1.
 #include "Attribution/ReferenceAttribution.h"
 #include "MetricsCollectors/LiveAttributionInputBuilder.h"
 #include "SharedModels/ProcessAttributionPresentationService.h"
@@ -21,7 +22,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <ctime>
 #include <fcntl.h>
@@ -38,6 +41,10 @@ namespace {
 constexpr double purgeEverySeconds = 3600;
 constexpr std::size_t recentSnapshotCount = 20;
 constexpr double maxEnergyGapSeconds = 60;
+constexpr double minIntervalS = 1;
+constexpr double maxIntervalS = 24 * 3600;
+constexpr double minDurationS = 1;
+constexpr double giveUpAfterS = 60;
 
 struct RecordOptions {
     std::string database;
@@ -103,6 +110,23 @@ std::optional<std::pair<std::string, double>> topApplication(const DrainSnapshot
     return *top;
 }
 
+// The CLI11 checks: empty for an accepted value, else the accepted range.
+std::string intervalCheck(const std::string& text) {
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error == std::errc() && end == text.data() + text.size() && std::isfinite(value) &&
+        value >= minIntervalS && value <= maxIntervalS) {
+        return {};
+    }
+    return "takes seconds from 1 to 86400 (24 h), not " + text;
+}
+
+std::string durationFromOneSecondCheck(const std::string& text) {
+    const std::optional<double> seconds = parseSecondsOrDuration(text);
+    if (seconds && *seconds >= minDurationS) return {};
+    return "takes a duration of 1 s or more (seconds, or a number with s, m, h or d), not " + text;
+}
+
 struct RecordTotals {
     int64_t passes = 0;
     int64_t stored = 0;
@@ -142,26 +166,57 @@ class Recorder {
         }
     }
 
-    void pass() {
+    // The first line: where the snapshots go, how often, and what this machine lets a pass
+    // measure (and why not, where it cannot).
+    void announce(double intervalS) {
+        const auto plan = builder_.measurementPlan();
+        std::string measures;
+        if (!plan.batterySource.empty()) {
+            measures = "battery discharge (" + plan.batterySource + ") on battery; ";
+        } else {
+            measures = "no battery; ";
+        }
+        if (!plan.packageSource.empty()) {
+            measures += plan.packageSource + " package power plus display and USB estimates" +
+                        (plan.batterySource.empty() ? "" : " on external power");
+        } else {
+            measures += "estimate only (display and USB)" +
+                        std::string(plan.batterySource.empty() ? "" : " on external power") +
+                        ": package power: " + plan.packageReason;
+        }
+        line("Recording into " + store_.path() + " every " + text::formatted("%g", intervalS) +
+             " s: " + measures);
+    }
+
+    // False once the same failure has repeated for a minute: recording would fail forever.
+    bool pass() {
         ++totals_.passes;
         DrainSnapshot snapshot;
+        std::string noMeasurementReason;
         try {
             const AttributionBuildResult result = builder_.buildWithMetadata({}, false);
+            noMeasurementReason = result.metadata.noMeasurementReason;
             snapshot = ProcessAttributionPresentationService::annotateSnapshot(
                 ReferenceAttribution::attribute(result.input, result.metadata.sourceTelemetry(),
                                                 result.batteryStatus),
                 recent_);
         } catch (const std::exception& error) {
-            ++totals_.failed;
-            report("sampling pass failed: " + std::string(error.what()));
-            return;
+            return failed("sampling pass failed: " + std::string(error.what()), false);
         }
         const SnapshotPublicationDecision decision = SnapshotPublicationPolicy::decision(snapshot);
         if (!isPublishable(decision)) {
             ++totals_.skipped;
+            // A machine with nothing to measure says so once rather than at every pass.
+            if (!noMeasurementReason.empty()) {
+                if (!saidNoMeasurement_) {
+                    line("no power measurement on this machine: " + noMeasurementReason);
+                }
+                saidNoMeasurement_ = true;
+                return true;
+            }
             line(clockText(snapshot.timestamp) +
                  "  skipped: " + std::string(rejectionReason(decision).value_or("")));
-            return;
+            return true;
         }
         std::string outcomeText;
         try {
@@ -178,20 +233,22 @@ class Recorder {
             case SnapshotInsertOutcome::droppedNearDuplicate:
                 ++totals_.dropped;
                 line(clockText(snapshot.timestamp) + "  dropped as a near duplicate");
-                return;
+                failureStreak_.reset();
+                return true;
             }
         } catch (const std::exception& error) {
-            ++totals_.failed;
-            report("snapshot of " + clockText(snapshot.timestamp) + " not stored in " +
-                   store_.path() + ": " + error.what());
-            return;
+            return failed("snapshot not stored in " + store_.path() + ": " + error.what(), true);
         }
+        failureStreak_.reset();
         addEnergy(snapshot);
         recent_.push_back(snapshot);
         if (recent_.size() > recentSnapshotCount) recent_.erase(recent_.begin());
         status(snapshot, outcomeText);
+        return true;
     }
 
+    // The summary; exit status 1 when recording gave up, or when nothing could be stored and
+    // storing is what failed.
     void finish() {
         if (terminal_ && statusShown_) std::cout << "\n";
         std::cout << "Recorded " << totals_.passes << " passes into " << store_.path() << ": "
@@ -200,9 +257,37 @@ class Recorder {
                   << " dropped as near duplicates, " << totals_.skipped
                   << " skipped by the publication rule, " << totals_.failed << " failed; "
                   << text::formatted("%.4f", totals_.recordedWh) << " Wh recorded" << std::endl;
+        if (gaveUp_) {
+            std::cerr << "joulix record: stopped: the same failure for a minute: "
+                      << failureStreak_->message << std::endl;
+            exitStatus() = 1;
+        } else if (totals_.stored == 0 && storeFailed_) {
+            std::cerr << "joulix record: nothing could be stored: " << *lastFailure_ << std::endl;
+            exitStatus() = 1;
+        }
     }
 
   private:
+    struct FailureStreak {
+        std::string message;
+        double sinceMonotonic = 0;
+    };
+
+    // Reports a failed pass; false when the same failure has now lasted a minute.
+    bool failed(const std::string& message, bool storing) {
+        ++totals_.failed;
+        report(message);
+        lastFailure_ = message;
+        storeFailed_ = storeFailed_ || storing;
+        const double now = monotonicSeconds();
+        if (!failureStreak_ || failureStreak_->message != message) {
+            failureStreak_ = FailureStreak{message, now};
+            return true;
+        }
+        gaveUp_ = now - failureStreak_->sinceMonotonic >= giveUpAfterS;
+        return !gaveUp_;
+    }
+
     void addEnergy(const DrainSnapshot& snapshot) {
         if (lastStored_) {
             const double gapS = std::min(maxEnergyGapSeconds,
@@ -216,7 +301,8 @@ class Recorder {
 
     void status(const DrainSnapshot& snapshot, const std::string& outcome) {
         std::string text = clockText(snapshot.timestamp) + "  " +
-                           text::formatted("%.2f W", snapshot.totalDischargeW);
+                           text::formatted("%.2f W", snapshot.totalDischargeW) +
+                           (snapshot.totalIsEstimateOnly() ? " (estimate)" : "");
         if (snapshot.batteryStatus)
             text += "  battery " + text::formatted("%.0f %%", snapshot.batteryStatus->levelPercent);
         if (const auto top = topApplication(snapshot))
@@ -245,12 +331,17 @@ class Recorder {
     double retentionS_;
     bool terminal_;
     bool statusShown_ = false;
+    bool saidNoMeasurement_ = false;
     std::shared_ptr<DefaultShellRunner> shell_ = std::make_shared<DefaultShellRunner>();
     LiveAttributionInputBuilder builder_;
     std::vector<DrainSnapshot> recent_;
     std::optional<DrainSnapshot> lastStored_;
     std::optional<double> lastPurge_;
     RecordTotals totals_;
+    std::optional<FailureStreak> failureStreak_;
+    std::optional<std::string> lastFailure_;
+    bool storeFailed_ = false;
+    bool gaveUp_ = false;
 };
 
 void runRecord(const RecordOptions& options) {
@@ -271,6 +362,7 @@ void runRecord(const RecordOptions& options) {
     }
 
     Recorder recorder(*store, *parseSecondsOrDuration(options.retention));
+    recorder.announce(options.intervalS);
     const double start = monotonicSeconds();
     recorder.purgeIfDue(start);
     // The recorder has just taken its baseline: the first pass comes one interval later, so its
@@ -279,7 +371,7 @@ void runRecord(const RecordOptions& options) {
     bool stop = waitForStop(options.intervalS);
     while (!stop) {
         recorder.purgeIfDue(monotonicSeconds());
-        recorder.pass();
+        if (!recorder.pass()) break;
         // Passes keep to the interval's grid; a pass that overran skips the slots it missed.
         nextPass += options.intervalS;
         const double now = monotonicSeconds();
@@ -296,19 +388,29 @@ const CommandRegistration registration([](CLI::App& app) {
     auto* command = app.add_subcommand(
         "record", "Record power snapshots into the history database until stopped");
     command->add_option("--db", options->database, "History database file")
+        ->check(nonEmptyPathCheck)
         ->excludes(
             command->add_flag("--shared", options->shared, "Use the history shared by every user"));
     command
         ->add_option("--interval", options->intervalS,
-                     "Seconds between passes (default: the background sampling interval)")
-        ->check(secondsFrom(0, 86400, true));
+                     "Seconds between passes, 1 to 86400 (default: the background sampling "
+                     "interval)")
+        ->check(intervalCheck);
     command->add_option("--duration", options->duration, "Stop after this long (e.g. 60, 10m, 2h)")
-        ->check(durationCheck);
+        ->check(durationFromOneSecondCheck);
     command
         ->add_option("--retention", options->retention,
                      "Purge snapshots older than this (default 7d)")
-        ->check(durationCheck);
-    command->callback([options] { runRecord(*options); });
+        ->check(durationFromOneSecondCheck);
+    command->callback([options] {
+        const auto durationS = parseSecondsOrDuration(options->duration);
+        if (durationS && options->intervalS > *durationS) {
+            throw CLI::ValidationError("--interval", "takes seconds up to --duration (" +
+                                                         options->duration + "), not " +
+                                                         text::formatted("%g", options->intervalS));
+        }
+        runRecord(*options);
+    });
 });
 
 }  // namespace

@@ -58,7 +58,7 @@ void runReport(const ReportOptions& options) {
     ReportInput input{.windowS = windowS};
     std::string& path = input.databasePath;
     try {
-        path = historyDatabasePath(options.database, options.shared);
+        path = readableHistoryDatabasePath(options.database, options.shared, "report");
         const auto store = openHistoryDatabase(path);
         // Both reads end the window at the newest snapshot.
         input.details = store->fetchDetailsReadModel(windowS, drawnApplications, std::nullopt,
@@ -87,6 +87,7 @@ const CommandRegistration registration([](CLI::App& app) {
     auto* command =
         app.add_subcommand("report", "Write an HTML report with charts of the recorded history");
     command->add_option("--db", options->database, "History database file")
+        ->check(nonEmptyPathCheck)
         ->excludes(
             command->add_flag("--shared", options->shared, "Use the history shared by every user"));
     command
@@ -94,7 +95,9 @@ const CommandRegistration registration([](CLI::App& app) {
                      "The window, ending at the newest snapshot: 90s, 15m, 1h, 24h, 7d")
         ->capture_default_str()
         ->check(durationCheck);
-    command->add_option("--out", options->out, "The HTML file to write")->capture_default_str();
+    command->add_option("--out", options->out, "The HTML file to write")
+        ->capture_default_str()
+        ->check(nonEmptyPathCheck);
     command->callback([options] { runReport(*options); });
 });
 

@@ -59,6 +59,10 @@ int main(int argc, char** argv) {
     CLI::App app{"Joulix battery and power monitor: system layer tools"};
     app.set_version_flag("--version", "joulix " JOULIX_VERSION);
     app.require_subcommand(1);
+    // A usage error is one line: the option and what it accepts.
+    app.failure_message([](const CLI::App*, const CLI::Error& error) {
+        return "joulix: " + std::string(error.what()) + "\n";
+    });
     for (const auto add : registeredCommands())
         add(app);
     addExamples(app);
@@ -72,6 +76,9 @@ int main(int argc, char** argv) {
     } catch (const std::exception& error) {
         // Nothing a command does may end the program on an uncaught exception.
         std::cerr << "joulix: " << error.what() << '\n';
+        return failed;
+    } catch (...) {
+        std::cerr << "joulix: failed with an unexpected error\n";
         return failed;
     }
     return exitStatus();

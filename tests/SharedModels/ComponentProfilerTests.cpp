@@ -161,6 +161,31 @@ TEST_F(ComponentProfilerTest, APlantedSymbolicLinkIsNeitherEmptiedNorWritten) {
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "precious\n");
 }
 
+// A second hard link, or a file of another user, at the trace's name in /tmp may stand for a file
+// the profiler must not empty: both are left as they are.
+TEST_F(ComponentProfilerTest, AHardLinkOrAnotherUsersFileIsNeitherEmptiedNorWritten) {
+    const auto victim = directory / "victim";
+    for (const bool hardLink : {true, false}) {
+        fs::remove(tracePath);
+        std::ofstream(victim) << "precious\n";
+        if (hardLink) {
+            fs::create_hard_link(victim, tracePath);
+        } else {
+            if (::geteuid() != 0) continue;
+            std::ofstream(tracePath) << "precious\n";
+            ASSERT_EQ(::chown(tracePath.c_str(), 65534, 65534), 0);
+        }
+        {
+            auto profiler = makeProfiler(3600, 0);
+            record(*profiler, 3);
+            profiler->flush();
+        }
+        std::ifstream file(tracePath);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "precious\n")
+            << (hardLink ? "hard link" : "another user's file");
+    }
+}
+
 TEST_F(ComponentProfilerTest, CorrelationIDsCountFromOneAndTheAnalyzerReadsTheTraceBack) {
     auto profiler = makeProfiler();
     const auto id = profiler->makeCorrelationID("pass");

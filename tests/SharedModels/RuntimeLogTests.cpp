@@ -229,6 +229,34 @@ TEST_F(RuntimeLogTest, PlantedLinkOrFifoNeverReceivesTheLine) {
     EXPECT_EQ(observed.size(), 5u) << "the other outputs still get every line";
 }
 
+TEST_F(RuntimeLogTest, TheSharedLogRollsOnceToStayUnderItsBound) {
+    fs::create_directories(logFile().parent_path());
+    // Just below the bound: the next line rolls the log, and the one after goes to the new one.
+    std::ofstream(logFile()) << std::string(RuntimeLog::sharedLogMaxBytes - 10, 'x');
+    std::ofstream(logFile().string() + ".1") << "older\n";
+    testing::internal::CaptureStderr();
+    RuntimeLog::warn("Daemon", "first after the bound");
+    RuntimeLog::warn("Daemon", "second after the bound");
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(fs::file_size(logFile().string() + ".1"), RuntimeLog::sharedLogMaxBytes - 10);
+    const std::string current = readFile(logFile());
+    EXPECT_NE(current.find("first after the bound"), std::string::npos);
+    EXPECT_NE(current.find("second after the bound"), std::string::npos);
+    EXPECT_LT(current.size(), 200u);
+}
+
+TEST_F(RuntimeLogTest, AnotherUsersLogIsNeitherWrittenNorRolled) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the log to another user";
+    fs::create_directories(logFile().parent_path());
+    std::ofstream(logFile()) << "forged\n";
+    ASSERT_EQ(::chown(logFile().c_str(), 65534, 65534), 0);
+    testing::internal::CaptureStderr();
+    RuntimeLog::warn("Daemon", "not into a forged log");
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(readFile(logFile()), "forged\n");
+    EXPECT_FALSE(fs::exists(logFile().string() + ".1"));
+}
+
 TEST_F(RuntimeLogTest, StandardErrorWithoutAReaderNeverStopsTheProcess) {
     EXPECT_EXIT(
         {

@@ -72,9 +72,9 @@ TEST_F(SQLiteSnapshotStoreTest, FreshOpenCreatesTheDirectoryChainTheFileAndVersi
     const mode_t previousMask = ::umask(022);
     SQLiteSnapshotStore store(file.string(), Mode::readWriteCreate);
     ::umask(previousMask);
-    EXPECT_EQ(modeOf(directory.path() / "a"), 0777u);
-    EXPECT_EQ(modeOf(file.parent_path()), 0777u);
-    EXPECT_EQ(modeOf(file), 0666u);
+    EXPECT_EQ(modeOf(directory.path() / "a"), 0700u);
+    EXPECT_EQ(modeOf(file.parent_path()), 0700u);
+    EXPECT_EQ(modeOf(file), 0600u);
     EXPECT_EQ(store.snapshotSchemaVersion(), 5);
     EXPECT_EQ(RawConnection(file.string()).scalar("PRAGMA journal_mode;"), "wal");
 }

@@ -52,7 +52,7 @@ TEST_F(SharedPermissionsTest, WidensTheDirectoryAndTheFilesThatExist) {
     create(database);
     create(database.string() + "-wal");
     SQLiteSnapshotStore::ensureSharedSnapshotSidecarPermissions(database);
-    EXPECT_EQ(modeOf(database.parent_path()), 0777u);
+    EXPECT_EQ(modeOf(database.parent_path()), 01777u);
     EXPECT_EQ(modeOf(database), 0666u);
     EXPECT_EQ(modeOf(database.string() + "-wal"), 0666u);
     EXPECT_FALSE(fs::exists(database.string() + "-shm"));
