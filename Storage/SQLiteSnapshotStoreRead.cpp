@@ -489,8 +489,9 @@ SQLiteSnapshotStore::fetchGroupedProcessWindowRows(double cutoffTimestamp, doubl
              "FROM process_samples\n"
              "JOIN snapshots ON snapshots.id = process_samples.snapshot_id\n"
              "WHERE snapshots.timestamp >= ? AND snapshots.timestamp <= ?\n"
-             "GROUP BY snapshots.id, process_samples.process_group_key\n"
-             "ORDER BY snapshots.timestamp ASC, process_samples.process_group_key ASC;");
+             "GROUP BY snapshots.timestamp, snapshots.id, process_samples.process_group_key\n"
+             "ORDER BY snapshots.timestamp ASC, snapshots.id ASC,\n"
+             "    process_samples.process_group_key ASC;");
     statement.bindReal(1, cutoffTimestamp);
     statement.bindReal(2, anchorTimestamp);
     std::vector<GroupedProcessWindowRow> rows;
@@ -510,8 +511,9 @@ SQLiteSnapshotStore::fetchGroupedHiddenWindowRows(double cutoffTimestamp, double
              "FROM hidden_drains\n"
              "JOIN snapshots ON snapshots.id = hidden_drains.snapshot_id\n"
              "WHERE snapshots.timestamp >= ? AND snapshots.timestamp <= ?\n"
-             "GROUP BY snapshots.id, hidden_drains.kind, hidden_drains.identifier\n"
-             "ORDER BY snapshots.timestamp ASC, hidden_drains.kind ASC,\n"
+             "GROUP BY snapshots.timestamp, snapshots.id, hidden_drains.kind,\n"
+             "    hidden_drains.identifier\n"
+             "ORDER BY snapshots.timestamp ASC, snapshots.id ASC, hidden_drains.kind ASC,\n"
              "    hidden_drains.identifier ASC;");
     statement.bindReal(1, cutoffTimestamp);
     statement.bindReal(2, anchorTimestamp);

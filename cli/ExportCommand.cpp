@@ -5,6 +5,7 @@
 // SIGINT or SIGTERM ends it at once, between passes, or as soon as the running pass ends.
 #include "Export/MetricsExporter.h"
 #include "cli/Commands.h"
+#include "cli/OptionChecks.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -79,11 +80,11 @@ const CommandRegistration registration([](CLI::App& app) {
         "--textfile", options->textfile,
         "Also write the metrics to this file (node_exporter's textfile collector)");
     command->add_option("--interval", options->intervalS, "Seconds between passes (default 15)")
-        ->check(CLI::Range(1.0, 3600.0));
+        ->check(secondsFrom(1, 3600));
     command
         ->add_option("--top", options->top,
                      "Applications published by name; the rest are \"other\" (default 10)")
-        ->check(CLI::Range(1, 1000));
+        ->check(wholeNumberFrom(1, 1000));
     command->callback([options, listen, textfile] {
         // A textfile alone publishes no HTTP endpoint; --listen with it serves both.
         runExport(*options, listen->count() > 0 || textfile->count() == 0);
