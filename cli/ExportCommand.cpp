@@ -32,8 +32,10 @@ void runExport(const ExportOptions& options, bool listen) {
     sigaddset(&stopSignals, SIGTERM);
     ::pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    ExporterOptions exporterOptions{
-        .intervalS = options.intervalS, .top = options.top, .version = JOULIX_VERSION};
+    ExporterOptions exporterOptions{.intervalS = options.intervalS,
+                                    .top = options.top,
+                                    .version = JOULIX_VERSION,
+                                    .powerProfiles = busPowerProfileService()};
     if (listen) exporterOptions.listen = options.listen;
     if (!options.textfile.empty()) exporterOptions.textfile = options.textfile;
     std::unique_ptr<MetricsExporter> exporter;
