@@ -354,20 +354,20 @@ const CommandRegistration registration([](CLI::App& app) {
         ->check(nonEmptyPathCheck)
         ->excludes(
             command->add_flag("--shared", options->shared, "Use the history shared by every user"));
-    command
-        ->add_option("--interval", options->intervalS,
-                     "Seconds between passes, 1 to 86400 (default: the background sampling "
-                     "interval)")
-        ->check(intervalCheck);
+    auto* interval =
+        command->add_option("--interval", options->intervalS,
+                            "Seconds between passes, 1 to 86400 (default: the background sampling "
+                            "interval)");
+    interval->check(intervalCheck);
     command->add_option("--duration", options->duration, "Stop after this long (e.g. 60, 10m, 2h)")
         ->check(durationFromOneSecondCheck);
     command
         ->add_option("--retention", options->retention,
                      "Purge snapshots older than this (default 7d)")
         ->check(durationFromOneSecondCheck);
-    command->callback([options] {
+    command->callback([options, interval] {
         const auto durationS = parseSecondsOrDuration(options->duration);
-        if (durationS && options->intervalS > *durationS) {
+        if (interval->count() > 0 && durationS && options->intervalS > *durationS) {
             throw CLI::ValidationError("--interval", "takes seconds up to --duration (" +
                                                          options->duration + "), not " +
                                                          text::formatted("%g", options->intervalS));
