@@ -6,19 +6,43 @@
 #include "Storage/SQLiteSnapshotStore.h"
 #include "Storage/SQLiteSnapshotStoreLocation.h"
 
+#include <pwd.h>
+#include <unistd.h>
+#include <vector>
+
 namespace joulix {
 
 namespace {
 constexpr std::string_view component = "Daemon";
+
+// The account name of `uid`, else the number.
+std::string userName(uint32_t uid) {
+    passwd entry{};
+    passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr) {
+        return found->pw_name;
+    }
+    return std::to_string(uid);
+}
+}  // namespace
+
+bool BatteryMetricsService::isPmsetInstalled() {
+    return ::access(pmsetPath, X_OK) == 0;
 }
 
 std::unique_ptr<ShellRunning> BatteryMetricsService::makeDefaultShellRunner() {
     return std::make_unique<DefaultShellRunner>();
 }
 
-BatteryMetricsService::BatteryMetricsService(ShellRunnerFactory makeShellRunner,
-                                             DefaultProcessTerminator processTerminator)
-    : makeShellRunner_(std::move(makeShellRunner)), processTerminator_(processTerminator) {
+BatteryMetricsService::BatteryMetricsService() : BatteryMetricsService(Collaborators{}) {}
+
+BatteryMetricsService::BatteryMetricsService(Collaborators collaborators)
+    : makeShellRunner_(std::move(collaborators.makeShellRunner)),
+      processTerminator_(collaborators.processTerminator),
+      callers_(std::move(collaborators.callers)),
+      pmsetInstalled_(std::move(collaborators.pmsetInstalled)),
+      powerProfileLowPowerMode_(std::move(collaborators.powerProfiles)) {
     const auto databasePath = SQLiteSnapshotStoreLocation::sharedSnapshotDatabaseURL();
     SQLiteSnapshotStore::ensureSharedSnapshotSidecarPermissions(databasePath);
     RuntimeLog::info(component, "BatteryMetricsService initialized.");
@@ -40,8 +64,26 @@ void BatteryMetricsService::ping(PingReply reply) {
 void BatteryMetricsService::setLowPowerMode(bool enabled, OperationReply reply) {
     RuntimeLog::info(component, std::string("setLowPowerMode request received: enabled=") +
                                     (enabled ? "true" : "false"));
-    auto [success, message] = applyLowPowerMode(enabled);
+    if (auto refusal = lowPowerModeRefusal()) {
+        RuntimeLog::error(component, "setLowPowerMode refused: " + *refusal);
+        reply(false, std::move(refusal));
+        return;
+    }
+    auto [success, message] =
+        pmsetInstalled_() ? applyLowPowerMode(enabled) : powerProfileLowPowerMode_.apply(enabled);
     reply(success, std::move(message));
+}
+
+std::optional<std::string> BatteryMetricsService::lowPowerModeRefusal() const {
+    const auto& caller = currentClientName();
+    if (!callers_ || caller.empty()) return std::nullopt;
+    if (callers_->unixUser(caller) == 0u) return std::nullopt;
+    // Without polkit the bus policy, which let this call through, decides.
+    if (callers_->checkAuthorization(caller, CallerAuthority::setLowPowerModeAction) !=
+        CallerAuthority::Answer::notAuthorized) {
+        return std::nullopt;
+    }
+    return "Not authorised to switch Low Power Mode";
 }
 
 ServiceReply BatteryMetricsService::applyLowPowerMode(bool enabled) const {
@@ -83,7 +125,8 @@ bool BatteryMetricsService::currentLowPowerModeEnabled(const ShellRunning& runne
 void BatteryMetricsService::terminateProcess(int32_t pid, OperationReply reply) {
     const auto pidText = std::to_string(pid);
     RuntimeLog::info(component, "terminateProcess request received: pid=" + pidText);
-    auto result = processTerminator_.terminateProcess(pid);
+    auto result = processTerminator_.terminateProcess(
+        pid, [&](const ProcessOwner& owner) { return terminationRefusal(pid, owner); });
     if (result.succeeded) {
         RuntimeLog::info(component, "terminateProcess succeeded for pid=" + pidText);
     } else {
@@ -91,6 +134,22 @@ void BatteryMetricsService::terminateProcess(int32_t pid, OperationReply reply) 
                                          result.message.value_or("unknown"));
     }
     reply(result.succeeded, std::move(result.message));
+}
+
+std::optional<std::string>
+BatteryMetricsService::terminationRefusal(int32_t pid, const ProcessOwner& owner) const {
+    const auto& caller = currentClientName();
+    if (!callers_ || caller.empty()) return std::nullopt;
+    const auto uid = callers_->unixUser(caller);
+    if (uid == 0u) return std::nullopt;
+    if (uid && owner.realUid == *uid && owner.effectiveUid == *uid) return std::nullopt;
+    // Without polkit only root and the owner may end a process.
+    if (uid && callers_->checkAuthorization(caller, CallerAuthority::terminateAnyAction) ==
+                   CallerAuthority::Answer::authorized) {
+        return std::nullopt;
+    }
+    return "Not authorised to end process " + std::to_string(pid) + " of user " +
+           userName(owner.effectiveUid);
 }
 
 }  // namespace joulix

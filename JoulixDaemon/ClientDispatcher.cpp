@@ -5,6 +5,14 @@
 
 namespace joulix {
 
+namespace {
+thread_local std::string deliveringClient;
+}
+
+const std::string& currentClientName() {
+    return deliveringClient;
+}
+
 ClientDispatcher::ClientDispatcher(AcceptHook accept, std::size_t maximumWorkers)
     : accept_(std::move(accept)), maximumWorkers_(std::max<std::size_t>(maximumWorkers, 1)) {}
 
@@ -101,7 +109,9 @@ void ClientDispatcher::work(Worker& worker) {
         --queuedRequests_;
         worker.busy = true;
         guard.unlock();
+        deliveringClient = worker.name;
         deliver(*worker.client, request);
+        deliveringClient.clear();
         request = nullptr;  // release what the request holds before taking the lock again
         guard.lock();
         worker.busy = false;

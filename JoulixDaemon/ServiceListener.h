@@ -35,6 +35,10 @@ class ServiceListener {
     virtual void resume() = 0;
 };
 
+// The name of the client whose request runs on the calling thread (its unique bus name on D-Bus);
+// empty outside a delivered request, that is for calls made inside the daemon itself.
+const std::string& currentClientName();
+
 // The connection state both transports keep per client.
 class ClientConnection final : public ServiceConnection {
   public:

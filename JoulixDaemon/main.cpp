@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
     joulix::DBusListener* listener = nullptr;
     try {
         // Created once and kept for the life of the process.
-        static joulix::BatteryMetricsService service;
+        static joulix::BatteryMetricsService service({.callers = joulix::busCallerAuthority(bus)});
         static joulix::DBusListener serving(bus,
                                             joulix::AppConfiguration::daemonBundleIdentifier());
         joulix::RuntimeLog::info("Daemon", "Starting listener for " +

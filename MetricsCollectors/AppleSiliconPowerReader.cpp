@@ -52,14 +52,31 @@ std::string loggerSubsystem() {
 AppleSiliconPowerReader::AppleSiliconPowerReader(
     const std::shared_ptr<EnergyChannels>& energyChannels, std::shared_ptr<SystemLog> systemLog)
     : systemLog_(std::move(systemLog)), logSubsystem_(loggerSubsystem()),
-      subscription_(energyChannels ? energyChannels->subscribe(energyModelGroup) : nullptr) {}
+      subscription_(energyChannels ? energyChannels->subscribe(energyModelGroup) : nullptr) {
+    if (!subscription_) {
+        unsupportedReason_ = energyChannels ? energyChannels->unavailableReason() : std::string();
+        if (unsupportedReason_.empty()) unsupportedReason_ = "no energy counters on this machine";
+    }
+}
+
+std::string AppleSiliconPowerReader::unsupportedReason() {
+    std::lock_guard guard(lock_);
+    return unsupportedReason_;
+}
 
 SystemPowerSnapshot AppleSiliconPowerReader::sample(Date now) {
     std::lock_guard guard(lock_);
     const auto channels = subscription_ ? subscription_->sample() : std::nullopt;
-    if (!channels) return SystemPowerSnapshot{};
+    if (!channels) {
+        if (subscription_) unsupportedReason_ = "the energy counters could not be read";
+        return SystemPowerSnapshot{};
+    }
+    if (subscription_) unsupportedReason_.clear();
 
     EnergyTotals sums;
+    bool hasCPU = false;
+    bool hasPackage = false;
+    bool hasPlatform = false;
     std::optional<std::vector<std::string>> names;
     if (!hasLoggedChannelNames_) names.emplace();
     for (const auto& channel : *channels) {
@@ -70,6 +87,7 @@ SystemPowerSnapshot AppleSiliconPowerReader::sample(Date now) {
         const std::string name = text::lowercased(*channel.name);
         if (name.ends_with("cpu energy")) {
             sums.cpuJ += channelJ;
+            hasCPU = true;
         } else if (name.ends_with("gpu energy")) {
             sums.gpuJ += channelJ;
         } else if ((contains(name, "ane") && name.ends_with("energy")) || name.starts_with("ane")) {
@@ -79,10 +97,17 @@ SystemPowerSnapshot AppleSiliconPowerReader::sample(Date now) {
         } else if ((contains(name, "dram") && name.ends_with("energy")) ||
                    name.starts_with("dram")) {
             sums.dramJ += channelJ;
+            if (!name.starts_with("package")) sums.dramOutsidePackageJ += channelJ;
         } else if (name.starts_with("amcc")) {
             sums.memoryFabricJ += channelJ;
         } else if (name.ends_with("energy") && contains(name, "pci")) {
             sums.pciJ += channelJ;
+        } else if (name.starts_with("package") && name.ends_with("energy")) {
+            sums.packageJ += channelJ;
+            hasPackage = true;
+        } else if (name == "psys energy") {
+            sums.platformJ += channelJ;
+            hasPlatform = true;
         }
     }
     if (names) {
@@ -116,6 +141,13 @@ SystemPowerSnapshot AppleSiliconPowerReader::sample(Date now) {
     snapshot.pciW = watts(sums.pciJ, previous->pciJ, dt);
     snapshot.displayW = watts(sums.displayJ, previous->displayJ, dt);
     snapshot.ramW = snapshot.dramW + snapshot.memoryFabricW;
+    if (hasPackage) {
+        const double packagesW = watts(sums.packageJ, previous->packageJ, dt);
+        snapshot.packageW =
+            packagesW + watts(sums.dramOutsidePackageJ, previous->dramOutsidePackageJ, dt);
+        if (!hasCPU) snapshot.cpuW = packagesW;
+    }
+    if (hasPlatform) snapshot.platformW = watts(sums.platformJ, previous->platformJ, dt);
     snapshot.intervalSeconds = dt;
     snapshot.supported = true;
     return snapshot;

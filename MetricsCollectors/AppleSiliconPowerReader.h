@@ -5,6 +5,11 @@
 // baseline; a machine without the channels reports `supported` false. The first read logs the
 // channel names once at debug level to the system log. Shared between threads: every sample runs
 // under the reader's lock.
+//
+// Counters that measure a whole package or platform (RAPL's "Package N Energy" and "PSYS
+// Energy") give `packageW` (the packages plus DRAM outside them) and `platformW`; without a CPU
+// channel the package is the CPU's figure. Where the counters cannot be read at all,
+// unsupportedReason() says why.
 #include "Platform/EnergyChannels.h"
 #include "Platform/SystemLog.h"
 #include "SharedModels/Date.h"
@@ -27,6 +32,8 @@ struct SystemPowerSnapshot {
     double displayW = 0;
     double intervalSeconds = 0;
     bool supported = false;
+    std::optional<double> packageW{};   // absent without package counters
+    std::optional<double> platformW{};  // absent without a platform counter
 
     friend bool operator==(const SystemPowerSnapshot&, const SystemPowerSnapshot&) = default;
 };
@@ -38,6 +45,8 @@ class AppleSiliconPowerReader {
         std::shared_ptr<SystemLog> systemLog = platformSystemLog());
 
     SystemPowerSnapshot sample(Date now);
+    // Why no sample is supported, in words for the user; empty while the counters are read.
+    std::string unsupportedReason();
 
   private:
     struct EnergyTotals {
@@ -48,6 +57,9 @@ class AppleSiliconPowerReader {
         double memoryFabricJ = 0;
         double pciJ = 0;
         double displayJ = 0;
+        double packageJ = 0;
+        double dramOutsidePackageJ = 0;
+        double platformJ = 0;
     };
 
     std::mutex lock_;
@@ -57,6 +69,7 @@ class AppleSiliconPowerReader {
     std::optional<EnergyTotals> previousTotals_;
     std::optional<Date> lastSampleAt_;
     bool hasLoggedChannelNames_ = false;
+    std::string unsupportedReason_;
 };
 
 }  // namespace joulix

@@ -161,7 +161,13 @@ DirectBatteryStatusReader::sampleOf(const PowerSources& sources,
         sample.remainingWh =
             static_cast<double>(*rawCurrent) * static_cast<double>(*voltage) / 1'000'000.0;
     }
-    if (!isCharging && amperage && *amperage < 0 && voltage) {
+    // A platform that measures the battery's power itself gives it in µW, negative while
+    // discharging: taken as it is rather than through whole milliamps and back.
+    if (const auto power = registry.integer("PowerMicroW")) {
+        if (!isCharging && *power < 0) {
+            sample.dischargeWatts = -static_cast<double>(*power) / 1'000'000.0;
+        }
+    } else if (!isCharging && amperage && *amperage < 0 && voltage) {
         sample.dischargeWatts =
             -static_cast<double>(*amperage) * static_cast<double>(*voltage) / 1'000'000.0;
     }

@@ -4,6 +4,7 @@
 #include "SharedModels/RuntimeLog.h"
 #include "SharedModels/Text.h"
 
+#include <mutex>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -110,6 +111,25 @@ void LiveAttributionInputBuilder::observeBaseline() const {
     if (energyReader) energyReader->sample(nowProvider());
 }
 
+LiveAttributionInputBuilder::MeasurementPlan LiveAttributionInputBuilder::measurementPlan() const {
+    MeasurementPlan plan;
+    try {
+        batteryCollector.collectStatus();
+        plan.batterySource = "ioreg";
+    } catch (const std::exception&) {
+        if (batteryReader && batteryReader->sample()) plan.batterySource = "power_supply";
+    }
+    if (powermetricsCollector.isToolInstalled()) {
+        plan.packageSource = "powermetrics";
+    } else if (energyReader) {
+        plan.packageReason = energyReader->unsupportedReason();
+        if (plan.packageReason.empty()) plan.packageSource = "RAPL";
+    } else {
+        plan.packageReason = "powermetrics is unavailable";
+    }
+    return plan;
+}
+
 AttributionBuildResult LiveAttributionInputBuilder::buildWithMetadata(
     const std::vector<HiddenWorkloadMapping>& hiddenMappings, bool developerMode) const {
     std::vector<ProcessSample> samples;
@@ -148,6 +168,12 @@ AttributionBuildResult LiveAttributionInputBuilder::buildWithMetadata(
             BenchmarkComponent::daemonInputPowermetrics, parent, correlationID,
             {{"mode", "direct"}}, [&] { return powermetricsCollector.collectNormalizedSample(); });
         powermetrics.commandOK = true;
+    } catch (const PowermetricsCollectorError& error) {
+        // A tool the platform does not have was said once by the collector.
+        if (!error.isNotInstalled()) {
+            RuntimeLog::error(logComponent,
+                              "powermetrics collection failed: " + std::string(error.what()));
+        }
     } catch (const std::exception& error) {
         RuntimeLog::error(logComponent,
                           "powermetrics collection failed: " + std::string(error.what()));
@@ -222,9 +248,21 @@ AttributionBuildResult LiveAttributionInputBuilder::buildWithMetadata(
         // Stamped when read: the pass's own time lies before the tools it ran.
         const SystemPowerSnapshot counters = energyReader->sample(nowProvider());
         if (counters.supported && counters.intervalSeconds > 0) {
-            metadata.packageW = counters.cpuW + counters.gpuW + counters.ramW;
+            metadata.packageW =
+                counters.packageW.value_or(counters.cpuW + counters.gpuW + counters.ramW);
+            metadata.platformW = counters.platformW;
             metadata.packagePowerSource = "RAPL";
+        } else if (counters.supported) {
+            metadata.packagePowerReason = "no interval measured yet";
+        } else {
+            metadata.packagePowerReason = energyReader->unsupportedReason();
+            static std::once_flag said;
+            std::call_once(said, [&] {
+                RuntimeLog::info(logComponent, "package power: " + metadata.packagePowerReason);
+            });
         }
+    } else {
+        metadata.packagePowerReason = "powermetrics is unavailable";
     }
 
     std::optional<BatteryStatusSample> batteryStatus;
@@ -257,20 +295,30 @@ AttributionBuildResult LiveAttributionInputBuilder::buildWithMetadata(
     const double usbW = usb.value.watts;
     metadata.usbSource = usb.value.source;
 
-    const double packageW = metadata.packageW;
+    // The whole platform's counter, where there is one, stands for the package in the total.
+    const double packageW = metadata.platformW.value_or(metadata.packageW.value_or(0));
     double totalW = 0;
     std::string source = "none";
     if (!onBattery) {
         totalW = usbW + displayW + packageW;
         if (totalW < 0) totalW = 0;
-        source = metadata.packagePowerSource == "RAPL" ? "RAPL-Package+Components"
-                                                       : "PM-Package+Components";
+        source = !metadata.packageW                      ? "Estimate-Display+USB"
+                 : metadata.packagePowerSource == "RAPL" ? "RAPL-Package+Components"
+                                                         : "PM-Package+Components";
+        metadata.totalIsEstimate = !metadata.packageW;
     } else if (batteryStatus && batteryStatus->dischargeWatts &&
                *batteryStatus->dischargeWatts > 0) {
         totalW = *batteryStatus->dischargeWatts;
         source = metadata.batteryStatusSource == "power_supply" ? "power_supply" : "IOKit";
     }
     metadata.totalPowerSource = source;
+    if (!metadata.packageW && (source == "none" || metadata.totalIsEstimate)) {
+        std::string reason = metadata.packagePowerReason;
+        if (reason.ends_with(" on this machine")) {
+            reason.resize(reason.size() - std::string_view(" on this machine").size());
+        }
+        metadata.noMeasurementReason = "no battery discharging, " + reason;
+    }
     metadata.isOnBatteryPower = onBattery;
 
     const std::string iokitW = batteryStatus && batteryStatus->dischargeWatts

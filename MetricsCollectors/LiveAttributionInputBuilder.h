@@ -3,7 +3,8 @@
 // display and USB estimates, merged into an AttributionInput. Per-process powermetrics watts are
 // merged into the sampled processes (by pid), processes only powermetrics saw are added, and the
 // total power is chosen with its source: measured at the battery while on battery, assembled
-// from package, display and USB power otherwise. Every stage is timed by the component profiler
+// from package, display and USB power otherwise (an estimate, and labelled one, when no package
+// power was measured). Every stage is timed by the component profiler
 // under one correlation id and the pass logs under "InputBuilder". Never fails: a failing source
 // degrades to absent or zero data. No lock of its own; one pass at a time.
 //
@@ -50,15 +51,25 @@ struct AttributionBuildMetadata {
     bool screenModelAvailable = false;
     bool usbModelAvailable = false;
 
-    // Where the figures came from: "powermetrics", "RAPL" or "none" for the package power;
+    // Where the figures came from: "powermetrics", "RAPL" or "none" for the package power
+    // (absent with the reason why, e.g. "RAPL counters are readable only by root on this
+    // machine"); the platform counter (RAPL psys), which stands for the package in the total;
     // "ioreg", "power_supply" or "none" for the battery; the USB estimate's source; and the
-    // total's source as the pass names it.
-    double packageW = 0;
+    // total's source as the pass names it: "IOKit" or "power_supply" (battery discharge),
+    // "PM-Package+Components" or "RAPL-Package+Components", "Estimate-Display+USB" (off battery
+    // without package power: the display and USB estimates alone), "none".
+    std::optional<double> packageW;
+    std::optional<double> platformW;
     std::string packagePowerSource = "none";
+    std::string packagePowerReason;
     std::string batteryStatusSource = "none";
     std::string usbSource;
     std::string totalPowerSource = "none";
     bool isOnBatteryPower = false;  // as the pass decided it
+    bool totalIsEstimate = false;   // the total holds no measured figure
+    // Set when the pass measured nothing (no battery discharge, no package power): why, as
+    // "no battery discharging, no RAPL counters".
+    std::string noMeasurementReason;
 
     // The same seven values as a snapshot's telemetry.
     SourceTelemetry sourceTelemetry() const;
@@ -106,6 +117,14 @@ class LiveAttributionInputBuilder {
     // Takes the first observation of the readers that measure over an interval (recent CPU,
     // energy counters), so that the next pass measures since now.
     void observeBaseline() const;
+
+    // What passes can measure on this machine, found without running one.
+    struct MeasurementPlan {
+        std::string batterySource;  // "ioreg" or "power_supply"; empty: no battery
+        std::string packageSource;  // "powermetrics" or "RAPL"; empty: none, for packageReason
+        std::string packageReason;
+    };
+    MeasurementPlan measurementPlan() const;
 
     int64_t processSampleLimit = 1000;
     ProcessSampler processSampler;

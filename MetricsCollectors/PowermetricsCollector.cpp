@@ -9,6 +9,8 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <filesystem>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -88,10 +90,21 @@ PowermetricsCollectorError PowermetricsCollectorError::emptyOrUnparseableOutput(
     return {Kind::emptyOrUnparseableOutput, "powermetrics returned no usable power data.", ""};
 }
 
+PowermetricsCollectorError PowermetricsCollectorError::notInstalled(const std::string& message) {
+    PowermetricsCollectorError error = commandFailed(message);
+    error.notInstalled_ = true;
+    return error;
+}
+
 PowermetricsCollector::PowermetricsCollector(std::shared_ptr<const ShellRunning> shell,
                                              PowermetricsParser parser)
     : effectiveUserID([] { return static_cast<uint32_t>(::geteuid()); }), shell_(std::move(shell)),
       parser_(parser) {}
+
+bool PowermetricsCollector::isToolInstalled() const {
+    std::error_code error;
+    return std::filesystem::exists(std::filesystem::symlink_status(powermetricsPath, error));
+}
 
 std::pair<std::string, std::vector<std::string>> PowermetricsCollector::command() const {
     std::vector<std::string> arguments{"-n",         "20",    powermetricsPath,
@@ -112,6 +125,21 @@ PowermetricsParseOutput PowermetricsCollector::collectNormalizedSample() const {
     try {
         // nice or sudo would start it: a missing tool fails here, as a launch, not in them.
         shell_->checkLaunchable(powermetricsPath);
+    } catch (const std::exception& error) {
+        // A tool this platform does not have is no failure of the pass: said once, at info level.
+        if (!isToolInstalled()) {
+            static std::once_flag said;
+            std::call_once(said, [&] {
+                RuntimeLog::info(component, "powermetrics is not installed (" + powermetricsPath +
+                                                ": " + error.what() +
+                                                "); passes go without its figures");
+            });
+            throw PowermetricsCollectorError::notInstalled(error.what());
+        }
+        RuntimeLog::error(component, std::string("powermetrics execution failed: ") + error.what());
+        throw PowermetricsCollectorError::commandFailed(error.what());
+    }
+    try {
         result = shell_->run(executable, arguments);
     } catch (const std::exception& error) {
         RuntimeLog::error(component, std::string("powermetrics execution failed: ") + error.what());

@@ -23,6 +23,10 @@ class PowermetricsCollectorError : public Error {
     static PowermetricsCollectorError commandFailed(const std::string& message);
     static PowermetricsCollectorError insufficientPrivileges(const std::string& message);
     static PowermetricsCollectorError emptyOrUnparseableOutput();
+    // commandFailed for a tool that is not installed at all.
+    static PowermetricsCollectorError notInstalled(const std::string& message);
+    // The tool is not installed: a fact of the platform, not a failure of the pass.
+    bool isNotInstalled() const { return notInstalled_; }
 
     Kind kind() const { return kind_; }
     // The payload of commandFailed and insufficientPrivileges; empty otherwise.
@@ -33,6 +37,7 @@ class PowermetricsCollectorError : public Error {
         : Error(description), kind_(kind), message_(std::move(message)) {}
     Kind kind_;
     std::string message_;
+    bool notInstalled_ = false;
 };
 
 class PowermetricsCollector {
@@ -44,6 +49,9 @@ class PowermetricsCollector {
     // Blocks until the command has finished or timed out; throws PowermetricsCollectorError.
     PowermetricsParseOutput collectNormalizedSample() const;
 
+    // Whether anything is installed at the tool's path (a tool that is missing is logged once
+    // per process at info level and fails with isNotInstalled()).
+    bool isToolInstalled() const;
     // The executable and arguments for the current effective user.
     std::pair<std::string, std::vector<std::string>> command() const;
 

@@ -1,11 +1,13 @@
 #pragma once
 // Ends one process chosen by the user: a polite SIGTERM, a short wait, then SIGKILL, with a
-// precise message for every outcome. A process that is already gone counts as success. The
-// init process and the calling process itself are never signalled, nor non-positive pids
-// (which would address process groups).
+// precise message for every outcome. A process that is already gone, or has ended and waits as a
+// zombie, counts as success. The process is taken into a handle before the first signal, so a
+// pid reused meanwhile is never signalled. The init process and the calling process itself are
+// never signalled, nor non-positive pids (which would address process groups).
 #include "Platform/ProcessSignals.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -27,8 +29,15 @@ struct ProcessTerminationResult {
 
 class ProcessTerminating {
   public:
+    // Decides, from the owner of the process held, whether it may be ended: absent to go on,
+    // else the failure message.
+    using Authorize = std::function<std::optional<std::string>(const ProcessOwner& owner)>;
+
     virtual ~ProcessTerminating() = default;
     virtual ProcessTerminationResult terminateProcess(int32_t pid) const = 0;
+    // As above, asking `authorize` about the very process it will signal before the first signal.
+    virtual ProcessTerminationResult terminateProcess(int32_t pid,
+                                                      const Authorize& authorize) const = 0;
 };
 
 class DefaultProcessTerminator final : public ProcessTerminating {
@@ -42,11 +51,13 @@ class DefaultProcessTerminator final : public ProcessTerminating {
 
     // Synchronous: at most about 0.7 s plus scheduling delays.
     ProcessTerminationResult terminateProcess(int32_t pid) const override;
+    ProcessTerminationResult terminateProcess(int32_t pid,
+                                              const Authorize& authorize) const override;
 
   private:
-    // True when the process is known to be gone before the time-out. An unreaped zombie still
-    // answers the probe, so it counts as running.
-    bool waitForExit(int32_t pid, double timeoutSeconds) const;
+    ProcessTerminationResult signalHeld(int32_t pid, int handle, const Authorize& authorize) const;
+    // True when the held process is known to have ended before the time-out.
+    bool waitForExit(int handle, double timeoutSeconds) const;
 
     const ProcessSignaling* signals_;
 };

@@ -32,6 +32,9 @@ class EnergyChannels {
     virtual ~EnergyChannels() = default;
     // The subscription to the channels of `group`; null when the group has no channels.
     virtual std::unique_ptr<EnergyChannelSubscription> subscribe(std::string_view group) = 0;
+    // Why the last subscribe() found no channels, in words for the user ("RAPL counters are
+    // readable only by root on this machine"); empty when unknown or when it found some.
+    virtual std::string unavailableReason() const { return {}; }
 };
 
 // This platform's energy counters.

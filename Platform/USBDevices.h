@@ -1,7 +1,8 @@
 #pragma once
 // The USB devices connected to the machine, as the platform lists them. The Linux source reads
 // <sysRoot>/bus/usb/devices: devices, not their interfaces (names with ':'), without the root
-// hubs ("usbN") and hubs (device class 09).
+// hubs ("usbN") and hubs (device class 09). A <sysRoot>/bus without "usb" means no USB bus, so
+// no devices.
 #include <cstdint>
 #include <optional>
 #include <string>

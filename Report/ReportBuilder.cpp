@@ -6,12 +6,12 @@
 #include <algorithm>
 #include <cmath>
 #include <ctime>
-#include <map>
 
 namespace joulix {
 namespace {
 
 constexpr int64_t graphMaxPoints = 600;
+constexpr double maxIntervalS = 60;
 
 std::string localTimeText(Date when) {
     const auto seconds = static_cast<std::time_t>(when.timeIntervalSince1970());
@@ -34,23 +34,39 @@ std::string wattHours(double wh) {
     return text::formatted("%.3f", wh);
 }
 
-// Application lines, one series per application in order of first appearance.
-std::vector<TimeSeries> applicationSeries(const std::vector<AppPowerPoint>& points) {
-    std::vector<TimeSeries> series;
-    std::map<std::string, std::size_t> indexByName;
-    for (const AppPowerPoint& point : points) {
-        const auto [found, added] = indexByName.try_emplace(point.appName, series.size());
-        if (added) series.push_back({point.appName, {}});
-        series[found->second].points.push_back({point.timestamp, point.watts});
-    }
-    return series;
+std::string watts(double w) {
+    return text::formatted("%.2f", w);
 }
 
-ReportSection powerSection(const GraphBuildPayload& payload, const ChartSpec& frame) {
+TimeSeries seriesOf(const ChartSeries& series) {
+    TimeSeries drawn{series.label, {}};
+    drawn.points.reserve(series.points.size());
+    for (const ChartPoint& point : series.points)
+        drawn.points.push_back({point.timestamp, point.y});
+    return drawn;
+}
+
+std::vector<TimeSeries> seriesOf(const std::vector<ChartSeries>& series) {
+    std::vector<TimeSeries> drawn;
+    for (const ChartSeries& one : series)
+        drawn.push_back(seriesOf(one));
+    return drawn;
+}
+
+// Hours the window was sampled (gaps capped), as the details' averages divide by.
+double sampleHours(const DetailsPipelineOutput& details) {
+    const double totalWh = details.energySummary.totalWh;
+    const double averageW = details.componentAverages.totalW;
+    return totalWh > 0 && averageW > 0 ? totalWh / averageW : 0;
+}
+
+ReportSection powerSection(const GraphBuildPayload& payload, const DetailsPipelineOutput& details,
+                           const ChartSpec& frame) {
     ChartSpec total = frame, split = frame;
-    total.title = "Smoothed system power";
+    total.title = "System power: smoothed and raw";
     total.unit = "W";
-    total.series = {{"total", {}}};
+    total.series = {{"smoothed", {}},
+                    seriesOf(ChartSeries{"raw", "raw", details.systemPowerPoints})};
     split.title = "Where the power went";
     split.unit = "W";
     split.style = ChartStyle::stackedAreas;
@@ -64,64 +80,119 @@ ReportSection powerSection(const GraphBuildPayload& payload, const ChartSpec& fr
     return {"System power", "", {total, split}, std::nullopt};
 }
 
-ReportSection energySection(const GraphBuildPayload& payload, const ChartSpec& frame) {
+// Running energy over the chart's snapshots. They are every stride-th snapshot of the window,
+// so an interval stands for up to stride recorded ones and its cap grows with it.
+ReportSection energySection(const ReportInput& input, const ChartSpec& frame) {
+    const auto& snapshots = input.chartSnapshots;
+    const double stride =
+        snapshots.empty()
+            ? 1
+            : std::max(1.0, std::round(static_cast<double>(input.details.snapshotCount) /
+                                       static_cast<double>(snapshots.size())));
     ChartSpec energy = frame;
     energy.title = "Cumulative energy";
     energy.unit = "Wh";
     energy.series = {{"total", {}}, {"on battery", {}}};
-    for (const EnergyTrendPoint& point : payload.energyTrend) {
-        energy.series[0].points.push_back({point.timestamp, point.totalWh});
-        energy.series[1].points.push_back({point.timestamp, point.batteryWh});
+    double totalWh = 0, batteryWh = 0;
+    for (std::size_t i = 0; i < snapshots.size(); ++i) {
+        if (i > 0) {
+            const DrainSnapshot &a = snapshots[i - 1], &b = snapshots[i];
+            const double dt =
+                b.timestamp.timeIntervalSince1970() - a.timestamp.timeIntervalSince1970();
+            if (dt > 0) {
+                const double wh = std::min(dt, maxIntervalS * stride) / 3600 *
+                                  std::max(0.0, (a.totalDischargeW + b.totalDischargeW) / 2);
+                totalWh += wh;
+                // The later snapshot's flag decides, the earlier one's when it has none.
+                const auto flag = [](const DrainSnapshot& s) {
+                    return s.powerContext ? std::optional(s.powerContext->onBatteryPower)
+                                          : std::nullopt;
+                };
+                if (flag(b).value_or(flag(a).value_or(false))) batteryWh += wh;
+            }
+        }
+        energy.series[0].points.push_back({snapshots[i].timestamp, totalWh});
+        energy.series[1].points.push_back({snapshots[i].timestamp, batteryWh});
     }
-    const auto& summary = payload.rangeEnergySummary;
-    return {"Energy",
-            wattHours(summary.totalWh) + " Wh in all, " + wattHours(summary.batteryWh) +
-                " Wh on battery, over " + windowText(summary.trackedHours * 3600) + " recorded",
-            {energy},
-            std::nullopt};
+    const auto& summary = input.details.energySummary;
+    std::string note = wattHours(summary.totalWh) + " Wh in all, " + wattHours(summary.batteryWh) +
+                       " Wh on battery, over " + windowText(summary.trackedHours * 3600) +
+                       " recorded.";
+    if (stride > 1)
+        note += text::formatted(" The curve is drawn from every %.0fth snapshot.", stride);
+    return {"Energy", note, {energy}, std::nullopt};
 }
 
-ReportSection batterySection(const GraphBuildPayload& payload, const ChartSpec& frame) {
+std::string healthText(const BatteryStatusSample& battery) {
+    std::string textOut;
+    if (battery.maxCapacityMah && battery.designCapacityMah && *battery.designCapacityMah > 0) {
+        const auto full = static_cast<double>(*battery.maxCapacityMah);
+        const auto design = static_cast<double>(*battery.designCapacityMah);
+        textOut = "Health: full charge " + std::to_string(*battery.maxCapacityMah) + " of " +
+                  std::to_string(*battery.designCapacityMah) + " mAh designed (" +
+                  text::formatted("%.0f %%", 100 * full / design) + ")";
+    }
+    if (battery.cycleCount) {
+        textOut += (textOut.empty() ? "Health: " : ", ") + std::to_string(*battery.cycleCount) +
+                   " charge cycles";
+    }
+    return textOut.empty() ? "" : textOut + ".";
+}
+
+ReportSection batterySection(const ReportInput& input, const ChartSpec& frame) {
+    const DetailsPipelineOutput& details = input.details;
     ChartSpec level = frame;
     level.title = "Battery level";
     level.unit = "%";
     level.valueMax = 100;
     level.series = {{"level", {}}};
-    for (const BatteryLevelPoint& point : payload.batteryLevel)
-        level.series[0].points.push_back({point.timestamp, point.levelPercent});
-    const std::string note =
-        payload.batteryDrainRatePerHour
-            ? "Drain rate " + text::formatted("%+.1f", *payload.batteryDrainRatePerHour) +
-                  " % per hour (over the last 15 minutes of readings, or all of them)"
-            : "No drain rate: fewer than two battery readings far enough apart";
+    for (const DrainSnapshot& snapshot : input.chartSnapshots) {
+        if (snapshot.powerContext && snapshot.powerContext->batteryLevelPercent) {
+            level.series[0].points.push_back(
+                {snapshot.timestamp, *snapshot.powerContext->batteryLevelPercent});
+        }
+    }
+    if (level.series[0].points.empty())
+        return {"Battery", "No battery: no battery level was recorded in this window.", {}, {}};
+
+    std::vector<std::string> lines;
+    if (details.batteryDrainRatePerHour) {
+        const double rate = *details.batteryDrainRatePerHour;
+        lines.push_back("Level changes " + text::formatted("%+.1f", rate) +
+                        " % per hour (over the last 15 minutes of readings, or all of them).");
+        const double levelNow = level.series[0].points.back().value;
+        if (rate < 0) {
+            lines.push_back(
+                text::formatted("At that rate the battery is empty in %.1f h.", levelNow / -rate));
+        } else if (rate > 0) {
+            lines.push_back(text::formatted("At that rate the battery is full in %.1f h.",
+                                            (100 - levelNow) / rate));
+        }
+    } else {
+        lines.push_back("No drain rate: fewer than two battery readings far enough apart.");
+    }
+    if (const auto& battery = details.rangeSnapshot.batteryStatus) {
+        if (const std::string health = healthText(*battery); !health.empty())
+            lines.push_back(health);
+    }
+    std::string note;
+    for (const std::string& line : lines)
+        note += (note.empty() ? "" : " ") + line;
     return {"Battery", note, {level}, std::nullopt};
 }
 
-ReportSection applicationSection(const GraphBuildPayload& payload,
-                                 const DetailsPipelineOutput& details, const ChartSpec& frame) {
+ReportSection applicationSection(const DetailsPipelineOutput& details, const ChartSpec& frame) {
     ChartSpec power = frame, energy = frame;
     power.title = "Top applications: power";
     power.unit = "W";
-    power.series = applicationSeries(payload.appPowerTrend);
+    power.series = seriesOf(details.appPowerSeries);
     energy.title = "Top applications: energy";
     energy.unit = "Wh";
-    energy.series = applicationSeries(payload.appEnergyTrend);
-
-    double groupsWh = 0;
-    for (const ProcessGroup& group : details.processGroups)
-        groupsWh += group.totalEnergyWh;
-    const double hours = details.energySummary.trackedHours;
-    ReportTable table{{"Application", "Wh", "Share", "Average W", "Processes"},
-                      {},
-                      {false, true, true, true, true}};
-    for (const ProcessGroup& group : details.processGroups) {
-        table.rows.push_back(
-            {group.canonicalName, wattHours(group.totalEnergyWh),
-             groupsWh > 0 ? text::formatted("%.1f %%", 100 * group.totalEnergyWh / groupsWh) : "-",
-             text::formatted("%.2f", hours > 0 ? group.totalEnergyWh / hours : group.totalDrainW),
-             std::to_string(group.processes.size())});
-    }
-    return {"Applications", "", {power, energy}, table};
+    energy.series = seriesOf(details.appEnergySeries);
+    ReportTable table = applicationTable(details);
+    if (table.rows.empty())
+        return {"Applications", "No application drew energy in this window.", {power, energy}, {}};
+    return {"Applications", "", {power, energy}, std::move(table)};
 }
 
 ReportSection hiddenSection(const DetailsPipelineOutput& details) {
@@ -130,60 +201,156 @@ ReportSection hiddenSection(const DetailsPipelineOutput& details) {
         const auto wh = details.hiddenTotalWhByID.find(hidden.id());
         table.rows.push_back({std::string(rawValue(hidden.kind)), hidden.identifier,
                               wattHours(wh == details.hiddenTotalWhByID.end() ? 0 : wh->second),
-                              text::formatted("%.2f", hidden.drainW)});
+                              watts(hidden.drainW)});
     }
     if (table.rows.empty()) return {"Hidden workloads", "None in this window.", {}, std::nullopt};
     return {"Hidden workloads", "", {}, table};
 }
 
+// Components this machine never measured read exactly 0 over the whole window: they are said to
+// be not measured rather than shown as 0.00 W.
 ReportSection componentSection(const ComponentAverages& averages) {
     ReportTable table{{"Component", "Average W"}, {}, {false, true}};
-    for (const auto& [name, watts] : {std::pair{"total", averages.totalW},
+    for (const auto& [name, value] : {std::pair{"total", averages.totalW},
                                       {"processes", averages.processW},
                                       {"display", averages.screenW},
                                       {"USB", averages.usbW},
-                                      {"unattributed", averages.unattributedW},
-                                      {"CPU", averages.cpuW},
+                                      {"unattributed", averages.unattributedW}})
+        table.rows.push_back({name, watts(value)});
+    for (const auto& [name, value] : {std::pair{"CPU", averages.cpuW},
                                       {"GPU", averages.gpuW},
                                       {"neural engine", averages.aneW},
                                       {"memory", averages.ramW},
                                       {"PCI", averages.pciW}})
-        table.rows.push_back({name, text::formatted("%.2f", watts)});
+        table.rows.push_back({name, value == 0 ? "not measured" : watts(value)});
     return {"Component averages", "", {}, table};
+}
+
+// Where the total power of the drawn snapshots came from, and how many were estimates: on
+// battery the battery's discharge is measured; on AC the total is the processor package (RAPL)
+// plus modelled display and USB power, an estimate.
+std::string powerSourceLine(const std::vector<DrainSnapshot>& snapshots) {
+    std::size_t battery = 0, rapl = 0, modelled = 0, unknown = 0;
+    for (const DrainSnapshot& snapshot : snapshots) {
+        if (!snapshot.telemetry) {
+            ++unknown;
+        } else if (!snapshot.telemetry->usedEstimatedTotalPower) {
+            ++battery;
+        } else if (snapshot.telemetry->powermetricsHasPackagePower) {
+            ++rapl;
+        } else {
+            ++modelled;
+        }
+    }
+    std::string line = "Power source: ";
+    const auto add = [&](std::size_t count, const char* what) {
+        if (count == 0) return;
+        if (line.back() != ' ') line += ", ";
+        line += what + std::string(" (") + std::to_string(count) + ")";
+    };
+    add(battery, "battery discharge");
+    add(rapl, "RAPL package power plus display and USB estimates");
+    add(modelled, "display and USB estimates only");
+    add(unknown, "not recorded");
+    return line + "; " + std::to_string(rapl + modelled) + " of the " +
+           std::to_string(snapshots.size()) + " snapshots drawn are estimates.";
+}
+
+std::string zoneName(Date when) {
+    const auto seconds = static_cast<std::time_t>(when.timeIntervalSince1970());
+    std::tm local{};
+    ::localtime_r(&seconds, &local);
+    char buffer[16];
+    return std::string(buffer, std::strftime(buffer, sizeof buffer, "%Z", &local));
+}
+
+// Runs of snapshots on AC power, each from its first snapshot to the first one after it.
+std::vector<std::pair<Date, Date>> acPeriods(const std::vector<DrainSnapshot>& snapshots) {
+    std::vector<std::pair<Date, Date>> periods;
+    bool open = false;
+    for (const DrainSnapshot& snapshot : snapshots) {
+        const bool onAC = snapshot.powerContext && !snapshot.powerContext->onBatteryPower;
+        if (onAC && !open) periods.push_back({snapshot.timestamp, snapshot.timestamp});
+        if (open || onAC) periods.back().second = snapshot.timestamp;
+        open = onAC;
+    }
+    return periods;
 }
 
 }  // namespace
 
-ReportPage buildReportPage(ReportInput input) {
-    const std::string& path = input.databasePath;
-    const double windowS = input.windowS;
-    const Date now = input.windowEnd;
-    std::vector<DrainSnapshot> snapshots = std::move(input.snapshots);
+bool isKernelThreadName(std::string_view name) {
+    return name.size() > 2 && name.front() == '[' && name.back() == ']';
+}
+
+ReportTable applicationTable(const DetailsPipelineOutput& details) {
+    struct Row {
+        std::string name;
+        double wh = 0;
+        std::size_t processes = 0;
+    };
+    std::vector<Row> rows;
+    Row kernel{"kernel"};
+    for (const ProcessGroup& group : details.processGroups) {
+        if (!(group.totalEnergyWh > 0)) continue;
+        const std::string& name = group.canonicalName;
+        Row& row = isKernelThreadName(name) || isKernelThreadName(group.iconProcess.name)
+                       ? kernel
+                       : rows.emplace_back(Row{name});
+        row.wh += group.totalEnergyWh;
+        row.processes += group.processes.size();
+    }
+    if (kernel.wh > 0) rows.push_back(kernel);
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const Row& a, const Row& b) { return a.wh > b.wh; });
+
+    const double totalWh = details.energySummary.totalWh;
+    const double hours = sampleHours(details);
+    ReportTable table{{"Application", "Wh", "Share", "Average W", "Processes"},
+                      {},
+                      {false, true, true, true, true}};
+    for (const Row& row : rows) {
+        table.rows.push_back(
+            {row.name, wattHours(row.wh),
+             totalWh > 0 ? text::formatted("%.1f %%", 100 * row.wh / totalWh) : "-",
+             hours > 0 ? watts(row.wh / hours) : "-", std::to_string(row.processes)});
+    }
+    return table;
+}
+
+ReportPage buildReportPage(const ReportInput& input) {
+    const DetailsPipelineOutput& details = input.details;
     ReportPage page{.title = "Joulix power report"};
-    page.summaryLines = {"History " + path,
-                         "Window: the " + windowText(windowS) + " before " + localTimeText(now)};
-    if (snapshots.empty()) {
+    page.summaryLines = {"History " + input.databasePath,
+                         "Window: the " + windowText(input.windowS) +
+                             " up to the newest snapshot; times are local (" +
+                             zoneName(details.windowEnd) + ")"};
+    if (details.snapshotCount == 0 || input.chartSnapshots.empty()) {
         page.message = "No snapshots were recorded in this window. Record some with `joulix "
                        "record`, or choose a longer --window.";
         return page;
     }
-    const GraphPeriodSpec period{windowText(windowS), windowS, graphMaxPoints};
-    const DrainSnapshot fallback = snapshots.back();
-    const GraphBuildPayload payload =
-        GraphBuildEngine::rebuildPayload({snapshots, fallback, period}, nullptr, std::nullopt);
-    const DetailsPipelineOutput details = GraphBuildEngine::rebuildDetailsOutput(
-        std::move(snapshots), fallback, period, nullptr, std::nullopt);
-
     page.summaryLines.push_back(std::to_string(details.snapshotCount) + " snapshots from " +
                                 localTimeText(details.windowStart) + " to " +
                                 localTimeText(details.windowEnd));
+    page.summaryLines.push_back(powerSourceLine(input.chartSnapshots));
+
+    const GraphPeriodSpec period{windowText(input.windowS), input.windowS, graphMaxPoints};
+    const GraphBuildPayload payload = GraphBuildEngine::rebuildPayload(
+        {input.chartSnapshots, input.chartSnapshots.back(), period}, nullptr, std::nullopt);
     // Charts span the recorded data; lines break where recording stopped for a while.
     ChartSpec frame{.timeStart = details.windowStart, .timeEnd = details.windowEnd};
-    frame.gapS = std::max(300.0, 3 * windowS / graphMaxPoints);
-    page.sections = {
-        powerSection(payload, frame),   energySection(payload, frame),
-        batterySection(payload, frame), applicationSection(payload, details, frame),
-        hiddenSection(details),         componentSection(payload.rangeComponentAverage)};
+    frame.gapS = std::max(300.0, 3 * input.windowS / graphMaxPoints);
+    frame.shaded = acPeriods(input.chartSnapshots);
+    frame.shadedLabel = "on AC power";
+    if (!frame.shaded.empty())
+        page.summaryLines.push_back("Shaded on the charts: periods on AC power (charging).");
+    page.sections = {powerSection(payload, details, frame),
+                     energySection(input, frame),
+                     batterySection(input, frame),
+                     applicationSection(details, frame),
+                     hiddenSection(details),
+                     componentSection(details.componentAverages)};
     return page;
 }
 

@@ -16,11 +16,13 @@ constexpr const char* palette[] = {"#1f77b4", "#ff7f0e", "#2ca02c", "#d62728", "
                                    "#8c564b", "#e377c2", "#7f7f7f", "#bcbd22", "#17becf"};
 constexpr const char* plotBackground = "#f7f9fc";
 constexpr const char* gridColor = "#dde3ea";
+constexpr const char* shadeColor = "#fdf1d6";
 constexpr const char* labelColor = "#444444";
 constexpr int plotLeft = 76;
 constexpr int plotRight = chartWidthPx - 16;
 constexpr int legendRowPx = 20;
 constexpr std::size_t legendLabelCharacters = 40;
+constexpr std::size_t tooltipsPerSeries = 60;
 
 const char* colorOf(std::size_t index) {
     return palette[index % std::size(palette)];
@@ -190,6 +192,36 @@ Stack stack(const std::vector<CleanSeries>& series, const Frame& frame, double g
     return result;
 }
 
+// Invisible markers at up to tooltipsPerSeries points of each series whose <title> a browser
+// shows on hover: the series, the local time and the value with its unit.
+std::string tooltips(const ChartSpec& chart, const std::vector<CleanSeries>& series,
+                     const Frame& frame) {
+    std::string marks;
+    for (std::size_t s = 0; s < series.size(); ++s) {
+        const CleanSeries& one = series[s];
+        const std::size_t step = std::max<std::size_t>(1, one.times.size() / tooltipsPerSeries);
+        for (std::size_t i = 0; i < one.times.size(); i += step) {
+            const double t = one.times[i];
+            if (t < frame.t0 || t > frame.t1) continue;
+            // A stacked series is drawn on top of the ones before it.
+            double shownAt = one.values[i];
+            if (chart.style == ChartStyle::stackedAreas) {
+                shownAt = 0;
+                for (std::size_t below = 0; below <= s && i < series[below].values.size(); ++below)
+                    shownAt += std::max(0.0, series[below].values[i]);
+            }
+            marks +=
+                "<circle cx=\"" + px(frame.x(t)) + "\" cy=\"" +
+                px(frame.y(std::clamp(shownAt, frame.lo, frame.hi))) +
+                "\" r=\"6\" fill=\"#000000\" fill-opacity=\"0\"><title>" +
+                escapedMarkup(chart.series[s].label + ", " + timeLabel(t, "%Y-%m-%d %H:%M:%S") +
+                              ": " + valueLabel(one.values[i], 0.01) + " " + chart.unit) +
+                "</title></circle>";
+        }
+    }
+    return marks;
+}
+
 std::string truncatedLabel(const std::string& label) {
     if (text::characterCount(label) <= legendLabelCharacters) return label;
     return label.substr(0, text::byteOffsetOfCharacter(label, legendLabelCharacters - 1)) + "…";
@@ -266,6 +298,15 @@ std::string renderSVGChart(const ChartSpec& chart) {
            std::to_string(plotRight - plotLeft) + "\" height=\"" + px(frame.bottom - frame.top) +
            "\" fill=\"" + plotBackground + "\"/>";
 
+    for (const auto& [from, to] : chart.shaded) {
+        const double x0 = frame.x(std::max(frame.t0, from.timeIntervalSince1970()));
+        const double x1 = frame.x(std::min(frame.t1, to.timeIntervalSince1970()));
+        if (!(x1 > x0)) continue;
+        svg += "<rect x=\"" + px(x0) + "\" y=\"" + px(frame.top) + "\" width=\"" + px(x1 - x0) +
+               "\" height=\"" + px(frame.bottom - frame.top) + "\" fill=\"" + shadeColor +
+               "\"><title>" + escapedMarkup(chart.shadedLabel) + "</title></rect>";
+    }
+
     // Value axis: grid lines and labels, the unit written upright beside them.
     for (double v = frame.lo; v <= frame.hi + frame.valueStep * 1e-6; v += frame.valueStep) {
         const std::string y = px(frame.y(v));
@@ -307,9 +348,14 @@ std::string renderSVGChart(const ChartSpec& chart) {
                 for (std::size_t g = group + run.size(); g-- > group;)
                     points += px(frame.x(stacked.times[g])) + "," +
                               px(frame.y(s == 0 ? 0.0 : stacked.tops[s - 1][g])) + " ";
+                // A series of no height in this run paints nothing (a stroke would draw a
+                // band along the top of the stack).
+                bool hasHeight = false;
+                for (std::size_t g = group; g < group + run.size(); ++g)
+                    hasHeight |= stacked.tops[s][g] > (s == 0 ? 0.0 : stacked.tops[s - 1][g]);
+                if (!hasHeight) continue;
                 svg += "<polygon points=\"" + points + "\" fill=\"" + colorOf(s) +
-                       "\" fill-opacity=\"0.8\" stroke=\"" + colorOf(s) +
-                       "\" stroke-width=\"1.5\"/>";
+                       "\" fill-opacity=\"0.8\"/>";
             }
             group += run.size();
         }
@@ -329,6 +375,7 @@ std::string renderSVGChart(const ChartSpec& chart) {
             }
         }
     }
+    svg += tooltips(chart, series, frame);
     if (!haveData) {
         svg += "<text x=\"" + px((plotLeft + plotRight) / 2.0) + "\" y=\"" +
                px((frame.top + frame.bottom) / 2) + "\" text-anchor=\"middle\" fill=\"" +

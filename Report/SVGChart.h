@@ -1,7 +1,8 @@
 #pragma once
 // Charts of time series as inline SVG that a browser shows without any script: a time axis
 // with local-time labels, a value axis with its unit, a legend, and the series drawn either as
-// lines or as stacked areas. Drawn 1200 px wide, readable on a 1280 px page.
+// lines or as stacked areas, with periods shaded behind them and hover tooltips (time and
+// value). Drawn on a 1200 px wide view box that the page scales.
 // Points closer than one pixel column are merged (lines keep each column's lowest and highest
 // value, stacked areas its mean), so the size of the SVG does not grow with the history.
 #include "SharedModels/Date.h"
@@ -9,6 +10,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace joulix {
@@ -40,6 +42,9 @@ struct ChartSpec {
     std::optional<Date> timeEnd{};
     // Points farther apart than this are not joined (recording was off between them).
     double gapS = std::numeric_limits<double>::infinity();
+    // Periods shaded behind the series (the machine on AC power, say), named in their tooltip.
+    std::vector<std::pair<Date, Date>> shaded{};
+    std::string shadedLabel{};
 };
 
 inline constexpr int chartWidthPx = 1200;

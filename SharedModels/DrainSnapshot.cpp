@@ -13,4 +13,9 @@ bool ProcessDrain::hasPowermetricsSourceFlag() const {
                        [](const std::string& flag) { return flag.starts_with("powermetrics"); });
 }
 
+bool DrainSnapshot::totalIsEstimateOnly() const {
+    return telemetry && telemetry->usedEstimatedTotalPower &&
+           totalDischargeW <= components.displayPlusUsbW();
+}
+
 }  // namespace joulix

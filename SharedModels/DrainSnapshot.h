@@ -116,6 +116,11 @@ struct DrainSnapshot {
     std::optional<PowerUsageContext> powerContext{};
     std::optional<BatteryStatusSample> batteryStatus{};
 
+    // The total is an estimate, not a measurement: assembled off battery (telemetry
+    // usedEstimatedTotalPower) from nothing but the display and USB estimates, since no package
+    // power was measured.
+    bool totalIsEstimateOnly() const;
+
     friend bool operator==(const DrainSnapshot&, const DrainSnapshot&) = default;
 };
 

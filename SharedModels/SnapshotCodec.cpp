@@ -24,9 +24,13 @@ struct Path {
     std::string_view key;
     std::size_t index = 0;
     bool isIndex = false;
+    bool nonFiniteAsNull = false;  // set on the root only
 
     Path operator/(std::string_view childKey) const { return {this, childKey, 0, false}; }
     Path operator[](std::size_t childIndex) const { return {this, {}, childIndex, true}; }
+    bool writesNonFiniteAsNull() const {
+        return parent ? parent->writesNonFiniteAsNull() : nonFiniteAsNull;
+    }
 
     std::string render() const {
         std::string text = parent ? parent->render() : std::string();
@@ -354,7 +358,10 @@ using Out = nlohmann::ordered_json;
 
 // Integral doubles are written without a fraction ("12", not "12.0"); -0 keeps its sign.
 Out toJson(double value, const Path& path) {
-    if (!std::isfinite(value)) throw EncodingError(path.render(), value);
+    if (!std::isfinite(value)) {
+        if (path.writesNonFiniteAsNull()) return Out(nullptr);
+        throw EncodingError(path.render(), value);
+    }
     constexpr double exactIntegerLimit = 9007199254740992.0;  // 2^53
     if (value == std::trunc(value) && std::fabs(value) < exactIntegerLimit &&
         !(value == 0 && std::signbit(value))) {
@@ -648,6 +655,12 @@ namespace SnapshotCodec {
 
 template <typename Record> std::string encode(const Record& record) {
     return encodeRecord(record);
+}
+
+std::string encodeForReading(const DetailsPipelineOutput& output) {
+    Path root;
+    root.nonFiniteAsNull = true;
+    return toJson(output, root).dump(-1, ' ', false, Out::error_handler_t::replace);
 }
 
 template <typename Record> Record decode(std::string_view json) {

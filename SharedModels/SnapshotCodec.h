@@ -79,6 +79,10 @@ extern template BatteryStatusSample decode<BatteryStatusSample>(std::string_view
 extern template std::string encode(const DetailsPipelineOutput&);
 extern template DetailsPipelineOutput decode<DetailsPipelineOutput>(std::string_view);
 
+// The same JSON for a person or a script to read rather than to decode again: a NaN or infinite
+// number (a corrupt stored value, say) is written as null instead of failing the whole output.
+std::string encodeForReading(const DetailsPipelineOutput& output);
+
 }  // namespace SnapshotCodec
 
 }  // namespace joulix

@@ -169,6 +169,7 @@ class SQLiteSnapshotStore {
         std::string groupKey;
         std::string canonicalName;
         double groupWatts = 0;
+        int64_t snapshotID = 0;  // tells apart snapshots that share a timestamp
     };
     struct GroupedHiddenWindowRow {
         double timestamp = 0;
@@ -176,6 +177,7 @@ class SQLiteSnapshotStore {
         HiddenDrainKind kind = HiddenDrainKind::dockerContainer;
         std::string identifier;
         double drainWatts = 0;
+        int64_t snapshotID = 0;
     };
     struct DetailsWindowSummaryRow {
         double totalWh = 0;
@@ -225,28 +227,32 @@ class SQLiteSnapshotStore {
         std::vector<ChartSeries> power;
         std::vector<ChartSeries> energy;
     };
+    // The window's snapshots in time order: their timestamps, and each one's index by id (two
+    // snapshots may share a timestamp and stay two samples).
+    struct WindowIndex {
+        std::vector<double> timestamps;
+        std::unordered_map<int64_t, std::size_t> indexByID;
+    };
     static DetailsPipelineOutput emptyDetailsReadModel(const DrainSnapshot& fallbackSnapshot);
     template <class Row, class KeyOf, class WattsOf>
-    static SamplesByKey groupedSamples(const std::vector<double>& windowTimestamps,
-                                       const std::vector<Row>& rows, KeyOf keyOf, WattsOf wattsOf);
-    // Trapezoids between consecutive window timestamps at which a key has a row (gaps capped at
-    // 60 s, negative means counted 0).
-    static WhByKey integrateGroupedWatts(const std::vector<double>& windowTimestamps,
-                                         const SamplesByKey& samples);
+    static SamplesByKey groupedSamples(const WindowIndex& window, const std::vector<Row>& rows,
+                                       KeyOf keyOf, WattsOf wattsOf);
+    // Trapezoids over every interval of the window (gaps capped at 60 s, negative means counted
+    // 0), a key's watts counting 0 at a snapshot where it has no row.
+    static WhByKey integrateGroupedWatts(const WindowIndex& window, const SamplesByKey& samples);
     static std::map<std::string, std::string>
     latestCanonicalNameLookup(const DrainSnapshot& latestSnapshot);
     static std::optional<ProcessDrain> groupedRepresentative(const DrainSnapshot& latestSnapshot,
                                                              const std::string& groupKey);
     static GroupedProcessData
-    buildGroupedProcessData(const DrainSnapshot& latestSnapshot,
-                            const std::vector<double>& windowTimestamps,
+    buildGroupedProcessData(const DrainSnapshot& latestSnapshot, const WindowIndex& window,
                             const std::vector<GroupedProcessWindowRow>& groupedRows);
     static HiddenData buildHiddenData(const DrainSnapshot& latestSnapshot,
-                                      const std::vector<double>& windowTimestamps,
+                                      const WindowIndex& window,
                                       const std::vector<GroupedHiddenWindowRow>& groupedRows);
     static AppSeriesReadModel buildAppSeries(const GroupedProcessData& groups,
-                                             const std::vector<double>& windowTimestamps,
-                                             Date referenceTimestamp, int64_t maxAppSeries);
+                                             const WindowIndex& window, Date referenceTimestamp,
+                                             int64_t maxAppSeries);
     static ComponentAverages buildComponentAverages(const DetailsWindowSummaryRow& summary,
                                                     const DrainSnapshot& fallbackSnapshot);
 

@@ -21,6 +21,38 @@ double intervalWeight(double previous, double current) {
     return std::min(current - previous, G::maxIntervalSeconds) / 3600.0;
 }
 
+// Points kept per chart series: a month of 5-second rows would be half a million.
+constexpr std::size_t maxChartPoints = 2000;
+
+// At most maxChartPoints, chosen as the graph engine down-samples its trend: consecutive
+// buckets of ⌈count ÷ max⌉ points become their mean value at the time of their middle point; the
+// exact first and last points stay; a result still too long keeps every k-th point and the last.
+std::vector<ChartPoint> downsampled(std::vector<ChartPoint> points) {
+    if (points.size() <= maxChartPoints) return points;
+    const std::size_t bucket = (points.size() + maxChartPoints - 1) / maxChartPoints;
+    std::vector<ChartPoint> kept;
+    for (std::size_t start = 0; start < points.size(); start += bucket) {
+        const std::size_t end = std::min(start + bucket, points.size());
+        double sum = 0;
+        for (std::size_t i = start; i < end; ++i)
+            sum += points[i].y;
+        ChartPoint mean = points[start + (end - start) / 2];
+        mean.y = static_cast<float>(sum / double(end - start));
+        kept.push_back(mean);
+    }
+    kept.front() = points.front();
+    if (!(kept.back() == points.back())) kept.push_back(points.back());
+    if (kept.size() > maxChartPoints) {
+        const std::size_t k = (kept.size() + maxChartPoints - 1) / maxChartPoints;
+        std::vector<ChartPoint> every;
+        for (std::size_t i = 0; i < kept.size(); i += k)
+            every.push_back(kept[i]);
+        if (!(every.back() == points.back())) every.push_back(points.back());
+        kept = std::move(every);
+    }
+    return kept;
+}
+
 }  // namespace
 
 DetailsPipelineOutput SQLiteSnapshotStore::emptyDetailsReadModel(const DrainSnapshot& fallback) {
@@ -29,38 +61,44 @@ DetailsPipelineOutput SQLiteSnapshotStore::emptyDetailsReadModel(const DrainSnap
 
 template <class Row, class KeyOf, class WattsOf>
 SQLiteSnapshotStore::SamplesByKey
-SQLiteSnapshotStore::groupedSamples(const std::vector<double>& windowTimestamps,
-                                    const std::vector<Row>& rows, KeyOf keyOf, WattsOf wattsOf) {
+SQLiteSnapshotStore::groupedSamples(const WindowIndex& window, const std::vector<Row>& rows,
+                                    KeyOf keyOf, WattsOf wattsOf) {
     SamplesByKey samples;
-    std::size_t index = 0;
-    for (const Row& row : rows) {  // rows come in time order
-        while (index < windowTimestamps.size() && windowTimestamps[index] < row.timestamp)
-            ++index;
-        if (index == windowTimestamps.size()) break;
+    for (const Row& row : rows) {  // rows come in window order
+        const auto index = window.indexByID.find(row.snapshotID);
+        if (index == window.indexByID.end()) continue;
         auto& series = samples[keyOf(row)];
-        if (!series.empty() && series.back().first == index) {
+        if (!series.empty() && series.back().first == index->second) {
             series.back().second += wattsOf(row);
         } else {
-            series.emplace_back(index, wattsOf(row));
+            series.emplace_back(index->second, wattsOf(row));
         }
     }
     return samples;
 }
 
 SQLiteSnapshotStore::WhByKey
-SQLiteSnapshotStore::integrateGroupedWatts(const std::vector<double>& windowTimestamps,
-                                           const SamplesByKey& samples) {
+SQLiteSnapshotStore::integrateGroupedWatts(const WindowIndex& window, const SamplesByKey& samples) {
+    const auto& timestamps = window.timestamps;
+    const auto interval = [&](std::size_t start, double startWatts, double endWatts) {
+        const double from = timestamps[start], to = timestamps[start + 1];
+        if (to <= from) return 0.0;
+        return intervalWeight(from, to) * std::max(0.0, (startWatts + endWatts) * 0.5);
+    };
     WhByKey whByKey;
     for (const auto& [key, series] : samples) {
+        // Each sample closes the interval before it and opens the one after it; an interval
+        // whose other end has no sample takes 0 W there.
         double wh = 0;
-        for (std::size_t i = 1; i < series.size(); ++i) {
-            const auto& [previousIndex, previousWatts] = series[i - 1];
-            const auto& [index, watts] = series[i];
-            if (index != previousIndex + 1) continue;
-            const double start = windowTimestamps[previousIndex];
-            const double end = windowTimestamps[index];
-            if (end <= start) continue;
-            wh += intervalWeight(start, end) * std::max(0.0, (previousWatts + watts) * 0.5);
+        for (std::size_t i = 0; i < series.size(); ++i) {
+            const auto [index, watts] = series[i];
+            const bool joinedBefore = i > 0 && series[i - 1].first + 1 == index;
+            if (index > 0) {
+                wh += joinedBefore ? interval(index - 1, series[i - 1].second, watts)
+                                   : interval(index - 1, 0.0, watts);
+            }
+            const bool joinedAfter = i + 1 < series.size() && series[i + 1].first == index + 1;
+            if (index + 1 < timestamps.size() && !joinedAfter) wh += interval(index, watts, 0.0);
         }
         whByKey[key] = wh;
     }
@@ -97,13 +135,13 @@ SQLiteSnapshotStore::groupedRepresentative(const DrainSnapshot& latestSnapshot,
 }
 
 SQLiteSnapshotStore::GroupedProcessData SQLiteSnapshotStore::buildGroupedProcessData(
-    const DrainSnapshot& latestSnapshot, const std::vector<double>& windowTimestamps,
+    const DrainSnapshot& latestSnapshot, const WindowIndex& window,
     const std::vector<GroupedProcessWindowRow>& groupedRows) {
     GroupedProcessData data;
     data.samplesByKey = groupedSamples(
-        windowTimestamps, groupedRows, [](const auto& row) { return row.groupKey; },
+        window, groupedRows, [](const auto& row) { return row.groupKey; },
         [](const auto& row) { return row.groupWatts; });
-    data.whByKey = integrateGroupedWatts(windowTimestamps, data.samplesByKey);
+    data.whByKey = integrateGroupedWatts(window, data.samplesByKey);
     for (const auto& row : groupedRows)
         data.nameByKey[row.groupKey] = row.canonicalName;
     for (const auto& [key, name] : latestCanonicalNameLookup(latestSnapshot)) {
@@ -141,15 +179,14 @@ SQLiteSnapshotStore::GroupedProcessData SQLiteSnapshotStore::buildGroupedProcess
 }
 
 SQLiteSnapshotStore::HiddenData
-SQLiteSnapshotStore::buildHiddenData(const DrainSnapshot& latestSnapshot,
-                                     const std::vector<double>& windowTimestamps,
+SQLiteSnapshotStore::buildHiddenData(const DrainSnapshot& latestSnapshot, const WindowIndex& window,
                                      const std::vector<GroupedHiddenWindowRow>& groupedRows) {
-    HiddenData data{latestSnapshot.hidden,
-                    integrateGroupedWatts(windowTimestamps,
-                                          groupedSamples(
-                                              windowTimestamps, groupedRows,
-                                              [](const auto& row) { return row.hiddenID; },
-                                              [](const auto& row) { return row.drainWatts; }))};
+    HiddenData data{
+        latestSnapshot.hidden,
+        integrateGroupedWatts(window,
+                              groupedSamples(
+                                  window, groupedRows, [](const auto& row) { return row.hiddenID; },
+                                  [](const auto& row) { return row.drainWatts; }))};
     std::stable_sort(
         data.hidden.begin(), data.hidden.end(),
         [](const HiddenDrain& a, const HiddenDrain& b) { return a.drainW > b.drainW; });
@@ -157,8 +194,7 @@ SQLiteSnapshotStore::buildHiddenData(const DrainSnapshot& latestSnapshot,
 }
 
 SQLiteSnapshotStore::AppSeriesReadModel
-SQLiteSnapshotStore::buildAppSeries(const GroupedProcessData& groups,
-                                    const std::vector<double>& windowTimestamps,
+SQLiteSnapshotStore::buildAppSeries(const GroupedProcessData& groups, const WindowIndex& window,
                                     Date referenceTimestamp, int64_t maxAppSeries) {
     std::vector<std::pair<std::string, double>> ranked(groups.whByKey.begin(),
                                                        groups.whByKey.end());
@@ -169,6 +205,7 @@ SQLiteSnapshotStore::buildAppSeries(const GroupedProcessData& groups,
     const double reference = referenceTimestamp.timeIntervalSince1970();
     AppSeriesReadModel series;
     for (const auto& [key, wh] : ranked) {
+        const auto& windowTimestamps = window.timestamps;
         std::vector<double> watts(windowTimestamps.size(), 0.0);
         for (const auto& [index, value] : groups.samplesByKey.at(key))
             watts[index] = value;
@@ -219,10 +256,11 @@ SQLiteSnapshotStore::fetchDetailsReadModel(double windowSeconds, int64_t maxAppS
     const auto hiddenRows = fetchGroupedHiddenWindowRows(cutoff, anchor);
 
     const double reference = rows.back().timestamp;
-    std::vector<double> timestamps;
+    WindowIndex window;
     std::vector<G::BatteryReading> levels;
     for (const auto& row : rows) {
-        timestamps.push_back(row.timestamp);
+        window.indexByID.emplace(row.id, window.timestamps.size());
+        window.timestamps.push_back(row.timestamp);
         output.systemPowerPoints.push_back(chartPoint(row.timestamp, reference, row.totalWatts));
         output.processPowerPoints.push_back(
             chartPoint(row.timestamp, reference, row.processTotalWatts));
@@ -238,14 +276,23 @@ SQLiteSnapshotStore::fetchDetailsReadModel(double windowSeconds, int64_t maxAppS
         }
     }
 
-    auto groups = buildGroupedProcessData(output.rangeSnapshot, timestamps, groupedRows);
-    auto hidden = buildHiddenData(output.rangeSnapshot, timestamps, hiddenRows);
-    auto series = buildAppSeries(groups, timestamps, Date::fromTimeIntervalSince1970(reference),
-                                 maxAppSeries);
+    auto groups = buildGroupedProcessData(output.rangeSnapshot, window, groupedRows);
+    auto hidden = buildHiddenData(output.rangeSnapshot, window, hiddenRows);
+    auto series =
+        buildAppSeries(groups, window, Date::fromTimeIntervalSince1970(reference), maxAppSeries);
     output.onBatteryPower = rows.back().onBatteryPower.value_or(false);
     output.batteryDrainRatePerHour = G::drainRatePerHour(levels);
     output.appPowerSeries = std::move(series.power);
     output.appEnergySeries = std::move(series.energy);
+    for (auto* points :
+         {&output.systemPowerPoints, &output.processPowerPoints, &output.componentPowerPoints,
+          &output.unattributedPowerPoints, &output.batteryLevelPoints}) {
+        *points = downsampled(std::move(*points));
+    }
+    for (auto* seriesList : {&output.appPowerSeries, &output.appEnergySeries}) {
+        for (ChartSeries& line : *seriesList)
+            line.points = downsampled(std::move(line.points));
+    }
     output.processGroups = std::move(groups.groups);
     output.hiddenDrains = std::move(hidden.hidden);
     output.hiddenTotalWhByID = std::move(hidden.whByID);

@@ -470,7 +470,7 @@ SQLiteSnapshotStore::fetchWindowSnapshotRows(double cutoffTimestamp, double anch
              "    components_usb_w, unattributed_w\n"
              "FROM snapshots\n"
              "WHERE timestamp >= ? AND timestamp <= ?\n"
-             "ORDER BY timestamp ASC;");
+             "ORDER BY timestamp ASC, id ASC;");
     statement.bindReal(1, cutoffTimestamp);
     statement.bindReal(2, anchorTimestamp);
     std::vector<WindowSnapshotRow> rows;
@@ -487,7 +487,7 @@ std::vector<SQLiteSnapshotStore::GroupedProcessWindowRow>
 SQLiteSnapshotStore::fetchGroupedProcessWindowRows(double cutoffTimestamp, double anchorTimestamp) {
     SQLiteStatement statement(
         db_, "SELECT snapshots.timestamp, process_samples.process_group_key,\n"
-             "    MAX(process_samples.canonical_name), SUM(process_samples.drain_w)\n"
+             "    MAX(process_samples.canonical_name), SUM(process_samples.drain_w), snapshots.id\n"
              "FROM process_samples\n"
              "JOIN snapshots ON snapshots.id = process_samples.snapshot_id\n"
              "WHERE snapshots.timestamp >= ? AND snapshots.timestamp <= ?\n"
@@ -498,7 +498,8 @@ SQLiteSnapshotStore::fetchGroupedProcessWindowRows(double cutoffTimestamp, doubl
     std::vector<GroupedProcessWindowRow> rows;
     while (statement.next()) {
         rows.push_back(GroupedProcessWindowRow{statement.real(0), statement.text(1),
-                                               statement.text(2), statement.real(3)});
+                                               statement.text(2), statement.real(3),
+                                               statement.rowID(4)});
     }
     return rows;
 }
@@ -507,7 +508,7 @@ std::vector<SQLiteSnapshotStore::GroupedHiddenWindowRow>
 SQLiteSnapshotStore::fetchGroupedHiddenWindowRows(double cutoffTimestamp, double anchorTimestamp) {
     SQLiteStatement statement(
         db_, "SELECT snapshots.timestamp, hidden_drains.kind, hidden_drains.identifier,\n"
-             "    SUM(hidden_drains.drain_w)\n"
+             "    SUM(hidden_drains.drain_w), snapshots.id\n"
              "FROM hidden_drains\n"
              "JOIN snapshots ON snapshots.id = hidden_drains.snapshot_id\n"
              "WHERE snapshots.timestamp >= ? AND snapshots.timestamp <= ?\n"
@@ -523,7 +524,7 @@ SQLiteSnapshotStore::fetchGroupedHiddenWindowRows(double cutoffTimestamp, double
         if (!kind) continue;
         const std::string identifier = statement.text(2);
         rows.push_back(GroupedHiddenWindowRow{statement.real(0), kindText + "-" + identifier, *kind,
-                                              identifier, statement.real(3)});
+                                              identifier, statement.real(3), statement.rowID(4)});
     }
     return rows;
 }

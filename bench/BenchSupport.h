@@ -1,6 +1,7 @@
 #pragma once
 // Timing two jobs side by side in the same run, in alternation, so that interruptions by other
-// programs on a shared machine weigh on both alike; a shared area of the benchmark's own.
+// programs on a shared machine weigh on both alike; a shared area of the benchmark's own; child
+// programs and their CPU time.
 #include "SharedModels/SharedRoot.h"
 
 #include <algorithm>
@@ -9,6 +10,10 @@
 #include <filesystem>
 #include <string>
 #include <utility>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace joulix::bench {
 
@@ -32,6 +37,27 @@ class PrivateSharedRoot {
   private:
     std::string root_;
 };
+
+// Starts `command` under /bin/sh as a child; its pid.
+inline pid_t startShell(const std::string& command) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
+        ::_exit(127);
+    }
+    return pid;
+}
+
+// Waits for the child; its CPU time and that of the children it waited for, in seconds.
+inline double cpuSecondsOf(pid_t pid) {
+    int status = 0;
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    const auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
 
 // Microseconds that `first` and then `second` take for `calls` calls each, in one block.
 template <class First, class Second>

@@ -9,6 +9,7 @@
 // 50 processes each) beside `joulix history --limit 10000` over the same file: the time of the
 // whole page against a plain read of the newest snapshots.
 #include "Storage/SQLiteSnapshotStore.h"
+#include "bench/BenchSupport.h"
 #include "tests/cli/SyntheticHistory.h"
 
 #include <benchmark/benchmark.h>
@@ -32,26 +33,8 @@ struct ChildCost {
     double cpuS = 0;
 };
 
-pid_t startShell(const std::string& command) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
-        ::_exit(127);
-    }
-    return pid;
-}
-
-double seconds(const timeval& t) {
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-}
-
-// Waits for the child; its CPU time and that of the children it waited for.
-double cpuSecondsOf(pid_t pid) {
-    int status = 0;
-    rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
+using joulix::bench::cpuSecondsOf;
+using joulix::bench::startShell;
 
 struct Folder {
     fs::path path = fs::temp_directory_path() / ("joulix-bench-" + std::to_string(::getpid()));

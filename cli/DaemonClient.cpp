@@ -19,6 +19,7 @@ std::shared_ptr<DaemonClientOptions> addBusOptions(CLI::App& command) {
         command.add_flag("--session", options->session, "Talk to the daemon on the session bus");
     command.add_option("--address", options->address, "Talk to the daemon on the bus at ADDRESS")
         ->excludes(session);
+    if (command.get_footer().empty()) command.footer(daemonExitStatusHelp);
     return options;
 }
 

@@ -28,8 +28,9 @@ std::string fixed(double value, const char* format = "%.3f") {
 }
 
 void printDetails(const DetailsPipelineOutput& details) {
-    std::cout << "Window: " << utcTime(details.windowStart) << " to " << utcTime(details.windowEnd)
-              << " UTC, " << details.snapshotCount << " snapshots\n\n";
+    std::cout << "Window: " << localTime(details.windowStart) << " to "
+              << localTime(details.windowEnd) << " " << localTime(details.windowEnd, "%Z") << ", "
+              << details.snapshotCount << " snapshots\n\n";
     const EnergyUsageSummary& energy = details.energySummary;
     const ComponentAverages& average = details.componentAverages;
     printAlignedRows(
@@ -60,7 +61,7 @@ void printDetails(const DetailsPipelineOutput& details) {
     for (const ProcessGroup& group : details.processGroups) {
         if (static_cast<int64_t>(rows.size()) > shownApplications) break;
         const double share = energy.totalWh > 0 ? group.totalEnergyWh / energy.totalWh * 100 : 0;
-        rows.push_back({group.canonicalName, fixed(group.totalEnergyWh),
+        rows.push_back({printable(group.canonicalName), fixed(group.totalEnergyWh),
                         fixed(share, "%.1f") + " %", std::to_string(group.processes.size())});
     }
     printAlignedRows(rows, {Alignment::left, Alignment::right, Alignment::right, Alignment::right});
@@ -69,7 +70,7 @@ void printDetails(const DetailsPipelineOutput& details) {
     std::vector<std::vector<std::string>> hidden{{"WORKLOAD", "W", "WH"}};
     for (const HiddenDrain& drain : details.hiddenDrains) {
         const auto wh = details.hiddenTotalWhByID.find(drain.id());
-        hidden.push_back({drain.id(), fixed(drain.drainW, "%.2f"),
+        hidden.push_back({printable(drain.id()), fixed(drain.drainW, "%.2f"),
                           fixed(wh == details.hiddenTotalWhByID.end() ? 0.0 : wh->second)});
     }
     printAlignedRows(hidden, {Alignment::left, Alignment::right, Alignment::right});
@@ -90,7 +91,7 @@ void run(const DetailsOptions& options) {
         const DrainSnapshot now{.timestamp = Date::now()};
         const auto details = store->fetchDetailsReadModel(*window, 6, std::nullopt, now);
         if (options.json) {
-            std::cout << SnapshotCodec::encode(details) << '\n';
+            std::cout << SnapshotCodec::encodeForReading(details) << "\n";
         } else {
             printDetails(details);
         }
@@ -115,7 +116,7 @@ CommandRegistration registration([](CLI::App& app) {
         ->excludes(database);
     command
         ->add_option("--window", detailsOptions.window,
-                     "Window before the newest snapshot: 90s, 15m, 1h, 24h, 7d")
+                     "The window, ending at the newest snapshot: 90s, 15m, 1h, 24h, 7d")
         ->capture_default_str();
     command->add_flag("--json", detailsOptions.json, "Print the whole details output as JSON");
     command->callback([] { run(detailsOptions); });

@@ -7,6 +7,7 @@
 #include "Storage/SQLiteSnapshotStoreLocation.h"
 #include "cli/Commands.h"
 #include "cli/HistoryDatabase.h"
+#include "cli/OptionChecks.h"
 #include "cli/Table.h"
 
 #include <nlohmann/json.hpp>
@@ -39,11 +40,11 @@ std::optional<double> batteryLevel(const DrainSnapshot& snapshot) {
 }
 
 void printTable(const SnapshotHistoryReadModel& model) {
-    std::vector<std::vector<std::string>> rows{
-        {"TIME (UTC)", "TOTAL W", "PROCESS W", "BATTERY %", "PROCESSES"}};
+    std::vector<std::vector<std::string>> rows{{"TIME (" + localTime(Date::now(), "%Z") + ")",
+                                                "TOTAL W", "PROCESS W", "BATTERY %", "PROCESSES"}};
     for (const DrainSnapshot& snapshot : model.snapshots) {
         const auto level = batteryLevel(snapshot);
-        rows.push_back({utcTime(snapshot.timestamp), watts(snapshot.totalDischargeW),
+        rows.push_back({localTime(snapshot.timestamp), watts(snapshot.totalDischargeW),
                         watts(processTotalWatts(snapshot)),
                         level ? text::formatted("%.1f", *level) : "-",
                         std::to_string(snapshot.processes.size())});
@@ -105,7 +106,8 @@ CommandRegistration registration([](CLI::App& app) {
     command->add_flag("--shared", historyOptions.shared, "Read the shared database")
         ->excludes(database);
     command->add_option("--limit", historyOptions.limit, "Newest snapshots to read (1 to 10000)")
-        ->capture_default_str();
+        ->capture_default_str()
+        ->check(wholeNumberFrom(1, 10000));
     command->add_flag("--json", historyOptions.json, "Print the read model as JSON");
     command->callback([] { run(historyOptions); });
 });

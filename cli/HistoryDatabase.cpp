@@ -12,13 +12,13 @@
 namespace joulix::cli {
 
 // Stored values are whatever a writer put there, so the time may lie beyond any calendar.
-std::string utcTime(Date date) {
+std::string localTime(Date date, const char* format) {
     const double since1970 = date.timeIntervalSince1970();
     if (!(std::abs(since1970) < 1e12)) return "-";
     const auto seconds = static_cast<std::time_t>(since1970);
-    std::tm utc{};
-    char buffer[32] = "-";
-    if (::gmtime_r(&seconds, &utc)) std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &utc);
+    std::tm local{};
+    char buffer[40] = "-";
+    if (::localtime_r(&seconds, &local)) std::strftime(buffer, sizeof buffer, format, &local);
     return buffer;
 }
 

@@ -52,7 +52,8 @@ std::string nonEmptyPathCheck(const std::string& text);
 // (no unit, another unit, a number that is not positive and finite).
 std::optional<double> parseDuration(std::string_view text);
 
-// "YYYY-MM-DD HH:MM:SS" in UTC, or "-" for a time no calendar can show.
-std::string utcTime(Date date);
+// The time in the local time zone, "YYYY-MM-DD HH:MM:SS" by default ("%Z" names the zone), or
+// "-" for a time no calendar can show.
+std::string localTime(Date date, const char* format = "%Y-%m-%d %H:%M:%S");
 
 }  // namespace joulix::cli

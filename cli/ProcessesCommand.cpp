@@ -5,6 +5,7 @@
 #include "SharedModels/Text.h"
 #include "cli/ApplicationRows.h"
 #include "cli/Commands.h"
+#include "cli/OptionChecks.h"
 #include "cli/Table.h"
 
 #include <chrono>
@@ -74,14 +75,15 @@ const CommandRegistration registration([](CLI::App& app) {
     auto* command =
         app.add_subcommand("processes", "Sample the processes of this machine once, busiest first");
     command->add_option("--limit", options->limit, "How many of the busiest processes to show")
-        ->capture_default_str();
+        ->capture_default_str()
+        ->check(wholeNumberFrom(1, 1000000));
     command->add_flag("--all", options->all, "Show every process, in the order ps lists them");
     command->add_flag("--json", options->json, "Print the samples as JSON records");
     command
         ->add_option("--interval", options->intervalSeconds,
                      "Seconds over which CPU % is measured (0: lifetime figures)")
         ->capture_default_str()
-        ->check(CLI::Range(0.0, 3600.0));
+        ->check(secondsFrom(0, 3600));
     command->add_flag("--apps", options->apps, "Group the processes into applications");
     command->callback([options] { run(*options); });
 });

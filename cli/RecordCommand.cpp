@@ -17,6 +17,8 @@
 #include "cli/Commands.h"
 #include "cli/DurationText.h"
 #include "cli/HistoryDatabase.h"
+#include "cli/OptionChecks.h"
+#include "cli/Table.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -164,12 +166,36 @@ class Recorder {
         }
     }
 
+    // The first line: where the snapshots go, how often, and what this machine lets a pass
+    // measure (and why not, where it cannot).
+    void announce(double intervalS) {
+        const auto plan = builder_.measurementPlan();
+        std::string measures;
+        if (!plan.batterySource.empty()) {
+            measures = "battery discharge (" + plan.batterySource + ") on battery; ";
+        } else {
+            measures = "no battery; ";
+        }
+        if (!plan.packageSource.empty()) {
+            measures += plan.packageSource + " package power plus display and USB estimates" +
+                        (plan.batterySource.empty() ? "" : " on external power");
+        } else {
+            measures += "estimate only (display and USB)" +
+                        std::string(plan.batterySource.empty() ? "" : " on external power") +
+                        ": package power: " + plan.packageReason;
+        }
+        line("Recording into " + store_.path() + " every " + text::formatted("%g", intervalS) +
+             " s: " + measures);
+    }
+
     // False once the same failure has repeated for a minute: recording would fail forever.
     bool pass() {
         ++totals_.passes;
         DrainSnapshot snapshot;
+        std::string noMeasurementReason;
         try {
             const AttributionBuildResult result = builder_.buildWithMetadata({}, false);
+            noMeasurementReason = result.metadata.noMeasurementReason;
             snapshot = ProcessAttributionPresentationService::annotateSnapshot(
                 ReferenceAttribution::attribute(result.input, result.metadata.sourceTelemetry(),
                                                 result.batteryStatus),
@@ -180,6 +206,14 @@ class Recorder {
         const SnapshotPublicationDecision decision = SnapshotPublicationPolicy::decision(snapshot);
         if (!isPublishable(decision)) {
             ++totals_.skipped;
+            // A machine with nothing to measure says so once rather than at every pass.
+            if (!noMeasurementReason.empty()) {
+                if (!saidNoMeasurement_) {
+                    line("no power measurement on this machine: " + noMeasurementReason);
+                }
+                saidNoMeasurement_ = true;
+                return true;
+            }
             line(clockText(snapshot.timestamp) +
                  "  skipped: " + std::string(rejectionReason(decision).value_or("")));
             return true;
@@ -267,11 +301,12 @@ class Recorder {
 
     void status(const DrainSnapshot& snapshot, const std::string& outcome) {
         std::string text = clockText(snapshot.timestamp) + "  " +
-                           text::formatted("%.2f W", snapshot.totalDischargeW);
+                           text::formatted("%.2f W", snapshot.totalDischargeW) +
+                           (snapshot.totalIsEstimateOnly() ? " (estimate)" : "");
         if (snapshot.batteryStatus)
             text += "  battery " + text::formatted("%.0f %%", snapshot.batteryStatus->levelPercent);
         if (const auto top = topApplication(snapshot))
-            text += "  top " + top->first + " " + text::formatted("%.2f W", top->second);
+            text += "  top " + printable(top->first) + " " + text::formatted("%.2f W", top->second);
         if (terminal_) {
             std::cout << "\r\033[K" << text << "  snapshots " << totals_.stored << std::flush;
             statusShown_ = true;
@@ -296,6 +331,7 @@ class Recorder {
     double retentionS_;
     bool terminal_;
     bool statusShown_ = false;
+    bool saidNoMeasurement_ = false;
     std::shared_ptr<DefaultShellRunner> shell_ = std::make_shared<DefaultShellRunner>();
     LiveAttributionInputBuilder builder_;
     std::vector<DrainSnapshot> recent_;
@@ -326,6 +362,7 @@ void runRecord(const RecordOptions& options) {
     }
 
     Recorder recorder(*store, *parseSecondsOrDuration(options.retention));
+    recorder.announce(options.intervalS);
     const double start = monotonicSeconds();
     recorder.purgeIfDue(start);
     // The recorder has just taken its baseline: the first pass comes one interval later, so its

@@ -1,6 +1,6 @@
-// joulix report [--db PATH | --shared] [--window D] [--out FILE]: reads the window before now
-// (default 24 h) from the history database, opened read-only, and writes the report page that
-// the Report library builds (default joulix-report.html).
+// joulix report [--db PATH | --shared] [--window D] [--out FILE]: reads the window up to the
+// newest snapshot (default 24 h) from the history database, opened read-only, and writes the report
+// page that the Report library builds (default joulix-report.html).
 #include "Report/ReportBuilder.h"
 #include "Storage/SQLiteSnapshotStore.h"
 #include "cli/Commands.h"
@@ -16,7 +16,10 @@
 namespace joulix::cli {
 namespace {
 
-constexpr int64_t windowMaxRows = 10000;
+// Snapshots read in full for the charts: the store keeps every stride-th one of the window.
+constexpr int64_t chartMaxRows = 2000;
+// Application lines drawn, as in the details view.
+constexpr int64_t drawnApplications = 6;
 
 struct ReportOptions {
     std::string database;
@@ -52,20 +55,23 @@ bool writeAtomically(const std::filesystem::path& file, const std::string& conte
 
 void runReport(const ReportOptions& options) {
     const double windowS = *parseSecondsOrDuration(options.window);
-    const Date now = Date::now();
-    std::string path;
-    std::vector<DrainSnapshot> snapshots;
+    ReportInput input{.windowS = windowS};
+    std::string& path = input.databasePath;
     try {
         path = readableHistoryDatabasePath(options.database, options.shared, "report");
-        snapshots = openHistoryDatabase(path)->fetchWindowSnapshots(windowS, windowMaxRows, now);
+        const auto store = openHistoryDatabase(path);
+        // Both reads end the window at the newest snapshot.
+        input.details = store->fetchDetailsReadModel(windowS, drawnApplications, std::nullopt,
+                                                     DrainSnapshot{.timestamp = Date::now()});
+        if (input.details.snapshotCount > 0)
+            input.chartSnapshots = store->fetchWindowSnapshots(windowS, chartMaxRows, std::nullopt);
     } catch (const std::exception& error) {
         std::cerr << "joulix report: cannot read the database " << (path.empty() ? "" : path + ": ")
                   << error.what() << std::endl;
         exitStatus() = 1;
         return;
     }
-    const std::string html =
-        renderReportPage(buildReportPage({path, windowS, now, std::move(snapshots)}));
+    const std::string html = renderReportPage(buildReportPage(input));
     const std::filesystem::path out = std::filesystem::absolute(options.out);
     std::string error;
     if (!writeAtomically(out, html, error)) {
@@ -84,7 +90,10 @@ const CommandRegistration registration([](CLI::App& app) {
         ->check(nonEmptyPathCheck)
         ->excludes(
             command->add_flag("--shared", options->shared, "Use the history shared by every user"));
-    command->add_option("--window", options->window, "How far back the report looks (default 24h)")
+    command
+        ->add_option("--window", options->window,
+                     "The window, ending at the newest snapshot: 90s, 15m, 1h, 24h, 7d")
+        ->capture_default_str()
         ->check(durationCheck);
     command->add_option("--out", options->out, "The HTML file to write")
         ->capture_default_str()

@@ -4,13 +4,16 @@
 // lifetime CPU figures of ps). Prints the total power and its source, the power source, the
 // battery, the package power and where each came from, and the busiest processes with their
 // CPU % and powermetrics watts; with --json, the pass's result as {"input", "metadata",
-// "batteryStatus"} in the records' JSON form beside "totalPowerSource", "isOnBatteryPower",
-// "packageW" and the sources of package power, battery status and USB estimate. With
+// "batteryStatus"} in the records' JSON form beside "totalPowerSource", "totalIsEstimate",
+// "isOnBatteryPower", "packageW" (null when unmeasured, with "packagePowerReason"), "platformW"
+// and the sources of package power, battery status and USB estimate. With
 // DEBUG_BENCHMARK=1 the pass is timed into the profiler's trace (see joulix trace-summary).
 #include "MetricsCollectors/LiveAttributionInputBuilder.h"
 #include "SharedModels/SnapshotCodec.h"
 #include "SharedModels/Text.h"
 #include "cli/Commands.h"
+#include "cli/OptionChecks.h"
+#include "cli/Table.h"
 
 #include <nlohmann/json.hpp>
 
@@ -42,8 +45,12 @@ nlohmann::ordered_json resultJSON(const AttributionBuildResult& result) {
     }
     json["totalPowerSource"] = result.metadata.totalPowerSource;
     json["isOnBatteryPower"] = result.metadata.isOnBatteryPower;
-    json["packageW"] = result.metadata.packageW;
+    json["totalIsEstimate"] = result.metadata.totalIsEstimate;
+    json["packageW"] = result.metadata.packageW ? nlohmann::ordered_json(*result.metadata.packageW)
+                                                : nlohmann::ordered_json(nullptr);
+    if (result.metadata.platformW) json["platformW"] = *result.metadata.platformW;
     json["packagePowerSource"] = result.metadata.packagePowerSource;
+    if (!result.metadata.packageW) json["packagePowerReason"] = result.metadata.packagePowerReason;
     json["batteryStatusSource"] = result.metadata.batteryStatusSource;
     json["usbSource"] = result.metadata.usbSource;
     return json;
@@ -70,13 +77,23 @@ std::string batteryLine(const AttributionBuildResult& result) {
 void printSummary(const AttributionBuildResult& result, int64_t top) {
     const auto& input = result.input;
     const auto& metadata = result.metadata;
-    std::cout << "Total power   " << text::formatted("%.2f W", input.totalDischargeW) << " (source "
+    std::cout << "Total power   " << text::formatted("%.2f W", input.totalDischargeW)
+              << (metadata.totalIsEstimate ? " (estimate: display and USB only; source "
+                                           : " (source ")
               << metadata.totalPowerSource << ")\n";
     std::cout << "Power source  " << (metadata.isOnBatteryPower ? "battery" : "external power")
               << "\n";
     std::cout << "Battery       " << batteryLine(result) << "\n";
-    std::cout << "Package       " << text::formatted("%.2f W", metadata.packageW) << " (from "
-              << metadata.packagePowerSource << ")\n";
+    if (metadata.packageW) {
+        std::cout << "Package       " << text::formatted("%.2f W", *metadata.packageW) << " (from "
+                  << metadata.packagePowerSource << ")\n";
+    } else {
+        std::cout << "package power: " << metadata.packagePowerReason << "\n";
+    }
+    if (metadata.platformW) {
+        std::cout << "Platform      " << text::formatted("%.2f W", *metadata.platformW)
+                  << " (from RAPL psys; stands for the package in the total)\n";
+    }
     std::cout << "powermetrics  "
               << (metadata.powermetricsCommandOK
                       ? std::to_string(metadata.powermetricsParsedProcessCount) + " processes" +
@@ -108,7 +125,7 @@ void printSummary(const AttributionBuildResult& result, int64_t top) {
                                       : std::string("-");
         std::snprintf(row, sizeof row, "%8lld  %6.1f  %8s  ", static_cast<long long>(sample->pid),
                       sample->cpuPercent, watts.c_str());
-        std::cout << row << sample->name << "\n";
+        std::cout << row << printable(sample->name) << "\n";
     }
 }
 
@@ -139,12 +156,13 @@ const CommandRegistration registration([](CLI::App& app) {
     auto* command = app.add_subcommand("sample", "Run one sampling pass and print what it found");
     command->add_flag("--json", options->json,
                       "Print the pass's input, metadata and battery status as JSON");
-    command->add_option("--top", options->top, "Number of processes to list (default 15)");
+    command->add_option("--top", options->top, "Number of processes to list (default 15)")
+        ->check(wholeNumberFrom(0, 1000000));
     command
         ->add_option("--interval", options->intervalSeconds,
                      "Seconds between the first observation and the pass (default 1; 0 keeps "
                      "the lifetime CPU figures)")
-        ->check(CLI::Range(0.0, 3600.0));
+        ->check(secondsFrom(0, 3600));
     command->callback([options] {
         try {
             runSample(*options);

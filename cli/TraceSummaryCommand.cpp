@@ -5,6 +5,7 @@
 #include "SharedModels/Error.h"
 #include "SharedModels/Text.h"
 #include "cli/Commands.h"
+#include "cli/OptionChecks.h"
 #include "cli/Table.h"
 
 #include <nlohmann/json.hpp>
@@ -141,7 +142,8 @@ CommandRegistration registration([](CLI::App& app) {
         app.add_subcommand("trace-summary", "Summarise a component-profiler trace (JSON lines)");
     command->add_option("PATH", traceSummaryOptions.path, "Trace file")->required();
     command->add_option("--top", traceSummaryOptions.top, "Entries per list (at least 1)")
-        ->capture_default_str();
+        ->capture_default_str()
+        ->check(wholeNumberFrom(1, 1000000));
     command->add_flag("--json", traceSummaryOptions.json, "Print the summary as JSON");
     command->callback([] { run(traceSummaryOptions); });
 });

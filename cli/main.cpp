@@ -4,6 +4,8 @@
 
 #include <exception>
 #include <iostream>
+#include <map>
+#include <string>
 #include <vector>
 
 namespace joulix::cli {
@@ -17,6 +19,29 @@ namespace {
 std::vector<CommandRegistration::Add>& registeredCommands() {
     static std::vector<CommandRegistration::Add> commands;
     return commands;
+}
+
+// Every command's --help ends with an example of its use.
+const std::map<std::string, std::string> examples = {
+    {"config", "joulix config"},
+    {"ping", "joulix ping --session"},
+    {"low-power", "joulix low-power on"},
+    {"terminate", "joulix terminate 4242"},
+    {"sample", "joulix sample --top 5 --interval 2"},
+    {"processes", "joulix processes --apps"},
+    {"trace-summary", "joulix trace-summary /tmp/joulix-trace.jsonl --top 5"},
+    {"history", "joulix history --limit 50"},
+    {"details", "joulix details --window 24h"},
+    {"record", "joulix record --interval 5 --duration 2h"},
+    {"report", "joulix report --window 7d --out week.html"},
+    {"end-app", "joulix end-app firefox --dry-run"},
+};
+
+void addExamples(CLI::App& app) {
+    for (CLI::App* command : app.get_subcommands({})) {
+        const auto example = examples.find(command->get_name());
+        if (example != examples.end()) command->footer("Example: " + example->second);
+    }
 }
 
 constexpr int usageError = 2;
@@ -40,6 +65,7 @@ int main(int argc, char** argv) {
     });
     for (const auto add : registeredCommands())
         add(app);
+    addExamples(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& shown) {

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <climits>
 #include <filesystem>
+#include <set>
 #include <system_error>
+#include <unistd.h>
 
 namespace joulix {
 
@@ -70,29 +72,72 @@ std::string PowercapEnergyChannels::channelName(std::string_view zoneName) {
     return std::string(zoneName);
 }
 
+std::string PowercapEnergyChannels::channelName(std::string_view zoneName,
+                                                std::string_view packageZoneName) {
+    const std::string own = channelName(zoneName);
+    if (packageZoneName.empty()) return own;
+    const std::string package = channelName(packageZoneName);
+    // "Package 0 Energy" + "CPU Energy" → "Package 0 CPU Energy".
+    return package.substr(0, package.size() - std::string_view("Energy").size()) + own;
+}
+
 std::unique_ptr<EnergyChannelSubscription>
 PowercapEnergyChannels::subscribe(std::string_view group) {
     if (group != energyModelGroup) return nullptr;
+    unavailableReason_ = "no RAPL counters on this machine";
     std::error_code error;
-    std::vector<std::filesystem::path> zoneDirectories;
+    std::vector<std::string> zoneDirectories;
     for (std::filesystem::directory_iterator it(sysRoot_ + "/class/powercap", error), end;
          !error && it != end; it.increment(error)) {
-        zoneDirectories.push_back(it->path());
+        zoneDirectories.push_back(it->path().filename().string());
     }
     std::sort(zoneDirectories.begin(), zoneDirectories.end());
+    const std::set<std::string, std::less<>> listed(zoneDirectories.begin(), zoneDirectories.end());
+    // The zone a sub-zone belongs to: "intel-rapl:0:1" lies in "intel-rapl:0".
+    const auto parentOf = [&](const std::string& directory) -> std::string {
+        const auto colon = directory.rfind(':');
+        if (colon == std::string::npos || directory.find(':') == colon) return {};
+        const std::string parent = directory.substr(0, colon);
+        return listed.contains(parent) ? parent : std::string();
+    };
 
+    const std::string root = sysRoot_ + "/class/powercap/";
     std::vector<Zone> zones;
+    std::set<std::string, std::less<>> channels;
+    bool deniedCounter = false;
     for (const auto& directory : zoneDirectories) {
-        const auto name = sysfs::readText(directory / "name");
-        const auto counterPath = (directory / "energy_uj").string();
+        const auto name = sysfs::readText(root + directory + "/name");
+        if (!name || name->empty()) continue;
+        std::string packageName;
+        if (const auto parent = parentOf(directory); !parent.empty()) {
+            packageName = sysfs::readText(root + parent + "/name").value_or("");
+        }
+        const std::string channel = channelName(*name, packageName);
+        // The same zone under a second control type (intel-rapl-mmio beside intel-rapl) reads
+        // the same counter: the first of a name is kept.
+        if (channels.contains(channel)) continue;
+        const auto counterPath = root + directory + "/energy_uj";
         const auto first = sysfs::readInteger(counterPath);
-        if (!name || name->empty() || !first || *first < 0) continue;
-        const auto range = sysfs::readInteger((directory / "max_energy_range_uj").string());
-        zones.push_back(
-            {counterPath, channelName(*name), std::max<int64_t>(range.value_or(0), 0), *first, 0});
+        if (!first || *first < 0) {
+            deniedCounter = deniedCounter || (::access(counterPath.c_str(), F_OK) == 0 &&
+                                              ::access(counterPath.c_str(), R_OK) != 0);
+            continue;
+        }
+        const auto range = sysfs::readInteger(root + directory + "/max_energy_range_uj");
+        channels.insert(channel);
+        zones.push_back({counterPath, channel, std::max<int64_t>(range.value_or(0), 0), *first, 0});
     }
-    if (zones.empty()) return nullptr;
+    if (zones.empty()) {
+        if (deniedCounter)
+            unavailableReason_ = "RAPL counters are readable only by root on this machine";
+        return nullptr;
+    }
+    unavailableReason_.clear();
     return std::make_unique<PowercapSubscription>(std::move(zones));
+}
+
+std::string PowercapEnergyChannels::unavailableReason() const {
+    return unavailableReason_;
 }
 
 std::shared_ptr<EnergyChannels> platformEnergyChannels() {

@@ -42,15 +42,31 @@ class Supply {
     }
     std::string directoryName() const { return directory_.filename().string(); }
 
+    // A printable text attribute: control bytes are dropped (a name may come from the device's
+    // own firmware); absent when nothing is left.
+    std::optional<std::string> printable(const char* attribute) const {
+        auto value = text(attribute);
+        if (!value) return std::nullopt;
+        std::erase_if(*value, [](char c) {
+            const auto byte = static_cast<unsigned char>(c);
+            return byte < 0x20 || byte == 0x7f;
+        });
+        if (value->empty()) return std::nullopt;
+        return value;
+    }
+
+    // A supply that can power the machine from outside: any supply of the machine's own (not a
+    // peripheral's, scope "Device") other than a battery that says whether it is online.
     bool isAdapter() const {
         const auto type = text("type");
-        return type == "Mains" || type == "USB" || type == "USB_C" || type == "USB_PD";
+        return type && type != "Battery" && text("scope") != "Device" && integer("online");
     }
     bool isSystemBattery() const {
         return text("type") == "Battery" && integer("present").value_or(1) != 0 &&
                text("scope") != "Device";
     }
-    bool isOnline() const { return integer("online") == 1; }
+    // Online: 1 (fixed) or 2 (programmable, as USB power delivery sources show it).
+    bool isOnline() const { return integer("online").value_or(0) > 0; }
     bool hasStatus(std::string_view status) const { return text("status") == status; }
 
   private:
@@ -107,40 +123,104 @@ std::optional<int64_t> wholeNumber(double value) {
     return static_cast<int64_t>(value);
 }
 
-// Charge in mAh from the charge attribute, else from the energy attribute through the design
-// voltage.
-std::optional<double> capacityMah(const Supply& battery, const char* chargeAttribute,
-                                  const char* energyAttribute) {
-    if (const auto charge = battery.integer(chargeAttribute)) {
-        return static_cast<double>(*charge) / 1000.0;
-    }
-    const auto energy = battery.integer(energyAttribute);
-    if (!energy) return std::nullopt;
-    auto voltage = battery.integer("voltage_min_design");
-    if (!voltage || *voltage <= 0) voltage = battery.integer("voltage_max_design");
-    if (!voltage || *voltage <= 0) voltage = battery.integer("voltage_now");
-    if (!voltage || *voltage <= 0) return std::nullopt;
-    return static_cast<double>(*energy) * 1000.0 / static_cast<double>(*voltage);
+std::optional<double> real(const std::optional<int64_t>& value) {
+    return value ? std::optional<double>(static_cast<double>(*value)) : std::nullopt;
 }
 
-// The battery's current in µA, negative while it discharges: the kernel's sign when it gives a
-// negative current_now (or power_now), else the status "Discharging". Without current_now,
-// power_now / voltage_now.
-std::optional<double> signedCurrentUA(const Supply& battery) {
-    std::optional<double> current;
-    if (const auto microamps = battery.integer("current_now")) {
-        current = static_cast<double>(*microamps);
-    } else {
-        const auto microwatts = battery.integer("power_now");
-        const auto microvolts = battery.integer("voltage_now");
-        if (microwatts && microvolts && *microvolts > 0) {
-            current = static_cast<double>(*microwatts) * 1e6 / static_cast<double>(*microvolts);
-        }
+// A level as a numerator over a denominator, kept apart so that the reader divides once.
+struct LevelRatio {
+    double now = 0;
+    double full = 0;
+};
+
+// One battery's figures, all from one family of attributes: energy (µWh) when energy_now and
+// energy_full are both there, else charge (µAh) converted through the design voltage, so that a
+// stray energy_now beside complete charge attributes never mixes units.
+class BatteryFigures {
+  public:
+    explicit BatteryFigures(const Supply& battery) : battery_(battery) {
+        const bool hasCharge = battery.integer("charge_now") || battery.integer("charge_full");
+        usesEnergy_ =
+            (battery.integer("energy_now") && battery.integer("energy_full")) || !hasCharge;
     }
-    if (!current) return std::nullopt;
-    return *current < 0 || battery.hasStatus("Discharging") ? -std::fabs(*current)
-                                                            : std::fabs(*current);
-}
+
+    // The design voltage (µV): voltage_min_design, else voltage_max_design, else voltage_now.
+    std::optional<double> designVoltageUV() const {
+        for (const char* name : {"voltage_min_design", "voltage_max_design", "voltage_now"}) {
+            if (const auto microvolts = battery_.integer(name); microvolts && *microvolts > 0)
+                return static_cast<double>(*microvolts);
+        }
+        return std::nullopt;
+    }
+
+    // Energy in µWh of "now", "full" or "full_design".
+    std::optional<double> energyUWh(const std::string& which) const {
+        if (usesEnergy_) return real(battery_.integer(("energy_" + which).c_str()));
+        const auto charge = real(battery_.integer(("charge_" + which).c_str()));
+        const auto voltage = designVoltageUV();
+        if (!charge || !voltage) return std::nullopt;
+        return *charge * *voltage / 1e6;
+    }
+    // Charge in mAh of "now", "full" or "full_design".
+    std::optional<double> chargeMah(const std::string& which) const {
+        if (!usesEnergy_) {
+            const auto charge = real(battery_.integer(("charge_" + which).c_str()));
+            return charge ? std::optional<double>(*charge / 1000.0) : std::nullopt;
+        }
+        const auto energy = real(battery_.integer(("energy_" + which).c_str()));
+        const auto voltage = designVoltageUV();
+        if (!energy || !voltage) return std::nullopt;
+        return *energy * 1000.0 / *voltage;
+    }
+    // "now" over "full" in the battery's own family.
+    std::optional<LevelRatio> familyRatio() const {
+        const char* now = usesEnergy_ ? "energy_now" : "charge_now";
+        const char* full = usesEnergy_ ? "energy_full" : "charge_full";
+        const auto nowValue = real(battery_.integer(now));
+        const auto fullValue = real(battery_.integer(full));
+        if (!nowValue || !fullValue || *nowValue < 0 || *fullValue <= 0) return std::nullopt;
+        return LevelRatio{*nowValue, *fullValue};
+    }
+    // The battery's own level: the kernel's capacity, else now over full.
+    std::optional<LevelRatio> ownLevel() const {
+        if (const auto percent = battery_.integer("capacity"); percent && *percent >= 0)
+            return LevelRatio{static_cast<double>(*percent), 100};
+        return familyRatio();
+    }
+
+    // Signed power in µW, negative while discharging: power_now as the kernel gives it, else
+    // current_now × voltage_now.
+    std::optional<double> powerUW() const {
+        auto power = real(battery_.integer("power_now"));
+        if (!power) {
+            const auto current = real(battery_.integer("current_now"));
+            const auto voltage = real(battery_.integer("voltage_now"));
+            if (current && voltage && *voltage > 0) power = *current * *voltage / 1e6;
+        }
+        return power ? std::optional<double>(signedFlow(*power)) : std::nullopt;
+    }
+    // Signed current in µA: current_now, else power_now / voltage_now.
+    std::optional<double> currentUA() const {
+        auto current = real(battery_.integer("current_now"));
+        if (!current) {
+            const auto power = real(battery_.integer("power_now"));
+            const auto voltage = real(battery_.integer("voltage_now"));
+            if (power && voltage && *voltage > 0) current = *power * 1e6 / *voltage;
+        }
+        return current ? std::optional<double>(signedFlow(*current)) : std::nullopt;
+    }
+
+    bool usesEnergy() const { return usesEnergy_; }
+
+  private:
+    // The kernel's sign when it gives a negative flow, else the status "Discharging".
+    double signedFlow(double flow) const {
+        return flow < 0 || battery_.hasStatus("Discharging") ? -std::fabs(flow) : std::fabs(flow);
+    }
+
+    const Supply& battery_;
+    bool usesEnergy_ = true;
+};
 
 // Minutes for `amount` (µAh or µWh) at `flow` (µA or µW); -1 without flow.
 int64_t minutesAtFlow(double amount, double flow) {
@@ -149,8 +229,8 @@ int64_t minutesAtFlow(double amount, double flow) {
     return wholeNumber(std::round(hours * 60.0)).value_or(-1);
 }
 
-// The system batteries seen as one: charge, energy and current summed, the level the sum now
-// over the sum full, the voltage their mean. Descriptive attributes come from the first.
+// The system batteries seen as one: energy, charge, power and current summed, the voltage their
+// mean, the level by the rule of describeLevel. Descriptive attributes come from the first.
 class Batteries {
   public:
     explicit Batteries(std::vector<Supply> batteries) : batteries_(std::move(batteries)) {}
@@ -169,23 +249,33 @@ class Batteries {
     template <typename Read> std::optional<double> sum(Read read) const {
         double total = 0;
         for (const auto& battery : batteries_) {
-            const std::optional<double> value = read(battery);
+            const std::optional<double> value = read(BatteryFigures(battery));
             if (!value) return std::nullopt;
             total += *value;
         }
         return total;
     }
-    std::optional<double> mah(const char* chargeAttribute, const char* energyAttribute) const {
-        return sum(
-            [&](const Supply& b) { return capacityMah(b, chargeAttribute, energyAttribute); });
+    std::optional<double> mah(const std::string& which) const {
+        return sum([&](const BatteryFigures& b) { return b.chargeMah(which); });
+    }
+    std::optional<double> energyUWh(const std::string& which) const {
+        return sum([&](const BatteryFigures& b) { return b.energyUWh(which); });
     }
     std::optional<double> attribute(const char* name) const {
-        return sum([&](const Supply& b) -> std::optional<double> {
-            const auto value = b.integer(name);
-            return value ? std::optional<double>(static_cast<double>(*value)) : std::nullopt;
-        });
+        double total = 0;
+        for (const auto& battery : batteries_) {
+            const auto value = real(battery.integer(name));
+            if (!value) return std::nullopt;
+            total += *value;
+        }
+        return total;
     }
-    std::optional<double> currentUA() const { return sum(signedCurrentUA); }
+    std::optional<double> powerUW() const {
+        return sum([](const BatteryFigures& b) { return b.powerUW(); });
+    }
+    std::optional<double> currentUA() const {
+        return sum([](const BatteryFigures& b) { return b.currentUA(); });
+    }
     std::optional<double> voltageUV() const {
         const auto total = attribute("voltage_now");
         if (!total) return std::nullopt;
@@ -194,6 +284,7 @@ class Batteries {
 
     bool isDischarging() const {
         if (const auto current = currentUA(); current && *current != 0) return *current < 0;
+        if (const auto power = powerUW(); power && *power != 0) return *power < 0;
         return std::any_of(batteries_.begin(), batteries_.end(),
                            [](const Supply& b) { return b.hasStatus("Discharging"); });
     }
@@ -206,23 +297,19 @@ class Batteries {
                            [](const Supply& b) { return b.hasStatus("Full"); });
     }
 
-    // One battery: the kernel's capacity percent. Several: the sum now and the sum full, in
-    // mAh, whose ratio is the level.
+    // The level as "Current Capacity" over "Max Capacity". One battery: its own level (the
+    // kernel's capacity, else now over full). Several: Σ energy_now over Σ energy_full when every
+    // one reports energy, Σ charge_now over Σ charge_full when every one reports charge, else the
+    // mean of their own levels weighted by their full energy when every one's is known (equally
+    // otherwise). Left out when a battery's level cannot be derived.
     void describeLevel(PowerSourceDictionary& description) const {
-        if (batteries_.size() == 1) {
-            if (const auto percent = first().integer("capacity")) {
-                description["Current Capacity"] = *percent;
-                return;
-            }
-        }
-        const auto now = mah("charge_now", "energy_now");
-        const auto full = mah("charge_full", "energy_full");
-        const auto nowWhole = now ? wholeNumber(*now) : std::nullopt;
-        const auto fullWhole = full ? wholeNumber(*full) : std::nullopt;
-        if (nowWhole && fullWhole) {
-            description["Current Capacity"] = *nowWhole;
-            description["Max Capacity"] = *fullWhole;
-        }
+        const auto level = levelRatio();
+        if (!level) return;
+        const auto now = wholeNumber(level->now);
+        const auto full = wholeNumber(level->full);
+        if (!now || !full || *full <= 0) return;
+        description["Current Capacity"] = *now;
+        description["Max Capacity"] = *full;
     }
 
     int64_t timeToEmptyMinutes() const {
@@ -239,6 +326,40 @@ class Batteries {
     }
 
   private:
+    std::optional<LevelRatio> levelRatio() const {
+        if (batteries_.size() == 1) return BatteryFigures(first()).ownLevel();
+        const auto familyWide = [&](bool energy) -> std::optional<LevelRatio> {
+            LevelRatio total;
+            for (const auto& battery : batteries_) {
+                const BatteryFigures figures(battery);
+                const auto ratio = figures.familyRatio();
+                if (figures.usesEnergy() != energy || !ratio) return std::nullopt;
+                total.now += ratio->now;
+                total.full += ratio->full;
+            }
+            return total;
+        };
+        if (const auto energy = familyWide(true)) return energy;
+        if (const auto charge = familyWide(false)) return charge;
+
+        const bool weighed = std::all_of(batteries_.begin(), batteries_.end(), [](const auto& b) {
+            return BatteryFigures(b).energyUWh("full").value_or(0) > 0;
+        });
+        double weightedPercent = 0;
+        double weightSum = 0;
+        for (const auto& battery : batteries_) {
+            const BatteryFigures figures(battery);
+            const auto own = figures.ownLevel();
+            if (!own) return std::nullopt;
+            const double weight = weighed ? *figures.energyUWh("full") : 1.0;
+            weightedPercent += weight * std::clamp(own->now / own->full * 100.0, 0.0, 100.0);
+            weightSum += weight;
+        }
+        if (!(weightSum > 0)) return std::nullopt;
+        // Millionths of a percent over 100 %, in whole numbers.
+        return LevelRatio{std::round(weightedPercent / weightSum * 1e6), 100e6};
+    }
+
     // Minutes at the present flow until the batteries are empty (or full): the charge over the
     // current, else the energy over the power; -1 without them.
     int64_t minutesAtPresentFlow(bool untilFull) const {
@@ -280,18 +401,19 @@ class SysfsBatteryEntry final : public BatteryRegistryEntry {
         const Batteries batteries = ofReading_ ? batteries_ : batteries_.fresh();
         const Supply& first = batteries.first();
         if (key == "AppleRawCurrentCapacity" || key == "CurrentCapacity") {
-            return wrap(wholeOf(batteries.mah("charge_now", "energy_now")));
+            return wrap(wholeOf(batteries.mah("now")));
         }
         if (key == "AppleRawMaxCapacity" || key == "MaxCapacity" ||
             key == "NominalChargeCapacity") {
-            return wrap(wholeOf(batteries.mah("charge_full", "energy_full")));
+            return wrap(wholeOf(batteries.mah("full")));
         }
         if (key == "DesignCapacity") {
-            return wrap(wholeOf(batteries.mah("charge_full_design", "energy_full_design")));
+            return wrap(wholeOf(batteries.mah("full_design")));
         }
         if (key == "RemainingEnergyMicroWh") {
-            return wrap(wholeOf(batteries.attribute("energy_now")));
+            return wrap(wholeOf(batteries.energyUWh("now")));
         }
+        if (key == "PowerMicroW") return wrap(wholeOf(batteries.powerUW()));
         if (key == "Voltage") {
             const auto microvolts = batteries.voltageUV();
             return wrap(microvolts ? wholeNumber(*microvolts / 1000.0) : std::nullopt);
@@ -304,15 +426,19 @@ class SysfsBatteryEntry final : public BatteryRegistryEntry {
             if (!first.text("status")) return std::nullopt;
             return PowerSourceValue(batteries.isCharging());
         }
-        if (key == "CycleCount") return wrap(first.integer("cycle_count"));
+        if (key == "CycleCount") {
+            // Drivers without a count report 0 or -1.
+            const auto cycles = first.integer("cycle_count");
+            return wrap(cycles && *cycles > 0 ? cycles : std::nullopt);
+        }
         if (key == "Temperature") {
             const auto deciC = first.integer("temp");
             return wrap(deciC ? wholeNumber(static_cast<double>(*deciC) * 10.0) : std::nullopt);
         }
         if (key == "Serial" || key == "BatterySerialNumber") {
-            return wrap(first.text("serial_number"));
+            return wrap(first.printable("serial_number"));
         }
-        if (key == "DeviceName") return wrap(first.text("model_name"));
+        if (key == "DeviceName") return wrap(first.printable("model_name"));
         return std::nullopt;
     }
 
@@ -374,8 +500,8 @@ std::optional<PowerSourceDictionary> SysfsPowerSources::externalPowerAdapterDeta
     for (const auto& supply : listSupplies(sysRoot_, filesForQuestion())) {
         if (!supply.isAdapter() || !supply.isOnline()) continue;
         PowerSourceDictionary details;
-        const auto model = supply.text("model_name");
-        details["Name"] = model && !model->empty() ? *model : supply.directoryName();
+        const auto model = supply.printable("model_name");
+        details["Name"] = model ? *model : supply.directoryName();
         const auto microvolts = supply.integer("voltage_max");
         const auto microamps = supply.integer("current_max");
         if (microvolts && microamps) {

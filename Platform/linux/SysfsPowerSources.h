@@ -1,20 +1,29 @@
 #pragma once
 // Power sources on Linux, from <sysRoot>/class/power_supply. The system batteries are the
 // supplies of type "Battery" that are present and do not power a peripheral (scope "Device");
-// several are seen as one (charge, energy and current summed, the first one's descriptive
-// attributes). Adapters are the supplies of type "Mains", "USB", "USB_C" or "USB_PD".
+// several are seen as one (energy, charge, power and current summed, the first one's
+// descriptive attributes). Adapters are the supplies of any other type, not of a peripheral,
+// that have an online attribute (Mains, USB, USB_C, USB_PD, Wireless, ...); one without it is no
+// adapter. Online means online ≥ 1 (2 is a programmable USB PD source).
 // Units of sysfs: charge µAh, energy µWh, voltage µV, current µA, power µW, temp 0.1 °C.
-// A battery's current is negative while it discharges: when the kernel reports a negative
+// A battery's flow is negative while it discharges: when the kernel reports a negative
 // current_now (or power_now), or the status reads "Discharging". The batteries discharge when
-// their summed current is negative (or, without a current, one's status reads "Discharging").
+// their summed current (else power) is negative, or without a flow one's status says so.
+//
+// Each battery's amounts come from one family: energy_* (µWh) when energy_now and energy_full
+// are both there, else charge_* (µAh) times the design voltage (voltage_min_design, else
+// voltage_max_design, else voltage_now). Its power is power_now, else current_now × voltage_now.
 //
 // Power-source description (the batteries are the only power source; none, no sources):
 //   "Is Charged"          every status is "Full"
-//   "Power Source State"  "AC Power" when an adapter's online is 1; "Battery Power" when
-//                         adapters exist and none is online; without adapters, "Battery Power"
-//                         while discharging, else "AC Power"
-//   "Current Capacity"    one battery: capacity (percent, exactly the kernel's); otherwise,
-//   "Max Capacity"        the summed charge now and full in mAh (their ratio is the level)
+//   "Power Source State"  "AC Power" when an adapter is online; "Battery Power" when adapters
+//                         exist and none is online; without adapters, "Battery Power" while
+//                         discharging, else "AC Power"
+//   "Current Capacity"    the level as a ratio of the two. One battery: capacity over 100, else
+//   "Max Capacity"        its now over full. Several: Σ energy_now / Σ energy_full when every
+//                         one reports energy, Σ charge_now / Σ charge_full when every one reports
+//                         charge, else the mean of their own levels weighted by full energy
+//                         (equally when one's is unknown). Both left out when underivable.
 //   "Time to Empty"       while discharging: time_to_empty_now / 60 (one battery), else the
 //                         summed charge_now / current_now (or energy_now / power_now) in
 //                         minutes, -1 without flow
@@ -23,25 +32,24 @@
 //                         equivalents) in minutes, -1 without flow
 //
 // Battery registry entry (sums over the batteries; absent when one lacks the value):
-//   "AppleRawCurrentCapacity", "CurrentCapacity"  charge_now / 1000 (mAh), else energy_now
-//                                                 converted through the design voltage
+//   "AppleRawCurrentCapacity", "CurrentCapacity"  now in mAh (charge / 1000, or energy through
+//                                                 the design voltage)
 //   "AppleRawMaxCapacity", "MaxCapacity",
-//   "NominalChargeCapacity"                       charge_full, else energy_full, likewise
-//   "DesignCapacity"                              charge_full_design, else energy_full_design
-//   "RemainingEnergyMicroWh"                      energy_now (µWh), exactly
+//   "NominalChargeCapacity"                       full in mAh, likewise
+//   "DesignCapacity"                              full_design in mAh, likewise
+//   "RemainingEnergyMicroWh"                      now in µWh (energy, or charge × voltage)
+//   "PowerMicroW"                                 the signed power in µW
 //   "Voltage"                                     mean voltage_now / 1000 (mV)
 //   "Amperage", "InstantAmperage"                 the signed current / 1000 (mA); without
 //                                                 current_now, power_now / voltage_now
 //   "IsCharging"                                  a status is "Charging"
-//   "CycleCount"                                  cycle_count
+//   "CycleCount"                                  cycle_count when above 0
 //   "Temperature"                                 temp × 10 (hundredths of °C)
-//   "Serial", "BatterySerialNumber"               serial_number
-//   "DeviceName"                                  model_name
+//   "Serial", "BatterySerialNumber"               serial_number   (control bytes dropped)
+//   "DeviceName"                                  model_name      (control bytes dropped)
 //   any other key                                 absent
-// The design voltage is voltage_min_design, else voltage_max_design, else voltage_now;
-// µWh × 1000 / µV gives mAh.
 //
-// Adapter details (the first adapter whose online is 1):
+// Adapter details (the first online adapter):
 //   "Name"   its model_name, else its directory name
 //   "Watts"  voltage_max × current_max / 10^12, rounded, when both are present
 //

@@ -9,6 +9,12 @@ namespace joulix {
 
 std::optional<int64_t> connectedUSBDeviceCount(const std::string& sysRoot) {
     std::error_code error;
+    // A bus list without a USB bus: the machine has no USB (kernel built without it, or a
+    // container), which is no device, not a failed count.
+    if (std::filesystem::is_directory(sysRoot + "/bus", error) &&
+        !std::filesystem::exists(sysRoot + "/bus/usb", error) && !error) {
+        return 0;
+    }
     std::filesystem::directory_iterator it(sysRoot + "/bus/usb/devices", error);
     if (error) return std::nullopt;
     int64_t devices = 0;

@@ -44,14 +44,18 @@ SnapshotWatts wattsOf(const DrainSnapshot& snapshot, double processW, double tra
                    snapshot.unattributedW, c.cpuW, c.gpuW, c.aneW, c.ramW, c.pciW}};
 }
 
+// Every key of either snapshot grows by the mean of its two watts, a missing value counting
+// as 0 W (a group absent from one snapshot drew nothing there), when that mean is positive.
 template <class Key>
-void addSharedKeys(const std::map<Key, double>& previous, const std::map<Key, double>& current,
-                   double weight, std::map<Key, double>& into) {
+void addKeys(const std::map<Key, double>& previous, const std::map<Key, double>& current,
+             double weight, std::map<Key, double>& into) {
     for (const auto& [key, watts] : current) {
         const auto earlier = previous.find(key);
-        if (earlier == previous.end()) continue;
-        const double mean = (earlier->second + watts) * 0.5;
+        const double mean = ((earlier == previous.end() ? 0.0 : earlier->second) + watts) * 0.5;
         if (mean > 0) into[key] += weight * mean;
+    }
+    for (const auto& [key, watts] : previous) {
+        if (!current.contains(key) && watts > 0) into[key] += weight * watts * 0.5;
     }
 }
 
@@ -67,12 +71,11 @@ void addInterval(const SnapshotWatts& a, const SnapshotWatts& b, AggregationResu
     for (std::size_t i = 0; i < std::size(sums); ++i) {
         *sums[i] += weight * meanFloored(a.values[i], b.values[i]);
     }
-    // The later snapshot's flag decides; the earlier one's stands in when it has none (the rule
-    // of the store's energy queries and of the graph engine).
-    if (b.onBattery.value_or(a.onBattery == true))
+    // An interval counts on battery when either of its snapshots was on battery.
+    if (a.onBattery == true || b.onBattery == true)
         result.batteryWh += weight * meanFloored(a.values[0], b.values[0]);
-    addSharedKeys(a.appWatts, b.appWatts, weight, appWh);
-    addSharedKeys(a.hiddenWatts, b.hiddenWatts, weight, result.hiddenWhByID);
+    addKeys(a.appWatts, b.appWatts, weight, appWh);
+    addKeys(a.hiddenWatts, b.hiddenWatts, weight, result.hiddenWhByID);
 }
 
 std::vector<ChartPoint> chartPoints(std::span<const PowerTrendPoint> points,

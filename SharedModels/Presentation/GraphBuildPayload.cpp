@@ -83,9 +83,26 @@ latestHiddenByID(std::span<const DrainSnapshot> snapshots) {
     return latest;
 }
 
-template <class Map> void removeResidues(Map& map) {
-    std::erase_if(map,
-                  [](const auto& entry) { return std::abs(entry.second) <= subtractionResidueWh; });
+// After subtracting intervals, the keys those intervals held whose sum is only a rounding
+// residue are removed, so that an identity that left the window is absent, as in a fresh
+// accumulation. Sums that were only ever added are kept, however small.
+template <class Map> void removeResidues(Map& sums, const Map& previous, const Map& current) {
+    for (const Map* subtracted : {&previous, &current}) {
+        for (const auto& entry : *subtracted) {
+            const auto sum = sums.find(entry.first);
+            if (sum != sums.end() && std::abs(sum->second) <= subtractionResidueWh) sums.erase(sum);
+        }
+    }
+}
+
+void subtractInterval(const PreparedSnapshot& previous, const PreparedSnapshot& current,
+                      MutableIntervalAccumulation& sums) {
+    applyInterval(previous, current, -1.0, sums);
+    removeResidues(sums.processWhByIdentity, previous.processWattsByIdentity,
+                   current.processWattsByIdentity);
+    removeResidues(sums.hiddenWhByIdentity, previous.hiddenWattsByIdentity,
+                   current.hiddenWattsByIdentity);
+    removeResidues(sums.appWhByName, previous.appWattsByName, current.appWattsByName);
 }
 
 // A history and, when the cache carried them forward, its sums.
@@ -111,11 +128,11 @@ std::optional<IntervalAccumulation> updateAccumulationCacheIfPossible(
     MutableIntervalAccumulation sums = mutableAccumulation(std::move(*cacheState.accumulation));
     cacheState.accumulation.reset();
     for (std::size_t i = 0; i < removed; ++i)
-        applyInterval(old[i], old[i + 1], -1.0, sums);
+        subtractInterval(old[i], old[i + 1], sums);
     const PreparedSnapshot* last = &old[n - 1];
     std::size_t next = 0;
     if (replacedLast) {
-        applyInterval(old[n - 2], old[n - 1], -1.0, sums);
+        subtractInterval(old[n - 2], old[n - 1], sums);
         applyInterval(old[n - 2], added[0], 1.0, sums);
         last = &added[0];
         next = 1;
@@ -124,9 +141,6 @@ std::optional<IntervalAccumulation> updateAccumulationCacheIfPossible(
         applyInterval(*last, added[next], 1.0, sums);
         last = &added[next];
     }
-    removeResidues(sums.processWhByIdentity);
-    removeResidues(sums.hiddenWhByIdentity);
-    removeResidues(sums.appWhByName);
     const double hours = (last->snapshot.timestamp.timeIntervalSinceReferenceDate -
                           old[removed].snapshot.timestamp.timeIntervalSinceReferenceDate) /
                          3600.0;

@@ -5,6 +5,7 @@
 #include "SharedModels/SharedRoot.h"
 #include "tests/MetricsCollectors/TestSupport.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -60,7 +61,9 @@ struct Forwarder final : ShellRunning {
 
 struct ServiceHarness {
     testing::ScriptedShellRunner shell;
-    BatteryMetricsService service{[this] { return std::make_unique<Forwarder>(shell); }};
+    BatteryMetricsService service{
+        {.makeShellRunner = [this] { return std::make_unique<Forwarder>(shell); },
+         .pmsetInstalled = [] { return true; }}};
     InMemoryListener listener;
     ServiceHarness() {
         listener.setDelegate(service);
@@ -163,6 +166,78 @@ TEST(BatteryMetricsServiceTests, WidensTheSharedDatabaseLocationAtStart) {
     EXPECT_EQ(fs::status(root / "Joulix").permissions(), fs::perms::all | fs::perms::sticky_bit);
     EXPECT_EQ(fs::status(database).permissions(), static_cast<fs::perms>(0666));
     fs::remove_all(root);
+}
+
+// Every client of the in-memory listener is uid `callerUid`; polkit answers `answer`.
+struct FakeAuthority final : CallerAuthority {
+    std::optional<uint32_t> callerUid;
+    Answer answer = Answer::notAuthorized;
+    mutable std::vector<std::string> asked;
+    std::optional<uint32_t> unixUser(const std::string&) const override { return callerUid; }
+    Answer checkAuthorization(const std::string&, const std::string& action) const override {
+        asked.push_back(action);
+        return answer;
+    }
+};
+
+// A process that exits on SIGTERM, owned by `owner`.
+struct OwnedProcess final : ProcessSignaling {
+    ProcessOwner processOwner;
+    mutable bool ended = false;
+    Opened open(int32_t) const override { return {3, 0}; }
+    void close(int) const override {}
+    int sendSignal(int, int signal) const override {
+        if (ended) return ESRCH;
+        ended = signal != 0;
+        return 0;
+    }
+    std::optional<ProcessOwner> owner(int32_t, int) const override { return processOwner; }
+    int32_t currentProcessIdentifier() const override { return 1; }
+};
+
+TEST(BatteryMetricsServiceTests, TerminationIsAuthorisedByOwnershipRootOrPolkit) {
+    using PolkitAnswer = CallerAuthority::Answer;
+    const std::string refusal = "Not authorised to end process 77 of user root";
+    struct Case {
+        std::optional<uint32_t> caller;
+        ProcessOwner owner;
+        PolkitAnswer polkit;
+        bool ended;
+        bool polkitAsked;
+    };
+    const Case cases[] = {
+        {1000, {1000, 1000}, PolkitAnswer::notAuthorized, true, false},  // its own
+        {0, {1000, 1000}, PolkitAnswer::notAuthorized, true, false},     // root
+        {1000, {0, 0}, PolkitAnswer::notAuthorized, false, true},
+        {1000, {0, 0}, PolkitAnswer::noAuthority, false, true},  // no polkit: owner and root only
+        {1000, {0, 0}, PolkitAnswer::authorized, true, true},
+        {1000, {1000, 0}, PolkitAnswer::notAuthorized, false, true},  // set-uid root: not its own
+        {std::nullopt, {0, 0}, PolkitAnswer::authorized, false, false},  // caller left the bus
+    };
+    for (const auto& c : cases) {
+        auto authority = std::make_shared<FakeAuthority>();
+        authority->callerUid = c.caller;
+        authority->answer = c.polkit;
+        OwnedProcess process;
+        process.processOwner = c.owner;
+        BatteryMetricsService service{
+            {.processTerminator = DefaultProcessTerminator(process), .callers = authority}};
+        InMemoryListener listener;
+        listener.setDelegate(service);
+        listener.resume();
+        const auto reply = listener.connect().terminateProcess(77).get();
+        const auto label = std::to_string(c.caller.value_or(-1)) + " ends " +
+                           std::to_string(c.owner.realUid) + "/" +
+                           std::to_string(c.owner.effectiveUid);
+        EXPECT_EQ(process.ended, c.ended) << label;
+        const auto expected =
+            c.ended ? ServiceReply{true, std::nullopt} : ServiceReply{false, refusal};
+        EXPECT_EQ(reply, expected) << label;
+        const std::vector<std::string> asked =
+            c.polkitAsked ? std::vector<std::string>{CallerAuthority::terminateAnyAction}
+                          : std::vector<std::string>{};
+        EXPECT_EQ(authority->asked, asked) << label;
+    }
 }
 
 TEST(PmsetLowPowerModeTests, ReadsTheSettingFromPmsetOutput) {

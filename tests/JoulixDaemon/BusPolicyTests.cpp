@@ -1,5 +1,6 @@
 // The packaged bus policy, loaded into a private bus shaped like the system bus: anyone may
-// ping, only root and the group "joulix" may call the privileged methods.
+// ping, only root and the group "joulix" may call the privileged methods (and the daemon then
+// decides whose processes they may end).
 #include "PrivateBus.h"
 
 #include <chrono>
@@ -67,7 +68,15 @@ TEST(BusPolicyTests, OutsiderMayPingButNotCallThePrivilegedMethods) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_FALSE(target.exited());
-    EXPECT_EQ(as(member, terminate).output, "bs true \"\"\n");
+    // A member passes the bus policy; the daemon itself then refuses root's process (no polkit
+    // on this bus), and the member's own process it ends.
+    EXPECT_EQ(as(member, terminate).output, "bs false \"Not authorised to end process " +
+                                                std::to_string(target.pid()) + " of user root\"\n");
+    testing::ChildProcess own(
+        {"setpriv", "--reuid=" + member, "--regid=" + member, "--init-groups", "sleep", "300"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(as(member, "TerminateProcess i " + std::to_string(own.pid())).output,
+              "bs true \"\"\n");
 }
 
 }  // namespace

@@ -34,17 +34,19 @@ class DBusConcurrencyTests : public ::testing::Test {
     double holdSeconds = 3.0;
     testing::PrivateBus bus;
     // `pmset -a` takes `holdSeconds`; `pmset -g` reports the mode on.
-    BatteryMetricsService service{[hold = &holdSeconds] {
-        auto pmset = std::make_unique<testing::ScriptedShellRunner>();
-        pmset->script("/usr/bin/pmset",
-                      [seconds = *hold](const std::vector<std::string>& arguments) {
-                          if (arguments.front() == "-g")
-                              return ShellResult{0, " lowpowermode 1\n", ""};
-                          std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-                          return ShellResult{0, "", ""};
-                      });
-        return pmset;
-    }};
+    BatteryMetricsService service{
+        {.makeShellRunner =
+             [hold = &holdSeconds] {
+                 auto pmset = std::make_unique<testing::ScriptedShellRunner>();
+                 pmset->script("/usr/bin/pmset", [seconds = *hold](
+                                                     const std::vector<std::string>& arguments) {
+                     if (arguments.front() == "-g") return ShellResult{0, " lowpowermode 1\n", ""};
+                     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+                     return ShellResult{0, "", ""};
+                 });
+                 return pmset;
+             },
+         .pmsetInstalled = [] { return true; }}};
     DBusListener listener{BusSelection::at(bus.address), busName};
 };
 

@@ -1,4 +1,5 @@
-// joulix end-app against an application of the test's own: two copies of sleep inside a bundle.
+// joulix end-app against applications of the test's own: copies of sleep inside bundles, and a
+// stray copy of the same name outside.
 #include "PrivateBus.h"
 
 #include <algorithm>
@@ -22,7 +23,8 @@ std::string lowercasedASCII(std::string text) {
 
 // An application bundle with a main executable and a helper, both running.
 struct FakeApplication {
-    FakeApplication() {
+    explicit FakeApplication(std::string applicationName = "JlxEndApp" + std::to_string(::getpid()))
+        : name(std::move(applicationName)) {
         char pattern[] = "/tmp/jlx-endapp-XXXXXX";
         if (::mkdtemp(pattern) == nullptr) throw Error("mkdtemp failed");
         directory = pattern;
@@ -51,7 +53,7 @@ struct FakeApplication {
         return fs::read_symlink("/proc/" + std::to_string(child.pid()) + "/exe", error) == path;
     }
 
-    std::string name = "JlxEndApp" + std::to_string(::getpid());
+    std::string name;
     std::string directory, bundle, mainPath, helperPath;
     std::unique_ptr<testing::ChildProcess> main, helper;
 };
@@ -62,18 +64,27 @@ TEST(EndAppCommand, EndsTheMainExecutableFirstThenItsHelpers) {
     ASSERT_TRUE(daemon.serving) << "the daemon did not come up";
     FakeApplication app;
     ASSERT_TRUE(FakeApplication::runs(*app.main, app.mainPath));
+    // A stray executable of the same name outside the bundle joins the row but is not ended.
+    const auto strayPath = app.directory + "/stray/" + app.name;
+    fs::create_directories(fs::path(strayPath).parent_path());
+    fs::copy_file("/bin/sleep", strayPath);
+    testing::ChildProcess stray({strayPath, "300"});
+    for (int i = 0; i < 200 && !FakeApplication::runs(stray, strayPath); ++i)
+        std::this_thread::sleep_for(10ms);
     const auto endApp = [&](const std::string& arguments) {
         return testing::runJoulix("end-app " + arguments + " --address='" + bus.address + "'");
     };
-    const auto order = app.name + ": " + std::to_string(app.main->pid()) + " " +
-                       std::to_string(app.helper->pid()) + "\n";
+    const auto main = std::to_string(app.main->pid()), helper = std::to_string(app.helper->pid());
+    const auto order = app.name + ": " + main + " " + helper +
+                       "\nnot ended: not part of the application: " + std::to_string(stray.pid()) +
+                       " " + strayPath + "\n";
 
     // The application's row: both processes, keyed by the bundle.
     const auto table = testing::runJoulix("processes --apps");
     auto line = table.output.substr(table.output.find(app.name + " "));
     line = line.substr(0, line.find('\n'));
     EXPECT_NE(line.find("app:" + lowercasedASCII(app.bundle)), std::string::npos) << line;
-    EXPECT_NE(line.find(" 2 "), std::string::npos) << line;
+    EXPECT_NE(line.find(" 3 "), std::string::npos) << line;
 
     const auto dryRun = endApp(lowercasedASCII(app.name) + " --dry-run");
     EXPECT_EQ(dryRun.status, 0);
@@ -84,17 +95,46 @@ TEST(EndAppCommand, EndsTheMainExecutableFirstThenItsHelpers) {
     testing::PrivateBus emptyBus;  // a bus without the daemon
     const auto unreachable = testing::runJoulix("end-app " + app.name + " --address='" +
                                                 emptyBus.address + "' 2>/dev/null");
-    EXPECT_EQ(unreachable.status, 2);
-    EXPECT_EQ(unreachable.output, order);
+    EXPECT_EQ(unreachable.status, 1);
+    EXPECT_EQ(unreachable.output, order + "ending " + main + " " + app.mainPath + "\n");
 
     const auto ended = endApp(app.name);
     EXPECT_EQ(ended.status, 0) << ended.output;
-    EXPECT_EQ(ended.output, order + std::to_string(app.main->pid()) + ": ended\n" +
-                                std::to_string(app.helper->pid()) + ": ended\n");
+    EXPECT_EQ(ended.output, order + "ending " + main + " " + app.mainPath + "\n" + main +
+                                ": ended\nending " + helper + " " + app.helperPath + "\n" + helper +
+                                ": ended\n");
     for (int i = 0; i < 200 && !(app.main->exited() && app.helper->exited()); ++i)
         std::this_thread::sleep_for(10ms);
     EXPECT_TRUE(app.main->exited());
     EXPECT_TRUE(app.helper->exited());
+    EXPECT_FALSE(stray.exited());
+}
+
+TEST(EndAppCommand, NamesDifferingOnlyInCaseNeedTheExactOne) {
+    const auto name = "JlxCase" + std::to_string(::getpid());
+    FakeApplication upper(name), lower(lowercasedASCII(name));
+    ASSERT_TRUE(FakeApplication::runs(*upper.main, upper.mainPath));
+    ASSERT_TRUE(FakeApplication::runs(*lower.main, lower.mainPath));
+
+    const auto ambiguous =
+        testing::runJoulix("end-app JLXCASE" + std::to_string(::getpid()) + " --dry-run 2>&1");
+    EXPECT_EQ(ambiguous.status, 3);
+    for (const auto* app : {&upper, &lower}) {
+        EXPECT_NE(ambiguous.output.find("\n  " + app->name + " (" + app->bundle + ")\n"),
+                  std::string::npos)
+            << ambiguous.output;
+    }
+
+    const auto exact = testing::runJoulix("end-app " + lower.name + " --dry-run");
+    EXPECT_EQ(exact.status, 0);
+    const auto notPart = [](const testing::ChildProcess& child, const std::string& path) {
+        return "not ended: not part of the application: " + std::to_string(child.pid()) + " " +
+               path + "\n";
+    };
+    EXPECT_EQ(exact.output, lower.name + ": " + std::to_string(lower.main->pid()) + " " +
+                                std::to_string(lower.helper->pid()) + "\n" +
+                                notPart(*upper.main, upper.mainPath) +
+                                notPart(*upper.helper, upper.helperPath));
 }
 
 }  // namespace

@@ -40,8 +40,11 @@ ChildProcess::~ChildProcess() {
 }
 
 RunningDaemon::RunningDaemon(const PrivateBus& bus, const std::string& standardErrorFile)
-    : process({JOULIX_BINARY_DIR "/JoulixDaemon/JoulixDaemon", "--address", bus.address}, false,
-              standardErrorFile),
+    // The private bus is its system bus too (polkit, the power profile service): the daemon
+    // under test never asks the machine's.
+    : process({"env", "DBUS_SYSTEM_BUS_ADDRESS=" + bus.address,
+               JOULIX_BINARY_DIR "/JoulixDaemon/JoulixDaemon", "--address", bus.address},
+              false, standardErrorFile),
       serving(false) {
     for (int attempt = 0; attempt < 250 && !serving; ++attempt) {
         try {

@@ -100,9 +100,83 @@ TEST(AppleSiliconPowerReader, RAPLZonesOfAFakePowercapTree) {
     zone("intel-rapl:0:1", "uncore", 1'500'000);
     zone("intel-rapl:0:2", "dram", 5'500'000);
     zone("intel-rapl:0", "package-0", 99'000'000);
-    // cpu, gpu, ane, dram, memory fabric, ram, pci, display, interval, supported
+    // cpu, gpu, ane, dram, memory fabric, ram, pci, display, interval, supported, package,
+    // platform
     EXPECT_EQ(reader.sample(Date{2}),
-              (SystemPowerSnapshot{4.5, 0.25, 0, 0.75, 0, 0.75, 0, 0, 2, true}));
+              (SystemPowerSnapshot{4.5, 0.25, 0, 0.75, 0, 0.75, 0, 0, 2, true, 24.5, 0}));
+}
+
+// Package power is the packages' own counters (plus DRAM outside them), the platform counter
+// stands apart, and the CPU is the package where there is no core zone. Counters rise by the
+// given joules over 2 s.
+TEST(AppleSiliconPowerReader, RAPLPackageAndPlatformOfEachLayout) {
+    struct Case {
+        const char* name;
+        std::map<std::string, std::pair<std::string, int64_t>> zones;  // directory: name, J
+        double cpuW;
+        double dramW;
+        std::optional<double> packageW;
+        std::optional<double> platformW;
+    };
+    const Case cases[] = {
+        {"package zones only", {{"intel-rapl:0", {"package-0", 30}}}, 15, 0, 15, {}},
+        {"a package with sub-zones",
+         {{"intel-rapl:0", {"package-0", 30}},
+          {"intel-rapl:0:0", {"core", 20}},
+          {"intel-rapl:0:1", {"uncore", 4}},
+          {"intel-rapl:0:2", {"dram", 2}}},
+         10,
+         1,
+         15,
+         {}},
+        {"two packages",
+         {{"intel-rapl:0", {"package-0", 30}},
+          {"intel-rapl:0:0", {"core", 20}},
+          {"intel-rapl:1", {"package-1", 10}},
+          {"intel-rapl:1:0", {"core", 6}}},
+         13,
+         0,
+         20,
+         {}},
+        {"a platform zone",
+         {{"intel-rapl:0", {"package-0", 30}}, {"intel-rapl:1", {"psys", 50}}},
+         15,
+         0,
+         15,
+         25},
+        {"a DRAM zone outside the package",
+         {{"intel-rapl:0", {"package-0", 30}}, {"intel-rapl:1", {"dram", 8}}},
+         15,
+         4,
+         19,
+         {}},
+        {"the MMIO view of a package counts once",
+         {{"intel-rapl-mmio:0", {"package-0", 30}}, {"intel-rapl:0", {"package-0", 30}}},
+         15,
+         0,
+         15,
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing::TemporaryDirectory sys;
+        const auto write = [&](int64_t scale) {
+            for (const auto& [directory, zone] : c.zones) {
+                sys.writeFile("class/powercap/" + directory + "/name", zone.first + "\n");
+                sys.writeFile("class/powercap/" + directory + "/energy_uj",
+                              std::to_string(1'000'000 + scale * zone.second * 1'000'000) + "\n");
+            }
+        };
+        write(0);
+        AppleSiliconPowerReader reader(std::make_shared<PowercapEnergyChannels>(sys.string()));
+        reader.sample(Date{0});
+        write(1);
+        const auto snapshot = reader.sample(Date{2});
+        EXPECT_DOUBLE_EQ(snapshot.cpuW, c.cpuW);
+        EXPECT_DOUBLE_EQ(snapshot.dramW, c.dramW);
+        EXPECT_EQ(snapshot.packageW, c.packageW);
+        EXPECT_EQ(snapshot.platformW, c.platformW);
+    }
 }
 
 // A counter that passes its range between readings is unwrapped; a reading in which one zone
@@ -143,6 +217,7 @@ TEST(AppleSiliconPowerReader, UnsupportedWithoutZones) {
     EXPECT_FALSE(reader.sample(Date{1}).supported);
     AppleSiliconPowerReader none(std::make_shared<PowercapEnergyChannels>(sys.string() + "/x"));
     EXPECT_FALSE(none.sample(Date{0}).supported);
+    EXPECT_EQ(none.unsupportedReason(), "no RAPL counters on this machine");
 }
 
 }  // namespace

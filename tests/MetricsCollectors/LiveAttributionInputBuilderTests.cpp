@@ -136,10 +136,11 @@ TEST(LiveAttributionInputBuilder, TotalPowerAndItsSource) {
     const char* at18W = "Voltage=12000 Amperage=-1500";
     const char* at0W = "Voltage=0 Amperage=-1500";
     const char* estimated = "PM-Package+Components";
+    const char* estimateOnly = "Estimate-Display+USB";
     // Package power 1.5 W; USB 2 devices = 0.9 W. Columns: case, powermetrics works, battery
     // (null: ioreg fails), configured on battery, display watts, total watts, source.
     const std::tuple<const char*, bool, const char*, bool, double, double, const char*> cases[] = {
-        {"on AC, powermetrics failing", false, charging, true, 2.5, 3.4, estimated},
+        {"on AC, powermetrics failing", false, charging, true, 2.5, 3.4, estimateOnly},
         {"on AC with package power", true, charging, true, 2.5, 4.9, estimated},
         {"on battery, measured", true, at18W, false, 2.5, 18.0, "IOKit"},
         {"on battery at 0 W", true, at0W, true, 2.5, 0, "none"},
@@ -161,7 +162,9 @@ TEST(LiveAttributionInputBuilder, TotalPowerAndItsSource) {
         const auto result = pass.build({}, configOnBattery);
 
         EXPECT_NEAR(result.input.totalDischargeW, totalW, 1e-9);
-        EXPECT_EQ(result.metadata.usedEstimatedTotalPower, source == estimated);
+        EXPECT_EQ(result.metadata.usedEstimatedTotalPower,
+                  source == estimated || source == estimateOnly);
+        EXPECT_EQ(result.metadata.totalIsEstimate, source == estimateOnly);
         EXPECT_EQ(result.metadata.powermetricsCommandOK, powermetricsWorks);
         EXPECT_EQ(result.metadata.screenModelAvailable, displayW > 0);
         EXPECT_TRUE(result.metadata.usbModelAvailable);
@@ -243,7 +246,7 @@ TEST(LiveAttributionInputBuilder, PlatformSourcesStandInForMissingTools) {
     EXPECT_EQ(result.metadata.totalPowerSource, "power_supply");
     EXPECT_DOUBLE_EQ(result.input.totalDischargeW, 12.0);
     EXPECT_EQ(result.metadata.packagePowerSource, "RAPL");
-    EXPECT_DOUBLE_EQ(result.metadata.packageW, 4.5);  // 4 W CPU + 0.5 W DRAM
+    EXPECT_EQ(result.metadata.packageW, 4.5);  // 4 W CPU + 0.5 W DRAM
     EXPECT_EQ(result.metadata.usbSource, "sysfs");
     EXPECT_NEAR(result.input.usbModelW, 0.45, 1e-12);
 
@@ -255,8 +258,59 @@ TEST(LiveAttributionInputBuilder, PlatformSourcesStandInForMissingTools) {
     result = builder.buildWithMetadata({}, {}, config);
     EXPECT_FALSE(result.metadata.isOnBatteryPower);
     EXPECT_EQ(result.metadata.totalPowerSource, "RAPL-Package+Components");
-    EXPECT_DOUBLE_EQ(result.metadata.packageW, 3.0);
+    EXPECT_EQ(result.metadata.packageW, 3.0);
     EXPECT_NEAR(result.input.totalDischargeW, 3.45, 1e-12);
+}
+
+// Energy counters that exist but that this user may not read.
+struct RootOnlyCounters final : EnergyChannels {
+    std::unique_ptr<EnergyChannelSubscription> subscribe(std::string_view) override {
+        return nullptr;
+    }
+    std::string unavailableReason() const override {
+        return "RAPL counters are readable only by root on this machine";
+    }
+};
+
+// A desktop where a user's pass can measure nothing: no battery, root-only counters, no
+// powermetrics. The total is the USB estimate, labelled as one; the missing tool and the
+// counters are said at most once, and never as errors.
+TEST(LiveAttributionInputBuilder, NothingMeasuredIsLabelledAndSaidOnce) {
+    if (std::filesystem::exists("/usr/bin/powermetrics")) GTEST_SKIP() << "powermetrics exists";
+    testing::TemporaryDirectory sys;
+    sys.writeFile("class/power_supply/AC/type", "Mains\n");
+    sys.writeFile("class/power_supply/AC/online", "1\n");
+    testing::LogCapture log;
+    Pass pass;
+    pass.shell->missing("/usr/bin/powermetrics");
+    pass.shell->answer("/usr/sbin/ioreg", {1, "", ""});
+    pass.usbDevices(2);
+    auto builder = pass.builder();
+    builder.batteryReader = std::make_shared<DirectBatteryStatusReader>(
+        std::make_shared<SysfsPowerSources>(sys.string()));
+    builder.energyReader =
+        std::make_shared<AppleSiliconPowerReader>(std::make_shared<RootOnlyCounters>());
+
+    const auto plan = builder.measurementPlan();
+    EXPECT_EQ(plan.batterySource, "");
+    EXPECT_EQ(plan.packageSource, "");
+    EXPECT_EQ(plan.packageReason, "RAPL counters are readable only by root on this machine");
+
+    for (int round = 0; round < 2; ++round) {
+        const auto result = builder.buildWithMetadata({}, {}, SamplingConfig{});
+        EXPECT_FALSE(result.metadata.isOnBatteryPower);
+        EXPECT_EQ(result.metadata.totalPowerSource, "Estimate-Display+USB");
+        EXPECT_TRUE(result.metadata.totalIsEstimate);
+        EXPECT_NEAR(result.input.totalDischargeW, 0.9, 1e-12);
+        EXPECT_EQ(result.metadata.packageW, std::nullopt);
+        EXPECT_EQ(result.metadata.packagePowerReason,
+                  "RAPL counters are readable only by root on this machine");
+        EXPECT_EQ(result.metadata.noMeasurementReason,
+                  "no battery discharging, RAPL counters are readable only by root");
+    }
+    EXPECT_FALSE(log.contains("[ERROR]"));
+    EXPECT_LE(log.count("powermetrics is not installed"), 1u);
+    EXPECT_LE(log.count("package power: RAPL counters are readable only by root"), 1u);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "Platform/ProcessTable.h"
 #include "SharedModels/RuntimeLog.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -48,6 +49,14 @@ class ScriptedShellRunner final : public ShellRunning {
         return found->second(arguments);
     }
 
+    // Tools that fail their launch check as a missing tool would.
+    void missing(const std::string& executable) { missing_.push_back(executable); }
+    void checkLaunchable(const std::string& executable) const override {
+        if (std::find(missing_.begin(), missing_.end(), executable) != missing_.end()) {
+            throw ShellRunnerError::failedToLaunch("No such file or directory");
+        }
+    }
+
     struct Call {
         std::string executable;
         std::vector<std::string> arguments;
@@ -59,6 +68,7 @@ class ScriptedShellRunner final : public ShellRunning {
 
   private:
     std::map<std::string, Script> scripts_;
+    std::vector<std::string> missing_;
     mutable std::mutex lock_;
     mutable std::vector<Call> calls_;
 };
@@ -135,6 +145,13 @@ class LogCapture {
     bool contains(const std::string& part) const {
         std::lock_guard guard(lock_);
         return text_.find(part) != std::string::npos;
+    }
+    size_t count(const std::string& part) const {
+        std::lock_guard guard(lock_);
+        size_t found = 0;
+        for (auto at = text_.find(part); at != std::string::npos; at = text_.find(part, at + 1))
+            ++found;
+        return found;
     }
 
   private:

@@ -93,3 +93,20 @@ TEST_F(SVGChart, GapsSplitLinesAndAreasAndEmptyChartsSaySo) {
     EXPECT_NE(empty.find("no data in this window"), std::string::npos);
     EXPECT_EQ(count(empty, "<polyline"), 0);
 }
+
+TEST_F(SVGChart, AZeroSeriesPaintsNoBandAndPointsCarryTooltips) {
+    const TimeSeries base{"processes", {{at(0), 4}, {at(60), 5}, {at(120), 6}}};
+    const TimeSeries zero{"display and USB", {{at(0), 0}, {at(60), 0}, {at(120), 0}}};
+    const TimeSeries top{"unattributed", {{at(0), 1}, {at(60), 1}, {at(120), 1}}};
+    const std::string svg = renderSVGChart(
+        {.unit = "W", .style = ChartStyle::stackedAreas, .series = {base, zero, top}});
+    EXPECT_EQ(count(svg, "<polygon"), 2);
+    EXPECT_EQ(count(svg, "fill=\"#ff7f0e\" fill-opacity=\"0.8\""), 0);  // the zero series' colour
+    EXPECT_NE(svg.find("<title>processes, 2026-12-07 00:01:00: 5.00 W</title>"), std::string::npos);
+    EXPECT_NE(svg.find("<title>unattributed, 2026-12-07 00:02:00: 1.00 W</title>"),
+              std::string::npos);
+
+    const std::string shaded = renderSVGChart(
+        {.series = {base}, .shaded = {{at(30), at(90)}}, .shadedLabel = "on AC power"});
+    EXPECT_NE(shaded.find("<title>on AC power</title></rect>"), std::string::npos);
+}

@@ -212,3 +212,17 @@ TEST(GraphBuildPayload, ProcessTablesGroupTheSelectedSnapshotWithTheWindowsEnerg
     }();
     EXPECT_EQ(cancelledPayload, GraphBuildPayload{});
 }
+
+TEST(CachedDetailsPipelineEngine, AnIncrementalBuildKeepsSmallSumsItJustAdded) {
+    joulix::testing::HistoryGenerator generator(7);
+    CachedDetailsPipelineEngine engine;
+    auto source = generator.history(60);
+    engine.rebuild(source, {}, tenMinutes);
+    auto next = generator.next(5);
+    next.hidden.push_back({HiddenDrainKind::launchdService, "tiny", 1e-7});  // ~7e-11 Wh
+    source.push_back(next);
+    const auto cached = engine.rebuild(source, {}, tenMinutes);
+    ASSERT_EQ(engine.fullPreparationCount(), 1);
+    EXPECT_TRUE(cached.hiddenTotalWhByID.contains("launchd_service-tiny"));
+    expectSameOutput(cached, fromScratch(source, tenMinutes));
+}

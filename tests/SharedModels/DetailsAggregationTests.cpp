@@ -60,7 +60,7 @@ TEST(DetailsAggregation, TheWindowKeepsTheLastSecondsBeforeTheNewestSnapshot) {
     EXPECT_EQ(windowed.back().timestamp, at(7200));
 }
 
-TEST(DetailsAggregation, GapsCountOneMinuteAndOnlySharedGroupsGainEnergy) {
+TEST(DetailsAggregation, GapsCountOneMinuteAndAMissingGroupCountsZeroWatts) {
     auto first = snapshot(0, 10, {process(1, "A", 4), process(2, "B", 2)});
     auto second = snapshot(1800, 10, {process(1, "A", 6), process(3, "C", 1)});
     first.hidden = {{HiddenDrainKind::launchdService, "sync", 2}};
@@ -70,7 +70,8 @@ TEST(DetailsAggregation, GapsCountOneMinuteAndOnlySharedGroupsGainEnergy) {
     EXPECT_NEAR(result.totalWh, 0.1667, 1e-4);
     EXPECT_DOUBLE_EQ(result.sampleHours, 1.0 / 60);
     EXPECT_EQ(result.appGroupNames, (std::vector<std::string>{"A", "B", "C"}));
-    EXPECT_EQ(result.appWhByIndex, (std::vector<double>{5.0 / 60, 0, 0}));
+    // B and C are each in one snapshot: their means are 1 W and 0.5 W, as their energy series.
+    EXPECT_EQ(result.appWhByIndex, (std::vector<double>{5.0 / 60, 1.0 / 60, 0.5 / 60}));
     EXPECT_DOUBLE_EQ(result.hiddenWhByID.at("launchd_service-sync"), 3.0 / 60);
     EXPECT_DOUBLE_EQ(result.latestHiddenByID.at("launchd_service-sync").drainW, 4);
 
@@ -84,6 +85,23 @@ TEST(DetailsAggregation, GapsCountOneMinuteAndOnlySharedGroupsGainEnergy) {
     EXPECT_FLOAT_EQ(output.appPowerSeries[0].points[0].xOffset, -1800);
     EXPECT_FLOAT_EQ(output.appEnergySeries[0].points[1].y, 5.0f / 60);
     EXPECT_FLOAT_EQ(output.appEnergySeries[1].points[1].y, 1.0f / 60);  // B alone: mean 1 W
+}
+
+TEST(DetailsAggregation, AnIntervalCountsOnBatteryWhenEitherSnapshotWas) {
+    struct Case {
+        std::optional<bool> first, second;
+        double batteryWh;
+    };
+    for (const auto& [first, second, batteryWh] :
+         {Case{true, false, 10.0 / 60}, Case{false, true, 10.0 / 60},
+          Case{std::nullopt, true, 10.0 / 60}, Case{true, std::nullopt, 10.0 / 60},
+          Case{false, std::nullopt, 0.0}, Case{false, false, 0.0}}) {
+        std::vector windowed{snapshot(0, 10), snapshot(60, 10)};
+        if (first) windowed[0].powerContext = PowerUsageContext{.onBatteryPower = *first};
+        if (second) windowed[1].powerContext = PowerUsageContext{.onBatteryPower = *second};
+        EXPECT_DOUBLE_EQ(aggregated(windowed).batteryWh, batteryWh)
+            << first.value_or(2) << " " << second.value_or(2);
+    }
 }
 
 TEST(DetailsAggregation, DrainRateUsesTheRecentLevelsWhenThereAreTwo) {

@@ -56,3 +56,16 @@ TEST(SnapshotPublicationPolicy, DecisionsCarryTheirRawValuesAndReasons) {
     EXPECT_EQ(rawValue(D::missingProcessDrain), "missingProcessDrain");
     EXPECT_FALSE(snapshotPublicationDecisionFromRawValue("Publishable"));
 }
+
+// Off battery, a total that the display and USB estimates account for whole was not measured.
+TEST(SnapshotRecords, ATotalOfEstimatesAloneIsAnEstimate) {
+    const auto snapshot = [](bool offBattery, double totalW, double usbW) {
+        return DrainSnapshot{.totalDischargeW = totalW,
+                             .components = {.screenW = 0.5, .usbW = usbW},
+                             .telemetry = SourceTelemetry{.usedEstimatedTotalPower = offBattery}};
+    };
+    EXPECT_TRUE(snapshot(true, 0.9 + 0.5, 0.9).totalIsEstimateOnly());
+    EXPECT_FALSE(snapshot(true, 6.4, 0.9).totalIsEstimateOnly());   // package power measured
+    EXPECT_FALSE(snapshot(false, 1.4, 0.9).totalIsEstimateOnly());  // battery discharge
+    EXPECT_FALSE((DrainSnapshot{.totalDischargeW = 1}).totalIsEstimateOnly());
+}

@@ -13,8 +13,9 @@ namespace {
 
 class DetailsCommandTest : public ::testing::Test {
   protected:
-    testing::CommandOutput details(const std::string& arguments) {
-        return testing::runJoulix("details " + arguments + " 2>&1");
+    testing::CommandOutput details(const std::string& arguments, const std::string& zone = "UTC") {
+        return testing::runCommand("TZ=" + zone + " " + testing::joulixPath + " details " +
+                                   arguments + " 2>&1");
     }
     void fill() {
         SQLiteSnapshotStore store(database, SQLiteSnapshotStore::Mode::readWriteCreate);
@@ -35,6 +36,10 @@ TEST_F(DetailsCommandTest, PrintsTheWindowItsEnergyAndItsApplications) {
               std::string::npos)
         << table.output;
     EXPECT_NE(table.output.find("Energy         0.250  Wh"), std::string::npos) << table.output;
+    const auto tokyo = details("--db " + database + " --window 90s", "Asia/Tokyo");
+    EXPECT_NE(tokyo.output.find("Window: 2023-11-15 07:13:20 to 2023-11-15 07:14:50 JST, 4 "),
+              std::string::npos)
+        << tokyo.output;
     EXPECT_NE(table.output.find("worker0"), std::string::npos) << table.output;
     EXPECT_NE(table.output.find("docker_container-web"), std::string::npos) << table.output;
 
@@ -44,6 +49,17 @@ TEST_F(DetailsCommandTest, PrintsTheWindowItsEnergyAndItsApplications) {
     EXPECT_EQ(output.snapshotCount, 3);
     EXPECT_EQ(output.rangeSnapshot, testing::publishedSnapshot(1.7e9 + 90, 2));
     EXPECT_EQ(SnapshotCodec::encode(output) + "\n", json.output);
+}
+
+TEST_F(DetailsCommandTest, InfiniteStoredValuesAreWrittenAsNull) {
+    fill();
+    testing::RawConnection(database).execute(
+        "UPDATE snapshots SET total_watts = 9e999, unattributed_w = -9e999;");
+    const auto json = details("--json --db " + database);
+    ASSERT_EQ(json.status, 0) << json.output;
+    EXPECT_NE(json.output.find("\"totalDischargeW\":null"), std::string::npos) << json.output;
+    EXPECT_NE(json.output.find("\"unattributedW\":null"), std::string::npos) << json.output;
+    EXPECT_EQ(json.output.find("inf"), std::string::npos) << json.output;
 }
 
 TEST_F(DetailsCommandTest, AnEmptyDatabaseIsAnEmptyWindow) {

@@ -70,6 +70,63 @@ inline std::optional<Screenshot> screenshotOf(const std::filesystem::path& page,
     return shot;
 }
 
+// How a page lays out at a viewport `widthPx` wide: how far it overflows to the right, and its
+// smallest rendered text (HTML text by its computed size, SVG text scaled by its chart).
+struct Layout {
+    double overflowPx = 0;
+    double smallestTextPx = 0;
+    int textCount = 0;
+};
+
+// A copy of the page without its content security policy gets a script that measures it; the
+// browser prints the measured DOM.
+inline std::optional<Layout> layoutAt(const std::filesystem::path& page, int widthPx) {
+    char folderTemplate[] = "/tmp/jlx-chromium-XXXXXX";
+    const char* made = ::mkdtemp(folderTemplate);
+    if (!made) return std::nullopt;
+    const std::filesystem::path folder = made;
+    std::stringstream html;
+    html << std::ifstream(page).rdbuf();
+    std::string copy = html.str();
+    const auto policy = copy.find("<meta http-equiv=\"Content-Security-Policy\"");
+    if (policy != std::string::npos) copy.erase(policy, copy.find('>', policy) + 1 - policy);
+    copy.insert(copy.rfind("</body>"), R"(<script>
+addEventListener('load', () => {
+  let smallest = 1e9, count = 0;
+  for (const e of document.querySelectorAll('body *')) {
+    if (e.tagName === 'SCRIPT' || e.tagName === 'title') continue;
+    const own = [...e.childNodes].some(n => n.nodeType === 3 && n.textContent.trim() !== '');
+    if (!own) continue;
+    let size = parseFloat(getComputedStyle(e).fontSize);
+    if (e instanceof SVGElement) size *= e.ownerSVGElement.getScreenCTM().a;
+    smallest = Math.min(smallest, size);
+    ++count;
+  }
+  const out = document.createElement('pre');
+  out.id = 'jlx-layout';
+  out.textContent = (document.documentElement.scrollWidth - innerWidth) + ' ' + smallest + ' ' + count;
+  document.body.appendChild(out);
+});
+</script>)");
+    const auto measured = folder / "page.html";
+    std::ofstream(measured) << copy;
+    const auto dom = runCommand(std::string(chromiumPath) +
+                                " --headless --no-sandbox --disable-gpu --no-first-run"
+                                " --user-data-dir=" +
+                                (folder / "profile").string() +
+                                " --hide-scrollbars --force-device-scale-factor=1"
+                                " --virtual-time-budget=5000 --window-size=" +
+                                std::to_string(widthPx) + ",900 --dump-dom 'file://" +
+                                measured.string() + "' 2>/dev/null");
+    std::filesystem::remove_all(folder);
+    const auto at = dom.output.find("<pre id=\"jlx-layout\">");
+    if (at == std::string::npos) return std::nullopt;
+    Layout layout;
+    std::istringstream(dom.output.substr(at + 21)) >> layout.overflowPx >> layout.smallestTextPx >>
+        layout.textCount;
+    return layout;
+}
+
 struct ChartArea {
     int left, top, right, bottom;
 };

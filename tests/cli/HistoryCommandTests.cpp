@@ -35,7 +35,8 @@ class HistoryCommandTest : public ::testing::Test {
             store.insert(testing::publishedSnapshot(1.7e9 + 60 * i, 2, 10.0 * (i + 1)));
     }
     testing::CommandOutput history(const std::string& arguments) {
-        return testing::runJoulix("history " + arguments + " 2>&1");
+        return testing::runCommand("TZ=UTC " + testing::joulixPath + " history " + arguments +
+                                   " 2>&1");
     }
 
     testing::TemporaryDirectory directory;

@@ -1,6 +1,8 @@
 // `joulix report` over a made-up history and over an empty one, checked in a real browser:
 // every chart holds drawn pixels, the console stays silent, an empty window says so.
 #include "HeadlessChromium.h"
+#include "SharedModels/SnapshotCodec.h"
+#include "SharedModels/Text.h"
 #include "SyntheticHistory.h"
 #include "tests/MetricsCollectors/TestSupport.h"
 
@@ -8,6 +10,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 namespace joulix {
@@ -19,6 +22,23 @@ std::string readAll(const fs::path& file) {
     std::stringstream text;
     text << std::ifstream(file).rdbuf();
     return text.str();
+}
+
+// The cells of the rows of the first table after `heading`.
+std::vector<std::vector<std::string>> tableAfter(const std::string& html,
+                                                 const std::string& heading) {
+    std::vector<std::vector<std::string>> rows;
+    const auto start = html.find("<tbody>", html.find(heading));
+    const auto end = html.find("</tbody>", start);
+    for (auto row = html.find("<tr>", start); row < end; row = html.find("<tr>", row + 1)) {
+        rows.emplace_back();
+        const auto rowEnd = html.find("</tr>", row);
+        for (auto cell = html.find("<td", row); cell < rowEnd; cell = html.find("<td", cell + 1)) {
+            const auto from = html.find('>', cell) + 1;
+            rows.back().push_back(html.substr(from, html.find("</td>", from) - from));
+        }
+    }
+    return rows;
 }
 
 int count(const std::string& text, const std::string& piece) {
@@ -67,6 +87,71 @@ TEST_F(ReportCommand, DrawsEveryChartOfTheWindowInABrowser) {
     ASSERT_EQ(areas.size(), 6u);
     for (const auto& area : areas)
         EXPECT_GT(testing::drawnPixels(*shot, area), 500) << area.top;
+
+    // On a desktop and on a phone: nothing wider than the screen (charts and tables scroll in
+    // their own box), no text under 11 px.
+    for (const int width : {1280, 390}) {
+        const auto layout = testing::layoutAt(page, width);
+        ASSERT_TRUE(layout) << width;
+        EXPECT_LE(layout->overflowPx, 0) << width;
+        EXPECT_GE(layout->smallestTextPx, 11) << width;
+        EXPECT_GT(layout->textCount, 50) << width;
+    }
+}
+
+// The applications table lists every group with energy in the window, as `details` computes
+// it: an application in every other snapshot included, kernel threads in one row, shares of
+// the window's total energy.
+TEST_F(ReportCommand, TheApplicationsTableAgreesWithDetails) {
+    {
+        SQLiteSnapshotStore store(database, SQLiteSnapshotStore::Mode::readWriteCreate);
+        const Date end = Date::now();
+        for (int i = 0; i < 240; ++i) {
+            auto snapshot = testing::syntheticSnapshot(
+                Date{end.timeIntervalSinceReferenceDate - (239 - i) * 5.0}, i, 5);
+            for (const char* thread : {"[kworker/0:1]", "[ksoftirqd/0]"}) {
+                snapshot.processes.push_back({.pid = 7 + i % 2,
+                                              .name = thread,
+                                              .displayName = thread,
+                                              .canonicalName = thread,
+                                              .processGroupKey = std::string("exec:") + thread,
+                                              .drainW = 0.25});
+            }
+            if (i % 2 == 0) {
+                snapshot.processes.push_back({.pid = 900,
+                                              .name = "/usr/bin/backup",
+                                              .displayName = "backup",
+                                              .canonicalName = "backup",
+                                              .processGroupKey = "exec:/usr/bin/backup",
+                                              .drainW = 8});
+            }
+            store.insert(snapshot);
+        }
+    }
+    ASSERT_EQ(report().status, 0);
+    const auto json = testing::runJoulix("details --json --window 24h --db " + database);
+    ASSERT_EQ(json.status, 0) << json.output;
+    const auto details = SnapshotCodec::decode<DetailsPipelineOutput>(json.output);
+    std::map<std::string, double> expected;
+    for (const auto& group : details.processGroups) {
+        const bool kernel = group.canonicalName.front() == '[';
+        expected[kernel ? "kernel" : group.canonicalName] += group.totalEnergyWh;
+    }
+    const auto rows = tableAfter(readAll(page), "<h2>Applications</h2>");
+    ASSERT_EQ(rows.size(), expected.size());
+    EXPECT_EQ(rows[0][0], "backup");  // 8 W half the time: 4 W, the largest
+    double previousWh = 1e9;
+    for (const auto& row : rows) {
+        ASSERT_EQ(row.size(), 5u);
+        ASSERT_TRUE(expected.contains(row[0])) << row[0];
+        const double wh = expected[row[0]];
+        EXPECT_EQ(row[1], text::formatted("%.3f", wh)) << row[0];
+        EXPECT_EQ(row[2], text::formatted("%.1f %%", 100 * wh / details.energySummary.totalWh));
+        EXPECT_LE(std::stod(row[1]), previousWh);
+        previousWh = std::stod(row[1]);
+    }
+    EXPECT_NEAR(expected["backup"], 4.0 * 239 * 5 / 3600, 1e-6);
+    EXPECT_NEAR(expected["kernel"], 0.5 * 239 * 5 / 3600, 1e-6);
 }
 
 TEST_F(ReportCommand, AnEmptyWindowGivesAPageThatSaysSo) {

@@ -120,6 +120,81 @@ TEST(SampleCommandOnLinux, BatteryPowerSourcePackagePowerAndTotalFromThePlatform
     const double packageW = charging["packageW"].get<double>();
     EXPECT_NEAR(packageW, counterWatts, counterWatts * 0.1);
     EXPECT_NEAR(charging["input"]["totalDischargeW"].get<double>(), packageW + 0.9, 1e-9);
+
+    // Supplies that are not the machine's adapter: a tablet's charger (scope Device) while
+    // the laptop discharges, then an online wireless charger, which is external power.
+    write("class/power_supply/AC/online", "0");
+    write(battery + "status", "Discharging");
+    write(battery + "current_now", "1500000");
+    write("class/power_supply/wacom_ac_0/type", "Mains");
+    write("class/power_supply/wacom_ac_0/scope", "Device");
+    write("class/power_supply/wacom_ac_0/online", "1");
+    const auto tablet = runSample();
+    ASSERT_TRUE(tablet.is_object());
+    EXPECT_EQ(tablet["isOnBatteryPower"], true);
+    EXPECT_EQ(tablet["totalPowerSource"], "power_supply");
+    EXPECT_DOUBLE_EQ(tablet["input"]["totalDischargeW"].get<double>(), 18.0);
+
+    write(battery + "status", "Charging");
+    write(battery + "current_now", "500000");
+    write("class/power_supply/qi/type", "Wireless");
+    write("class/power_supply/qi/online", "1");
+    const auto wireless = runSample();
+    ASSERT_TRUE(wireless.is_object());
+    EXPECT_EQ(wireless["isOnBatteryPower"], false);
+    EXPECT_EQ(wireless["batteryStatus"]["externalPowerConnected"], true);
+    EXPECT_EQ(wireless["totalPowerSource"], "RAPL-Package+Components");
+}
+
+// A desktop whose RAPL counters only root may read (mode 0400, as since Linux 5.10), sampled by
+// another user: package power is absent with its reason, and the total is labelled an estimate.
+TEST(SampleCommandOnLinux, RootOnlyCountersAreSaidAndTheTotalIsAnEstimate) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root for a private mount namespace";
+    const testing::TemporaryDirectory directory;
+    fs::permissions(directory.path(), fs::perms::owner_all | fs::perms::group_read |
+                                          fs::perms::group_exec | fs::perms::others_read |
+                                          fs::perms::others_exec);
+    const auto write = [&](const std::string& path, const std::string& value) {
+        directory.writeFile(path, value + "\n");
+    };
+    write("class/power_supply/AC/type", "Mains");
+    write("class/power_supply/AC/online", "1");
+    write("class/powercap/intel-rapl:0/name", "package-0");
+    write("class/powercap/intel-rapl:0/energy_uj", "1000000");
+    fs::permissions(directory.path() / "class/powercap/intel-rapl:0/energy_uj",
+                    fs::perms::owner_read);
+    write("bus/usb/devices/1-1/bDeviceClass", "00");
+    write("bus/usb/devices/1-2/bDeviceClass", "00");
+
+    const auto at = directory.string();
+    const auto runAsNobody = [&](const std::string& arguments) {
+        return testing::runCommand(
+            "unshare --mount /bin/sh -c 'mount --bind " + at +
+            "/class /sys/class && mount --bind " + at +
+            "/bus /sys/bus || exit 77; exec setpriv --reuid=65534 --regid=65534 " +
+            "--clear-groups \"$0\" sample " + arguments + "' " + testing::joulixPath);
+    };
+    const auto run = runAsNobody("--json --interval 0.2");
+    if (run.status == 77) GTEST_SKIP() << "bind mounts unavailable";
+    ASSERT_EQ(run.status, 0) << run.output;
+    const auto json = nlohmann::json::parse(run.output, nullptr, false);
+    ASSERT_TRUE(json.is_object()) << run.output;
+    EXPECT_TRUE(json["packageW"].is_null());
+    EXPECT_EQ(json["packagePowerReason"],
+              "RAPL counters are readable only by root on this machine");
+    EXPECT_EQ(json["totalPowerSource"], "Estimate-Display+USB");
+    EXPECT_EQ(json["totalIsEstimate"], true);
+    EXPECT_NEAR(json["input"]["totalDischargeW"].get<double>(), 0.9, 1e-9);
+
+    const auto summary = runAsNobody("--interval 0.2").output;
+    for (const auto* line :
+         {"Total power   0.90 W (estimate: display and USB only; source Estimate-Display+USB)\n",
+          "\npackage power: RAPL counters are readable only by root on this machine\n"}) {
+        EXPECT_NE(summary.find(line), std::string::npos) << line << " in:\n" << summary;
+    }
+    // The victim's counter is as it was.
+    EXPECT_EQ(fs::status(directory.path() / "class/powercap/intel-rapl:0/energy_uj").permissions(),
+              fs::perms::owner_read);
 }
 
 }  // namespace
