@@ -22,9 +22,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
-#include <cmath>
 #include <csignal>
 #include <ctime>
 #include <fcntl.h>
@@ -110,17 +108,7 @@ std::optional<std::pair<std::string, double>> topApplication(const DrainSnapshot
     return *top;
 }
 
-// The CLI11 checks: empty for an accepted value, else the accepted range.
-std::string intervalCheck(const std::string& text) {
-    double value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error == std::errc() && end == text.data() + text.size() && std::isfinite(value) &&
-        value >= minIntervalS && value <= maxIntervalS) {
-        return {};
-    }
-    return "takes seconds from 1 to 86400 (24 h), not " + text;
-}
-
+// The CLI11 check of --duration and --retention: empty for an accepted value, else the range.
 std::string durationFromOneSecondCheck(const std::string& text) {
     const std::optional<double> seconds = parseSecondsOrDuration(text);
     if (seconds && *seconds >= minDurationS) return {};
@@ -395,7 +383,7 @@ const CommandRegistration registration([](CLI::App& app) {
         command->add_option("--interval", options->intervalS,
                             "Seconds between passes, 1 to 86400 (default: the background sampling "
                             "interval)");
-    interval->check(intervalCheck);
+    interval->check(secondsFrom(minIntervalS, maxIntervalS));
     command->add_option("--duration", options->duration, "Stop after this long (e.g. 60, 10m, 2h)")
         ->check(durationFromOneSecondCheck);
     command
