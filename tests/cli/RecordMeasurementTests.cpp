@@ -51,7 +51,7 @@ TEST(RecordMeasurement, FirstLineSaysWhatThisMachineMeasuresAndNothingMeasuredIs
         const auto run = testing::runCommand(
             "unshare --mount /bin/sh -c 'mount --bind " + at + "/sys/class /sys/class && " +
             "mount --bind " + at + "/sys/bus /sys/bus || exit 77; exec \"$0\" record --db " +
-            database + " --interval 1 --duration 2' " + testing::joulixPath + " 2>&1");
+            database + " --interval 1 --duration 2.5' " + testing::joulixPath + " 2>&1");
         if (run.status == 77) GTEST_SKIP() << "bind mounts unavailable";
         ASSERT_EQ(run.status, 0) << run.output;
         EXPECT_EQ(run.output.find("Recording into " + database + " every 1 s: " + c.measures), 0u)
