@@ -33,8 +33,10 @@ void runExport(const ExportOptions& options, bool listen) {
     sigaddset(&stopSignals, SIGTERM);
     ::pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    ExporterOptions exporterOptions{
-        .intervalS = options.intervalS, .top = options.top, .version = JOULIX_VERSION};
+    ExporterOptions exporterOptions{.intervalS = options.intervalS,
+                                    .top = options.top,
+                                    .version = JOULIX_VERSION,
+                                    .powerProfiles = busPowerProfileService()};
     if (listen) exporterOptions.listen = options.listen;
     if (!options.textfile.empty()) exporterOptions.textfile = options.textfile;
     std::unique_ptr<MetricsExporter> exporter;
@@ -46,18 +48,15 @@ void runExport(const ExportOptions& options, bool listen) {
         return;
     }
 
-    std::string where;
-    for (const int port : exporter->listeningPorts()) {
-        const auto colon = options.listen.rfind(':');
-        where +=
-            " http://" + options.listen.substr(0, colon) + ":" + std::to_string(port) + "/metrics";
-    }
-    if (exporterOptions.textfile) where += " " + *exporterOptions.textfile;
-    std::cout << "joulix export: a pass every " << options.intervalS << " s, serving" << where
-              << std::endl;
+    std::cout << "joulix export: a pass every " << options.intervalS << " s";
+    const auto host = options.listen.substr(0, options.listen.rfind(':'));
+    for (const int port : exporter->listeningPorts())
+        std::cout << ", serving http://" << host << ":" << port << "/metrics";
+    if (exporterOptions.textfile) std::cout << ", writing " << *exporterOptions.textfile;
+    std::cout << std::endl;
 
     std::stop_source stop;
-    std::thread([&stopSignals, &stop] {
+    std::thread([stopSignals, stop]() mutable {
         int signal = 0;
         ::sigwait(&stopSignals, &signal);
         stop.request_stop();

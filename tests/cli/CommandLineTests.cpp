@@ -28,7 +28,8 @@ TEST(CommandLine, BadNumbersAreRefusedWithWhatWasWanted) {
         {"trace-summary x --top 0", "0 is not a whole number from 1 to"},
         {"sample --interval abc", "abc is not a number of seconds from 0 to 3600"},
         {"processes --interval 1e9", "1e9 is not a number of seconds from 0 to 3600"},
-        {"record --interval abc", "takes seconds from 1 to 86400 (24 h), not abc"},
+        {"record --interval abc", "abc is not a number of seconds from 1 to 86400"},
+        {"record --interval 0.5", "0.5 is not a number of seconds from 1 to 86400"},
         {"export --top 0", "0 is not a whole number from 1 to 1000"},
     };
     for (const auto& [arguments, message] : cases) {
