@@ -11,8 +11,8 @@ namespace {
 DrainSnapshot snapshotAt(double seconds, bool onBattery, std::optional<double> level) {
     DrainSnapshot snapshot{.timestamp = Date::fromTimeIntervalSince1970(1.7e9 + seconds),
                            .totalDischargeW = 10};
-    snapshot.telemetry = SourceTelemetry{.powermetricsHasPackagePower = true,
-                                         .usedEstimatedTotalPower = !onBattery};
+    snapshot.telemetry =
+        SourceTelemetry{.powermetricsHasPackagePower = true, .usedEstimatedTotalPower = !onBattery};
     snapshot.powerContext = PowerUsageContext{onBattery, level};
     return snapshot;
 }
@@ -34,9 +34,9 @@ std::string pageOf(const ReportInput& input) {
 }  // namespace
 
 TEST(ReportBuilder, SaysWhereItsFiguresCameFrom) {
-    const std::string page = pageOf(inputOf({snapshotAt(0, true, 80), snapshotAt(60, true, 79),
-                                             snapshotAt(120, false, 79),
-                                             snapshotAt(180, false, 80)}));
+    const std::string page =
+        pageOf(inputOf({snapshotAt(0, true, 80), snapshotAt(60, true, 79),
+                        snapshotAt(120, false, 79), snapshotAt(180, false, 80)}));
     EXPECT_NE(page.find("Power source: battery discharge (2), RAPL package power plus display and "
                         "USB estimates (2); 2 of the 4 snapshots drawn are estimates."),
               std::string::npos);
