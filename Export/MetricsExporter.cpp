@@ -173,7 +173,15 @@ void MetricsExporter::run(std::stop_token stop) {
 }
 
 void MetricsExporter::onePass() {
-    if (options_.powerProfile) metrics_->setPowerProfile(options_.powerProfile());
+    if (options_.powerProfiles) {
+        std::optional<std::string> profile;
+        try {
+            profile = options_.powerProfiles->activeProfile();
+        } catch (const std::exception&) {
+            // No service, or one that does not answer: the profile is left out.
+        }
+        metrics_->setPowerProfile(profile);
+    }
     const double start = monotonicSeconds();
     try {
         const ExportedPass pass = sampler_.pass();

@@ -14,9 +14,9 @@
 //   never through a link), mode 0644, renamed over it.
 #include "Export/ApplicationPassSampler.h"
 #include "Export/PrometheusPowerMetrics.h"
+#include "Platform/PowerProfileService.h"
 #include "SharedModels/Error.h"
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <stop_token>
@@ -39,9 +39,10 @@ struct ExporterOptions {
     std::optional<std::string> textfile{};
     double intervalS = 15;
     std::size_t top = 10;
-    std::string version;
-    // The active power profile, asked before each pass; absent when no service answers.
-    std::function<std::optional<std::string>()> powerProfile{};
+    std::string version{};
+    // Asked for the active profile before each pass; a service that does not answer leaves
+    // the profile out. Null: not asked.
+    std::shared_ptr<const PowerProfileService> powerProfiles{};
 };
 
 class MetricsExporter {

@@ -102,8 +102,8 @@ std::string PrometheusPowerMetrics::powerSourceLabel(const AttributionBuildMetad
     const std::string& source = metadata.totalPowerSource;
     if (source == "power_supply" || source == "IOKit") return "battery";
     if (source == "RAPL-Package+Components") return "rapl";
-    if (source == "PM-Package+Components")
-        return metadata.packagePowerSource == "powermetrics" ? "powermetrics" : "estimate";
+    if (source == "PM-Package+Components") return "powermetrics";
+    if (source == "Estimate-Display+USB") return "estimate";
     return {};
 }
 
@@ -146,9 +146,8 @@ void PrometheusPowerMetrics::publish() {
             out.add("joulix_power_watts",
                     "Power the machine draws, by the source that measured it.", MetricType::Gauge,
                     {metric(MetricType::Gauge, last_->totalW, {{"source", source}})});
-        if (last_->metadata.packagePowerSource != "none")
-            out.gauge("joulix_package_power_watts", "Power of the processor package.",
-                      last_->metadata.packageW);
+        out.gauge("joulix_package_power_watts", "Power of the processor package.",
+                  last_->metadata.packageW);
         out.gauge("joulix_on_battery", "1 while the machine runs on battery power, else 0.",
                   last_->metadata.isOnBatteryPower ? 1 : 0);
         out.counter("joulix_energy_joules_total",

@@ -101,7 +101,9 @@ const std::string intervalWeight =
 const std::string trackedHours = "COALESCE((MAX(timestamp) - MIN(timestamp)) / 3600.0, 0)";
 
 // The history energy summary, in two fixed pieces around the lower-cased, quote-doubled bundle
-// identifier prefix, which stands inside a quoted literal. An empty prefix matches nothing.
+// identifier prefix, which stands inside a quoted literal. An empty prefix matches nothing. The
+// CROSS JOIN keeps SQLite from scanning every process row of the file for the newest few
+// snapshots' (it would otherwise walk the whole process index).
 std::string energyUsageSummarySQL(const std::string& escapedPrefix) {
     const std::string matchText = "lower(ps.process_name || ' ' || COALESCE(ps.bundle_id, ''))";
     const std::string firstPiece =
@@ -114,8 +116,8 @@ std::string energyUsageSummarySQL(const std::string& escapedPrefix) {
         "tracker_power AS (\n"
         "    SELECT ps.snapshot_id AS snapshot_id,\n"
         "        SUM(CASE WHEN ps.drain_w > 0 THEN ps.drain_w ELSE 0 END) AS tracker_w\n"
-        "    FROM process_samples ps\n"
-        "    JOIN recent ON recent.id = ps.snapshot_id\n"
+        "    FROM recent\n"
+        "    CROSS JOIN process_samples ps ON ps.snapshot_id = recent.id\n"
         "    WHERE instr(" +
         matchText + ", 'joulix') > 0\n        OR instr(" + matchText +
         ", 'duzadiruzadivozezazi') > 0\n        OR (length('";
@@ -489,8 +491,9 @@ SQLiteSnapshotStore::fetchGroupedProcessWindowRows(double cutoffTimestamp, doubl
              "FROM process_samples\n"
              "JOIN snapshots ON snapshots.id = process_samples.snapshot_id\n"
              "WHERE snapshots.timestamp >= ? AND snapshots.timestamp <= ?\n"
-             "GROUP BY snapshots.id, process_samples.process_group_key\n"
-             "ORDER BY snapshots.timestamp ASC, process_samples.process_group_key ASC;");
+             "GROUP BY snapshots.timestamp, snapshots.id, process_samples.process_group_key\n"
+             "ORDER BY snapshots.timestamp ASC, snapshots.id ASC,\n"
+             "    process_samples.process_group_key ASC;");
     statement.bindReal(1, cutoffTimestamp);
     statement.bindReal(2, anchorTimestamp);
     std::vector<GroupedProcessWindowRow> rows;
@@ -510,8 +513,9 @@ SQLiteSnapshotStore::fetchGroupedHiddenWindowRows(double cutoffTimestamp, double
              "FROM hidden_drains\n"
              "JOIN snapshots ON snapshots.id = hidden_drains.snapshot_id\n"
              "WHERE snapshots.timestamp >= ? AND snapshots.timestamp <= ?\n"
-             "GROUP BY snapshots.id, hidden_drains.kind, hidden_drains.identifier\n"
-             "ORDER BY snapshots.timestamp ASC, hidden_drains.kind ASC,\n"
+             "GROUP BY snapshots.timestamp, snapshots.id, hidden_drains.kind,\n"
+             "    hidden_drains.identifier\n"
+             "ORDER BY snapshots.timestamp ASC, snapshots.id ASC, hidden_drains.kind ASC,\n"
              "    hidden_drains.identifier ASC;");
     statement.bindReal(1, cutoffTimestamp);
     statement.bindReal(2, anchorTimestamp);

@@ -2,7 +2,7 @@
 // (518,400 snapshots), as a child process, its wall time and peak memory beside a plain
 // `SELECT COUNT(*) FROM snapshots` by the sqlite3 shell over the same file (target: history under
 // 1 s and 50 MB). The fixture takes a few minutes to write; JLX_BENCH_HISTORY_DAYS makes it
-// shorter for a quick look.
+// shorter for a quick look, and JLX_BENCH_HISTORY_FILE names one written before (kept as it is).
 #include "bench/HistoryFixture.h"
 
 #include <benchmark/benchmark.h>
@@ -36,6 +36,7 @@ struct Folder {
 const std::string& fixture() {
     static const Folder folder;
     static const std::string path = [] {
+        if (const char* given = std::getenv("JLX_BENCH_HISTORY_FILE")) return std::string(given);
         joulix::bench::HistoryFixtureShape shape;
         shape.days = 30;
         if (const char* days = std::getenv("JLX_BENCH_HISTORY_DAYS")) shape.days = std::atof(days);

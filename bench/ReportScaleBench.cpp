@@ -1,94 +1,169 @@
-// `joulix report --window 24h` over 24 hours of 5-second snapshots of 25 processes (17,280
-// snapshots), run as a child: its wall time and peak memory (targets: at most 1.5 s and
-// 200 MB), each beside a SELECT COUNT(*) over the same rows (the window's snapshots joined to
-// their process rows) timed in the same run.
-#include "Storage/SQLiteSnapshotStore.h"
-#include "Storage/SQLiteStatement.h"
-#include "tests/cli/SyntheticHistory.h"
+// The report and the details over long histories, each run as a child process for its wall time
+// and peak memory, beside a `SELECT COUNT(*)` by the sqlite3 shell over the same rows (the
+// window's snapshots joined to their process rows):
+// - `joulix report --window 24h` over 24 h of 5-second snapshots of 25 processes (17,280
+//   snapshots; targets: at most 1.5 s and 200 MB);
+// - `joulix details --window 30d`, and with `--json`, over 30 days of 5-second snapshots of 30
+//   processes (518,400 snapshots; targets: 3 s and 300 MB, 400 MB with --json).
+// JLX_BENCH_HISTORY_DAYS shortens the month for a quick look.
+#include "bench/HistoryFixture.h"
 
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <map>
+#include <spawn.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 const std::string joulix = JOULIX_BINARY_DIR "/cli/joulix";
+
+struct Folder {
+    fs::path path = fs::temp_directory_path() / ("joulix-report-" + std::to_string(::getpid()));
+    Folder() { fs::create_directories(path); }
+    ~Folder() {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
+};
+
+const Folder& folder() {
+    static const Folder made;
+    return made;
+}
+
+const std::string& fixture(double days, int processCount) {
+    static std::map<std::pair<double, int>, std::string> written;
+    auto& path = written[{days, processCount}];
+    if (path.empty()) {
+        joulix::bench::HistoryFixtureShape shape;
+        shape.days = days;
+        shape.intervalS = 5;
+        shape.processCount = processCount;
+        path = (folder().path / ("history-" + std::to_string(processCount) + ".sqlite")).string();
+        // Written by a child, so that this process stays small: a child's peak memory as the
+        // kernel reports it starts at its parent's peak.
+        const pid_t writer = ::fork();
+        if (writer == 0) {
+            joulix::bench::writeHistoryFixture(path, shape);
+            ::_exit(0);
+        }
+        ::waitpid(writer, nullptr, 0);
+        std::printf("fixture: %lld snapshots of %d processes, %.0f MB\n",
+                    static_cast<long long>(shape.snapshotCount()), processCount,
+                    static_cast<double>(fs::file_size(path)) / 1e6);
+    }
+    return path;
+}
+
+double monthDays() {
+    const char* days = std::getenv("JLX_BENCH_HISTORY_DAYS");
+    return days ? std::atof(days) : 30;
+}
 
 struct ChildRun {
     double wallS = 0;
     double peakMB = 0;
+    int status = 0;
 };
 
-ChildRun run(const std::string& command) {
-    const auto start = Clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), nullptr);
-        ::_exit(127);
-    }
-    int status = 0;
+// Runs the program with its output discarded; wall time and peak resident memory.
+ChildRun run(const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    ChildRun result;
+    result.status = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    if (result.status != 0) return result;
     rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
-    return {std::chrono::duration<double>(Clock::now() - start).count(),
-            static_cast<double>(usage.ru_maxrss) / 1024};
+    ::wait4(pid, &result.status, 0, &usage);
+    result.wallS = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.peakMB = static_cast<double>(usage.ru_maxrss) / 1024;
+    return result;
 }
 
-// The baseline: counting the rows the report reads, in this process.
-double countSeconds(const std::string& database, double cutoff) {
-    sqlite3* db = joulix::sqlite::open(database, true, 5000);
-    const auto start = Clock::now();
-    {
-        joulix::SQLiteStatement count(db, "SELECT COUNT(*) FROM process_samples\n"
-                                          "JOIN snapshots ON snapshots.id = process_samples.snapshot_id\n"
-                                          "WHERE snapshots.timestamp >= ?;");
-        count.bindReal(1, cutoff);
-        count.stepRow();
-        benchmark::DoNotOptimize(count.rowID(0));
-    }
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    joulix::sqlite::close(db);
-    return seconds;
+// The window's process rows counted by the sqlite3 shell.
+std::vector<std::string> countOf(const std::string& database, double windowS) {
+    return {"/usr/bin/sqlite3", database,
+            "SELECT COUNT(*) FROM process_samples JOIN snapshots ON snapshots.id = "
+            "process_samples.snapshot_id WHERE snapshots.timestamp >= (SELECT MAX(timestamp) "
+            "FROM snapshots) - " +
+                std::to_string(windowS) + ";"};
 }
 
-void ReportOverADayOfTwentyFiveProcesses(benchmark::State& state) {
-    const fs::path folder =
-        fs::temp_directory_path() / ("joulix-bench-" + std::to_string(::getpid()));
-    fs::create_directories(folder);
-    const std::string database = (folder / "h.sqlite").string();
-    const joulix::Date end = joulix::Date::now();
-    {
-        joulix::SQLiteSnapshotStore store(database,
-                                          joulix::SQLiteSnapshotStore::Mode::readWriteCreate);
-        joulix::testing::storeSyntheticHistory(store, end, 17280, 5, 25);
-    }
+std::map<std::string, ChildRun> results;
+
+void measure(benchmark::State& state, const std::string& name,
+             const std::vector<std::string>& arguments) {
     for (auto _ : state) {
-        const ChildRun report = run(joulix + " report --window 24h --db " + database + " --out " +
-                                    (folder / "r.html").string() + " >/dev/null");
-        const double count = countSeconds(database, end.timeIntervalSince1970() - 86400);
-        state.counters["report_s"] = report.wallS;
-        state.counters["report_MB"] = report.peakMB;
-        state.counters["count_s"] = count;
-        state.counters["ratio"] = report.wallS / count;
-        std::printf("joulix report over 17,280 snapshots of 25 processes: %.2f s (target <= 1.5 s), "
-                    "%.0f MB peak (target <= 200 MB); SELECT COUNT(*) over the same rows: %.3f s; "
-                    "ratio %.1f; page %.0f kB\n",
-                    report.wallS, report.peakMB, count, report.wallS / count,
-                    static_cast<double>(fs::file_size(folder / "r.html")) / 1024);
+        const ChildRun child = run(arguments);
+        if (child.status != 0) state.SkipWithError("the program failed");
+        results[name] = child;
+        state.SetIterationTime(child.wallS);
+        state.counters["peak_MB"] = child.peakMB;
     }
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
 }
-BENCHMARK(ReportOverADayOfTwentyFiveProcesses)->Iterations(1)->Unit(benchmark::kSecond);
+
+void Report24h(benchmark::State& state) {
+    measure(state, "report",
+            {joulix, "report", "--window", "24h", "--db", fixture(1, 25), "--out",
+             (folder().path / "report.html").string()});
+}
+void Count24h(benchmark::State& state) {
+    measure(state, "count 24h", countOf(fixture(1, 25), 86400));
+}
+void Details30d(benchmark::State& state) {
+    measure(state, "details",
+            {joulix, "details", "--window", "30d", "--db", fixture(monthDays(), 30)});
+}
+void DetailsJSON30d(benchmark::State& state) {
+    measure(state, "details --json",
+            {joulix, "details", "--json", "--window", "30d", "--db", fixture(monthDays(), 30)});
+}
+void Count30d(benchmark::State& state) {
+    measure(state, "count 30d", countOf(fixture(monthDays(), 30), 30 * 86400.0));
+}
+
+BENCHMARK(Report24h)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(Count24h)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(Details30d)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(DetailsJSON30d)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(Count30d)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    const auto line = [](const char* name, const char* baseline, const char* target) {
+        const ChildRun& a = results[name];
+        const ChildRun& b = results[baseline];
+        std::printf("%s: %.2f s, %.0f MB peak (target %s); SELECT COUNT(*) over the same rows: "
+                    "%.2f s, %.0f MB; ratio %.1f\n",
+                    name, a.wallS, a.peakMB, target, b.wallS, b.peakMB,
+                    a.wallS / std::max(b.wallS, 1e-9));
+    };
+    line("report", "count 24h", "1.5 s, 200 MB");
+    line("details", "count 30d", "3 s, 300 MB");
+    line("details --json", "count 30d", "3 s, 400 MB");
+    benchmark::Shutdown();
+    return 0;
+}

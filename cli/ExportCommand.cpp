@@ -5,6 +5,7 @@
 // SIGINT or SIGTERM ends it at once, between passes, or as soon as the running pass ends.
 #include "Export/MetricsExporter.h"
 #include "cli/Commands.h"
+#include "cli/OptionChecks.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -32,8 +33,10 @@ void runExport(const ExportOptions& options, bool listen) {
     sigaddset(&stopSignals, SIGTERM);
     ::pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    ExporterOptions exporterOptions{
-        .intervalS = options.intervalS, .top = options.top, .version = JOULIX_VERSION};
+    ExporterOptions exporterOptions{.intervalS = options.intervalS,
+                                    .top = options.top,
+                                    .version = JOULIX_VERSION,
+                                    .powerProfiles = busPowerProfileService()};
     if (listen) exporterOptions.listen = options.listen;
     if (!options.textfile.empty()) exporterOptions.textfile = options.textfile;
     std::unique_ptr<MetricsExporter> exporter;
@@ -45,18 +48,15 @@ void runExport(const ExportOptions& options, bool listen) {
         return;
     }
 
-    std::string where;
-    for (const int port : exporter->listeningPorts()) {
-        const auto colon = options.listen.rfind(':');
-        where +=
-            " http://" + options.listen.substr(0, colon) + ":" + std::to_string(port) + "/metrics";
-    }
-    if (exporterOptions.textfile) where += " " + *exporterOptions.textfile;
-    std::cout << "joulix export: a pass every " << options.intervalS << " s, serving" << where
-              << std::endl;
+    std::cout << "joulix export: a pass every " << options.intervalS << " s";
+    const auto host = options.listen.substr(0, options.listen.rfind(':'));
+    for (const int port : exporter->listeningPorts())
+        std::cout << ", serving http://" << host << ":" << port << "/metrics";
+    if (exporterOptions.textfile) std::cout << ", writing " << *exporterOptions.textfile;
+    std::cout << std::endl;
 
     std::stop_source stop;
-    std::thread([&stopSignals, &stop] {
+    std::thread([stopSignals, stop]() mutable {
         int signal = 0;
         ::sigwait(&stopSignals, &signal);
         stop.request_stop();
@@ -79,11 +79,11 @@ const CommandRegistration registration([](CLI::App& app) {
         "--textfile", options->textfile,
         "Also write the metrics to this file (node_exporter's textfile collector)");
     command->add_option("--interval", options->intervalS, "Seconds between passes (default 15)")
-        ->check(CLI::Range(1.0, 3600.0));
+        ->check(secondsFrom(1, 3600));
     command
         ->add_option("--top", options->top,
                      "Applications published by name; the rest are \"other\" (default 10)")
-        ->check(CLI::Range(1, 1000));
+        ->check(wholeNumberFrom(1, 1000));
     command->callback([options, listen, textfile] {
         // A textfile alone publishes no HTTP endpoint; --listen with it serves both.
         runExport(*options, listen->count() > 0 || textfile->count() == 0);

@@ -1,6 +1,5 @@
 #include "cli/HistoryDatabase.h"
 
-#include "SharedModels/Text.h"
 #include "Storage/SQLiteSnapshotStoreLocation.h"
 
 #include <algorithm>

@@ -24,23 +24,16 @@ CLI::Validator wholeNumberFrom(int64_t minimum, int64_t maximum) {
         "INT in " + range);
 }
 
-CLI::Validator secondsFrom(double minimum, double maximum, bool above) {
+CLI::Validator secondsFrom(double minimum, double maximum) {
     const std::string range =
-        above ? "more than " + text::formatted("%g", minimum) + " and at most " +
-                    text::formatted("%g", maximum)
-              : "from " + text::formatted("%g", minimum) + " to " + text::formatted("%g", maximum);
+        "from " + text::formatted("%g", minimum) + " to " + text::formatted("%g", maximum);
     return CLI::Validator(
-        [minimum, maximum, above, range](std::string& input) -> std::string {
-            std::size_t used = 0;
+        [minimum, maximum, range](std::string& input) -> std::string {
             double value = 0;
-            try {
-                value = std::stod(input, &used);
-            } catch (const std::exception&) {
-                used = 0;
-            }
-            const bool inRange = above ? value > minimum : value >= minimum;
-            if (used > 0 && used == input.size() && std::isfinite(value) && inRange &&
-                value <= maximum) {
+            const auto [end, error] =
+                std::from_chars(input.data(), input.data() + input.size(), value);
+            if (error == std::errc() && end == input.data() + input.size() &&
+                std::isfinite(value) && value >= minimum && value <= maximum) {
                 return {};
             }
             return input + " is not a number of seconds " + range;

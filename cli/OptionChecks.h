@@ -10,7 +10,7 @@ namespace joulix::cli {
 // A whole number from `minimum` to `maximum`.
 CLI::Validator wholeNumberFrom(int64_t minimum, int64_t maximum);
 
-// A number of seconds from `minimum` to `maximum`; `above` makes the minimum itself refused.
-CLI::Validator secondsFrom(double minimum, double maximum, bool above = false);
+// A number of seconds from `minimum` to `maximum`.
+CLI::Validator secondsFrom(double minimum, double maximum);
 
 }  // namespace joulix::cli

@@ -22,9 +22,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
-#include <cmath>
 #include <csignal>
 #include <ctime>
 #include <fcntl.h>
@@ -110,17 +108,7 @@ std::optional<std::pair<std::string, double>> topApplication(const DrainSnapshot
     return *top;
 }
 
-// The CLI11 checks: empty for an accepted value, else the accepted range.
-std::string intervalCheck(const std::string& text) {
-    double value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error == std::errc() && end == text.data() + text.size() && std::isfinite(value) &&
-        value >= minIntervalS && value <= maxIntervalS) {
-        return {};
-    }
-    return "takes seconds from 1 to 86400 (24 h), not " + text;
-}
-
+// The CLI11 check of --duration and --retention: empty for an accepted value, else the range.
 std::string durationFromOneSecondCheck(const std::string& text) {
     const std::optional<double> seconds = parseSecondsOrDuration(text);
     if (seconds && *seconds >= minDurationS) return {};
@@ -391,20 +379,20 @@ const CommandRegistration registration([](CLI::App& app) {
         ->check(nonEmptyPathCheck)
         ->excludes(
             command->add_flag("--shared", options->shared, "Use the history shared by every user"));
-    command
-        ->add_option("--interval", options->intervalS,
-                     "Seconds between passes, 1 to 86400 (default: the background sampling "
-                     "interval)")
-        ->check(intervalCheck);
+    auto* interval =
+        command->add_option("--interval", options->intervalS,
+                            "Seconds between passes, 1 to 86400 (default: the background sampling "
+                            "interval)");
+    interval->check(secondsFrom(minIntervalS, maxIntervalS));
     command->add_option("--duration", options->duration, "Stop after this long (e.g. 60, 10m, 2h)")
         ->check(durationFromOneSecondCheck);
     command
         ->add_option("--retention", options->retention,
                      "Purge snapshots older than this (default 7d)")
         ->check(durationFromOneSecondCheck);
-    command->callback([options] {
+    command->callback([options, interval] {
         const auto durationS = parseSecondsOrDuration(options->duration);
-        if (durationS && options->intervalS > *durationS) {
+        if (interval->count() > 0 && durationS && options->intervalS > *durationS) {
             throw CLI::ValidationError("--interval", "takes seconds up to --duration (" +
                                                          options->duration + "), not " +
                                                          text::formatted("%g", options->intervalS));

@@ -35,12 +35,15 @@ const std::map<std::string, std::string> examples = {
     {"record", "joulix record --interval 5 --duration 2h"},
     {"report", "joulix report --window 7d --out week.html"},
     {"end-app", "joulix end-app firefox --dry-run"},
+    {"export", "joulix export --listen 127.0.0.1:9469 --top 20"},
 };
 
 void addExamples(CLI::App& app) {
     for (CLI::App* command : app.get_subcommands({})) {
         const auto example = examples.find(command->get_name());
-        if (example != examples.end()) command->footer("Example: " + example->second);
+        if (example == examples.end()) continue;
+        const std::string footer = command->get_footer();
+        command->footer((footer.empty() ? "" : footer + "\n\n") + "Example: " + example->second);
     }
 }
 

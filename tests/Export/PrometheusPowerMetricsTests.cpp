@@ -22,18 +22,14 @@ ExportedPass pass(double timestampS, double totalW, const std::string& source, b
 }
 
 TEST(PrometheusPowerMetrics, PowerSourceLabels) {
-    const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
-        {"power_supply", "RAPL", "battery"},
-        {"IOKit", "powermetrics", "battery"},
-        {"RAPL-Package+Components", "RAPL", "rapl"},
-        {"PM-Package+Components", "powermetrics", "powermetrics"},
-        {"PM-Package+Components", "none", "estimate"},
-        {"none", "RAPL", ""},
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"power_supply", "battery"},          {"IOKit", "battery"},
+        {"RAPL-Package+Components", "rapl"},  {"PM-Package+Components", "powermetrics"},
+        {"Estimate-Display+USB", "estimate"}, {"none", ""},
     };
-    for (const auto& [total, package, label] : cases) {
+    for (const auto& [total, label] : cases) {
         AttributionBuildMetadata metadata;
         metadata.totalPowerSource = total;
-        metadata.packagePowerSource = package;
         EXPECT_EQ(PrometheusPowerMetrics::powerSourceLabel(metadata), label) << total;
     }
 }

@@ -10,7 +10,7 @@ namespace {
 TEST(CommandLine, EveryHelpShowsAnExample) {
     for (const char* command :
          {"config", "ping", "low-power", "terminate", "sample", "processes", "trace-summary",
-          "history", "details", "record", "report", "end-app"}) {
+          "history", "details", "record", "report", "end-app", "export"}) {
         const auto help = testing::runJoulix(std::string(command) + " --help");
         EXPECT_EQ(help.status, 0) << command;
         EXPECT_NE(help.output.find(std::string("Example: joulix ") + command), std::string::npos)
@@ -28,8 +28,9 @@ TEST(CommandLine, BadNumbersAreRefusedWithWhatWasWanted) {
         {"trace-summary x --top 0", "0 is not a whole number from 1 to"},
         {"sample --interval abc", "abc is not a number of seconds from 0 to 3600"},
         {"processes --interval 1e9", "1e9 is not a number of seconds from 0 to 3600"},
-        {"record --interval abc", "abc is not a number of seconds more than 0 and at most 86400"},
-        {"record --interval 0", "0 is not a number of seconds more than 0 and at most 86400"},
+        {"record --interval abc", "abc is not a number of seconds from 1 to 86400"},
+        {"record --interval 0.5", "0.5 is not a number of seconds from 1 to 86400"},
+        {"export --top 0", "0 is not a whole number from 1 to 1000"},
     };
     for (const auto& [arguments, message] : cases) {
         const auto result = testing::runJoulix(std::string(arguments) + " 2>&1");

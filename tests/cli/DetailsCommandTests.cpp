@@ -62,6 +62,21 @@ TEST_F(DetailsCommandTest, InfiniteStoredValuesAreWrittenAsNull) {
     EXPECT_EQ(json.output.find("inf"), std::string::npos) << json.output;
 }
 
+TEST_F(DetailsCommandTest, NamesAreMaskedForControlCharacters) {
+    {
+        SQLiteSnapshotStore store(database, SQLiteSnapshotStore::Mode::readWriteCreate);
+        auto snapshot = testing::publishedSnapshot(1.7e9, 1);
+        snapshot.processes[0].canonicalName = "\x1b[2Jevil";
+        snapshot.hidden[0].identifier = "web\x07";
+        store.insert(snapshot);
+    }
+    const auto table = details("--db " + database);
+    ASSERT_EQ(table.status, 0) << table.output;
+    EXPECT_EQ(table.output.find_first_of("\x1b\x07"), std::string::npos) << table.output;
+    EXPECT_NE(table.output.find("?[2Jevil"), std::string::npos) << table.output;
+    EXPECT_NE(table.output.find("docker_container-web?"), std::string::npos) << table.output;
+}
+
 TEST_F(DetailsCommandTest, AnEmptyDatabaseIsAnEmptyWindow) {
     SQLiteSnapshotStore(database, SQLiteSnapshotStore::Mode::readWriteCreate);
     const auto result = details("--db " + database);

@@ -348,7 +348,7 @@ TEST(ExportCommand, PlantedLinksAreReplacedNotWrittenThrough) {
                                           "--textfile " + shared.string() + "/joulix.prom",
                                       output);
     const bool written =
-        eventually(10, [&] { return readFile(output).find("serving") != std::string::npos; });
+        eventually(10, [&] { return readFile(output).find("writing") != std::string::npos; });
     EXPECT_EQ(stopChild(exporter), 0);
     ASSERT_TRUE(written) << readFile(output);
     EXPECT_EQ(readFile(folder.path() / "victim-a"), "precious a\n");

@@ -106,10 +106,11 @@ TEST(RecordCommand, SIGKILLMidRunNeverCorruptsTheDatabaseAndTheNextRunAppends) {
     REQUIRE_RECORDING_MACHINE();
     RecordingMachine machine;
     std::mt19937 random(std::random_device{}());
-    for (int kill = 0; kill < 10; ++kill) {
-        const auto run = machine.start("record --db " + machine.database() + " --interval 0.1");
+    // The first pass comes one interval (1 s, the shortest) after the start.
+    for (int kill = 0; kill < 6; ++kill) {
+        const auto run = machine.start("record --db " + machine.database() + " --interval 1");
         std::this_thread::sleep_for(
-            std::chrono::milliseconds(std::uniform_int_distribution(150, 700)(random)));
+            std::chrono::milliseconds(std::uniform_int_distribution(1000, 1600)(random)));
         ::kill(run.pid, SIGKILL);
         ASSERT_EQ(run.wait(), -SIGKILL) << run.output();
         if (run.output().find("exit 77") != std::string::npos) GTEST_SKIP();
@@ -130,7 +131,7 @@ TEST(RecordCommand, TwoRecordersOnOneDatabaseBothKeepStoring) {
     REQUIRE_RECORDING_MACHINE();
     RecordingMachine machine;
     const auto first =
-        machine.start("record --db " + machine.database() + " --interval 0.7 --duration 5");
+        machine.start("record --db " + machine.database() + " --interval 1.5 --duration 5");
     // The second joins a recording that is under way (its namespace's overlay and the database's
     // creation are the first one's).
     ASSERT_TRUE(first.waitForOutput(" stored", 10)) << first.output();
@@ -163,7 +164,7 @@ TEST(RecordCommand, AFullFileSystemFailsEachPassClearlyAndLeavesASoundFile) {
         machine.inNamespace("mkdir -p " + tiny + " && mount -t tmpfs -o size=1m tmpfs " + tiny +
                             " || exit 77; (sleep 2; dd if=/dev/zero of=" + tiny +
                             "/filler bs=4k 2>/dev/null) & \"$0\" record --db " + tiny +
-                            "/h.sqlite --interval 0.7 --duration 5; status=$?; wait; cp " + tiny +
+                            "/h.sqlite --interval 1 --duration 5; status=$?; wait; cp " + tiny +
                             "/h.sqlite* " + copies + "/; exit $status") +
         " 2>&1");
     if (run.status == 77) GTEST_SKIP() << "tmpfs or overlay mounts unavailable";
@@ -182,7 +183,8 @@ TEST(RecordCommand, AFullFileSystemFailsEachPassClearlyAndLeavesASoundFile) {
 }
 
 TEST(RecordCommand, AnUnusableDatabasePathStopsItWithOneLine) {
-    const auto run = testing::runJoulix("record --db /proc/self/none/h.sqlite --duration 1 2>&1");
+    const auto run =
+        testing::runJoulix("record --db /proc/self/none/h.sqlite --interval 1 --duration 1 2>&1");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
     EXPECT_NE(run.output.find("joulix record: cannot use the database /proc/self/none/h.sqlite: "),
