@@ -32,6 +32,13 @@ EnergyChannelReading channel(const char* name, const char* unit, int64_t value) 
     return {"Energy Model", name, unit, value};
 }
 
+// Writes a powercap zone's name and energy counter in `sys`.
+void writeZone(const testing::TemporaryDirectory& sys, const std::string& directory,
+               const std::string& name, int64_t uj) {
+    sys.writeFile("class/powercap/" + directory + "/name", name + "\n");
+    sys.writeFile("class/powercap/" + directory + "/energy_uj", std::to_string(uj) + "\n");
+}
+
 TEST(AppleSiliconPowerReader, BaselineThenWattsPerIntervalRebasingAfterFaults) {
     // step, time, CPU energy in mJ (absent: the read fails), watts, interval
     const std::tuple<const char*, double, std::optional<int64_t>, double, double> steps[] = {
@@ -83,23 +90,19 @@ TEST(AppleSiliconPowerReader, ChannelsGoToTheirBuckets) {
 
 TEST(AppleSiliconPowerReader, RAPLZonesOfAFakePowercapTree) {
     testing::TemporaryDirectory sys;
-    const auto zone = [&](const std::string& directory, const std::string& name, int64_t uj) {
-        sys.writeFile("class/powercap/" + directory + "/name", name + "\n");
-        sys.writeFile("class/powercap/" + directory + "/energy_uj", std::to_string(uj) + "\n");
-    };
     sys.writeFile("class/powercap/intel-rapl/enabled", "1\n");  // the control type, no counter
-    zone("intel-rapl:0", "package-0", 50'000'000);
-    zone("intel-rapl:0:0", "core", 20'000'000);
-    zone("intel-rapl:0:1", "uncore", 1'000'000);
-    zone("intel-rapl:0:2", "dram", 4'000'000);
-    zone("intel-rapl:1", "psys", 90'000'000);
+    writeZone(sys, "intel-rapl:0", "package-0", 50'000'000);
+    writeZone(sys, "intel-rapl:0:0", "core", 20'000'000);
+    writeZone(sys, "intel-rapl:0:1", "uncore", 1'000'000);
+    writeZone(sys, "intel-rapl:0:2", "dram", 4'000'000);
+    writeZone(sys, "intel-rapl:1", "psys", 90'000'000);
     AppleSiliconPowerReader reader(std::make_shared<PowercapEnergyChannels>(sys.string()));
 
     EXPECT_EQ(reader.sample(Date{0}), (SystemPowerSnapshot{.supported = true}));
-    zone("intel-rapl:0:0", "core", 29'000'000);
-    zone("intel-rapl:0:1", "uncore", 1'500'000);
-    zone("intel-rapl:0:2", "dram", 5'500'000);
-    zone("intel-rapl:0", "package-0", 99'000'000);
+    writeZone(sys, "intel-rapl:0:0", "core", 29'000'000);
+    writeZone(sys, "intel-rapl:0:1", "uncore", 1'500'000);
+    writeZone(sys, "intel-rapl:0:2", "dram", 5'500'000);
+    writeZone(sys, "intel-rapl:0", "package-0", 99'000'000);
     // cpu, gpu, ane, dram, memory fabric, ram, pci, display, interval, supported, package,
     // platform
     EXPECT_EQ(reader.sample(Date{2}),
@@ -118,54 +121,32 @@ TEST(AppleSiliconPowerReader, RAPLPackageAndPlatformOfEachLayout) {
         std::optional<double> packageW;
         std::optional<double> platformW;
     };
+    // clang-format off
     const Case cases[] = {
         {"package zones only", {{"intel-rapl:0", {"package-0", 30}}}, 15, 0, 15, {}},
         {"a package with sub-zones",
-         {{"intel-rapl:0", {"package-0", 30}},
-          {"intel-rapl:0:0", {"core", 20}},
-          {"intel-rapl:0:1", {"uncore", 4}},
-          {"intel-rapl:0:2", {"dram", 2}}},
-         10,
-         1,
-         15,
-         {}},
+         {{"intel-rapl:0", {"package-0", 30}}, {"intel-rapl:0:0", {"core", 20}},
+          {"intel-rapl:0:1", {"uncore", 4}}, {"intel-rapl:0:2", {"dram", 2}}},
+         10, 1, 15, {}},
         {"two packages",
-         {{"intel-rapl:0", {"package-0", 30}},
-          {"intel-rapl:0:0", {"core", 20}},
-          {"intel-rapl:1", {"package-1", 10}},
-          {"intel-rapl:1:0", {"core", 6}}},
-         13,
-         0,
-         20,
-         {}},
+         {{"intel-rapl:0", {"package-0", 30}}, {"intel-rapl:0:0", {"core", 20}},
+          {"intel-rapl:1", {"package-1", 10}}, {"intel-rapl:1:0", {"core", 6}}},
+         13, 0, 20, {}},
         {"a platform zone",
-         {{"intel-rapl:0", {"package-0", 30}}, {"intel-rapl:1", {"psys", 50}}},
-         15,
-         0,
-         15,
-         25},
+         {{"intel-rapl:0", {"package-0", 30}}, {"intel-rapl:1", {"psys", 50}}}, 15, 0, 15, 25},
         {"a DRAM zone outside the package",
-         {{"intel-rapl:0", {"package-0", 30}}, {"intel-rapl:1", {"dram", 8}}},
-         15,
-         4,
-         19,
-         {}},
+         {{"intel-rapl:0", {"package-0", 30}}, {"intel-rapl:1", {"dram", 8}}}, 15, 4, 19, {}},
         {"the MMIO view of a package counts once",
          {{"intel-rapl-mmio:0", {"package-0", 30}}, {"intel-rapl:0", {"package-0", 30}}},
-         15,
-         0,
-         15,
-         {}},
+         15, 0, 15, {}},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         testing::TemporaryDirectory sys;
         const auto write = [&](int64_t scale) {
-            for (const auto& [directory, zone] : c.zones) {
-                sys.writeFile("class/powercap/" + directory + "/name", zone.first + "\n");
-                sys.writeFile("class/powercap/" + directory + "/energy_uj",
-                              std::to_string(1'000'000 + scale * zone.second * 1'000'000) + "\n");
-            }
+            for (const auto& [directory, zone] : c.zones)
+                writeZone(sys, directory, zone.first, 1'000'000 + scale * zone.second * 1'000'000);
         };
         write(0);
         AppleSiliconPowerReader reader(std::make_shared<PowercapEnergyChannels>(sys.string()));
@@ -184,8 +165,7 @@ TEST(AppleSiliconPowerReader, RAPLPackageAndPlatformOfEachLayout) {
 TEST(AppleSiliconPowerReader, RAPLCounterWrapsAndUnreadableZone) {
     testing::TemporaryDirectory sys;
     const auto zone = [&](const std::string& directory, const std::string& name, int64_t uj) {
-        sys.writeFile("class/powercap/" + directory + "/name", name + "\n");
-        sys.writeFile("class/powercap/" + directory + "/energy_uj", std::to_string(uj) + "\n");
+        writeZone(sys, directory, name, uj);
         sys.writeFile("class/powercap/" + directory + "/max_energy_range_uj", "100000000\n");
     };
     zone("intel-rapl:0:0", "core", 99'000'000);
