@@ -135,24 +135,6 @@ TEST(ProcessTerminatorTests, AuthorisationDecidesOnTheHeldProcessBeforeAnySignal
     EXPECT_TRUE(signals.signalsSent().empty());
 }
 
-// A child that has exited but is not reaped yet has ended: no "ignored SIGTERM and SIGKILL".
-TEST(ProcessTerminatorTests, ZombieTargetHasEnded) {
-    const pid_t zombie = ::fork();
-    if (zombie == 0) ::_exit(0);
-    std::string state;
-    for (int i = 0; i < 500 && state != "Z"; ++i) {
-        std::ifstream stat("/proc/" + std::to_string(zombie) + "/stat");
-        std::string pid, name;
-        stat >> pid >> name >> state;
-        ::usleep(2000);
-    }
-    ASSERT_EQ(state, "Z");
-    const auto pidText = std::to_string(zombie);
-    EXPECT_EQ(DefaultProcessTerminator().terminateProcess(zombie),
-              ProcessTerminationResult::success("Process " + pidText + " is already stopped."));
-    ::waitpid(zombie, nullptr, 0);
-}
-
 // Exit codes of the reused-pid scenario below, which runs in a process of its own.
 enum ReuseOutcome { reuseHeld = 0, reuseNotArranged = 10, reuseWrongResult, reuseSignalled };
 
