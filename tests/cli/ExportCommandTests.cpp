@@ -8,11 +8,9 @@
 
 #include <chrono>
 #include <csignal>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <regex>
-#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -23,10 +21,16 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-std::string readFile(const fs::path& path) {
-    std::stringstream text;
-    text << std::ifstream(path).rdbuf();
-    return text.str();
+using testing::readFile;
+const std::string asNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+
+// The IPv4 loopback address at `port`.
+sockaddr_in loopback(int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
 }
 
 // A child running `shell` under /bin/sh with its output in `outputPath`.
@@ -260,10 +264,7 @@ TEST(ExportCommand, HungScrapersNeverDelayThePasses) {
     std::vector<int> hung;
     for (int i = 0; i < 8; ++i) {
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(laptop.port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in address = loopback(laptop.port);
         ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
         ::send(fd, "GET /metrics HTTP/1.1\r\n", 23, MSG_NOSIGNAL);  // and never the rest
         hung.push_back(fd);
@@ -283,9 +284,7 @@ TEST(ExportCommand, HungScrapersNeverDelayThePasses) {
 TEST(ExportCommand, SetupFailuresAreOneLineAndExitStatusOne) {
     const testing::TemporaryDirectory folder;
     const int busy = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = loopback(0);
     socklen_t length = sizeof address;
     ASSERT_EQ(::bind(busy, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(::listen(busy, 1), 0);
@@ -293,7 +292,6 @@ TEST(ExportCommand, SetupFailuresAreOneLineAndExitStatusOne) {
     const std::string busyAddress = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
     fs::create_directories(folder.path() / "locked");
     fs::permissions(folder.path(), fs::perms::owner_all | fs::perms::others_exec);
-    const std::string asNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
 
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"--listen " + busyAddress, "cannot listen on " + busyAddress + ": Address already in use"},
@@ -333,15 +331,13 @@ TEST(ExportCommand, PlantedLinksAreReplacedNotWrittenThrough) {
     fs::create_directories(shared);
     fs::permissions(folder.path(), fs::perms::owner_all | fs::perms::others_exec);
     fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
-    const std::string asNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
-    ASSERT_EQ(testing::runCommand(asNobody + "ln -s " + folder.string() + "/victim-a " +
-                                  shared.string() + "/joulix.prom.tmp")
-                  .status,
-              0);
-    ASSERT_EQ(testing::runCommand(asNobody + "ln -s " + folder.string() + "/victim-b " +
-                                  shared.string() + "/joulix.prom")
-                  .status,
-              0);
+    for (const auto& [victim, link] :
+         {std::pair{"victim-a", "joulix.prom.tmp"}, std::pair{"victim-b", "joulix.prom"}}) {
+        ASSERT_EQ(testing::runCommand(asNobody + "ln -s " + folder.string() + "/" + victim + " " +
+                                      (shared / link).string())
+                      .status,
+                  0);
+    }
 
     const std::string output = folder.string() + "/export.txt";
     const pid_t exporter = startShell(testing::joulixPath + " export --listen 127.0.0.1:0 " +

@@ -9,20 +9,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 
 namespace joulix {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string readAll(const fs::path& file) {
-    std::stringstream text;
-    text << std::ifstream(file).rdbuf();
-    return text.str();
-}
+using testing::readFile;
 
 // The cells of the rows of the first table after `heading`.
 std::vector<std::vector<std::string>> tableAfter(const std::string& html,
@@ -71,7 +65,7 @@ TEST_F(ReportCommand, DrawsEveryChartOfTheWindowInABrowser) {
     const auto run = report("--window 2h");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(run.output, "Report written to " + page.string() + "\n");
-    const std::string html = readAll(page);
+    const std::string html = readFile(page);
     EXPECT_EQ(count(html, "<svg"), 6);
     EXPECT_NE(html.find("720 snapshots from "), std::string::npos);
     for (const char* app : {">editor<", ">browser<", ">compiler<", ">player<", ">mail<"})
@@ -137,7 +131,7 @@ TEST_F(ReportCommand, TheApplicationsTableAgreesWithDetails) {
         const bool kernel = group.canonicalName.front() == '[';
         expected[kernel ? "kernel" : group.canonicalName] += group.totalEnergyWh;
     }
-    const auto rows = tableAfter(readAll(page), "<h2>Applications</h2>");
+    const auto rows = tableAfter(readFile(page), "<h2>Applications</h2>");
     ASSERT_EQ(rows.size(), expected.size());
     EXPECT_EQ(rows[0][0], "backup");  // 8 W half the time: 4 W, the largest
     double previousWh = 1e9;
@@ -158,7 +152,7 @@ TEST_F(ReportCommand, AnEmptyWindowGivesAPageThatSaysSo) {
     SQLiteSnapshotStore(database, SQLiteSnapshotStore::Mode::readWriteCreate);
     const auto run = report();
     ASSERT_EQ(run.status, 0) << run.output;
-    const std::string html = readAll(page);
+    const std::string html = readFile(page);
     EXPECT_NE(html.find("No snapshots were recorded in this window."), std::string::npos);
     EXPECT_EQ(count(html, "<svg"), 0);
     if (!testing::haveChromium()) GTEST_SKIP() << "chromium is not installed";
