@@ -4,9 +4,7 @@
 #include "tests/JoulixDaemon/SystemServices.h"
 #include "tests/MetricsCollectors/TestSupport.h"
 
-#include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 #include <thread>
 
 namespace joulix {
@@ -24,9 +22,7 @@ std::string afterOnePass(std::shared_ptr<const PowerProfileService> profiles) {
     });
     exporter.run(stop.get_token());
     stopper.join();
-    std::stringstream text;
-    text << std::ifstream(textfile).rdbuf();
-    return text.str();
+    return testing::readFile(textfile);
 }
 
 TEST(PowerProfileMetric, ActiveProfileOfTheRealServiceOrNone) {
