@@ -45,6 +45,7 @@ TEST(DirectBatteryStatusReader, ChargingLaptopWithEnergyCountersAndAUSBCAdapter)
     EXPECT_EQ(sample->voltageMV, 12600);
     EXPECT_EQ(sample->amperageMa, 2000);  // 25.2 W at 12.6 V, flowing in
     EXPECT_EQ(sample->dischargeWatts, std::nullopt);
+    EXPECT_DOUBLE_EQ(*sample->remainingWh, 40.0);       // energy_now as the kernel counts it
     EXPECT_EQ(sample->systemTimeRemainingMinutes, 24);  // 10 Wh to go at 25.2 W
     EXPECT_EQ(sample->adapterWatts, 65);
     EXPECT_EQ(sample->adapterName, "ucsi-source-psy-USBC000:001");

@@ -107,17 +107,6 @@ TEST(SysfsBatteryCombination, PowerSourceAndFlowOfEachKindOfMachine) {
     EXPECT_EQ(SysfsPowerSources("/nonexistent").isOnBatteryPower(), std::nullopt);
 }
 
-// Energy-reporting batteries give the remaining energy as the kernel counts it, and the level
-// is the kernel's capacity, exactly.
-TEST(SysfsBatteryCombination, EnergyBatteryRemainingEnergyIsEnergyNow) {
-    DirectBatteryStatusReader reader(std::make_shared<SysfsPowerSources>(
-        std::string(JOULIX_FIXTURES) + "/power_supply/charging-laptop"));
-    const auto sample = reader.sample();
-    ASSERT_TRUE(sample);
-    EXPECT_DOUBLE_EQ(*sample->remainingWh, 40.0);
-    EXPECT_DOUBLE_EQ(sample->levelPercent, 80);
-}
-
 // One reader serves many samples: each sees the battery as it is now.
 TEST(SysfsBatteryCombination, EachSampleReadsTheBatteryAfresh) {
     Tree tree({{"BAT0", chargeBattery("Discharging", "1000000", "3000000", "6000000")}});
