@@ -8,11 +8,9 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <regex>
 #include <sqlite3.h>
-#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -51,11 +49,7 @@ class RecordingMachine {
         pid_t pid = -1;
         std::string outputPath;
 
-        std::string output() const {
-            std::stringstream text;
-            text << std::ifstream(outputPath).rdbuf();
-            return text.str();
-        }
+        std::string output() const { return readFile(outputPath); }
         // Waits for the exit; the exit status, or -signal when a signal ended it.
         int wait() const {
             int status = 0;
