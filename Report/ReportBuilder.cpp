@@ -287,8 +287,10 @@ ReportSection componentSection(const ComponentAverages& averages) {
 
 // Where the total power of the drawn snapshots came from, and how many were estimates: on
 // battery the battery's discharge is measured; on AC the total is the processor package (RAPL)
-// plus modelled display and USB power, an estimate.
-std::string powerSourceLine(const std::vector<DrainSnapshot>& snapshots) {
+// plus modelled display and USB power, an estimate. The window's details do not count its
+// estimates, so the count is of the drawn snapshots, and the line says which share they are.
+std::string powerSourceLine(const ReportInput& input) {
+    const std::vector<DrainSnapshot>& snapshots = input.chartSnapshots;
     std::size_t battery = 0, rapl = 0, modelled = 0, unknown = 0;
     for (const DrainSnapshot& snapshot : snapshots) {
         if (!snapshot.telemetry) {
@@ -311,8 +313,13 @@ std::string powerSourceLine(const std::vector<DrainSnapshot>& snapshots) {
     add(rapl, "RAPL package power plus display and USB estimates");
     add(modelled, "display and USB estimates only");
     add(unknown, "not recorded");
-    return line + "; " + std::to_string(rapl + modelled) + " of the " +
-           std::to_string(snapshots.size()) + " snapshots drawn are estimates.";
+    line += "; " + std::to_string(rapl + modelled) + " of the " + std::to_string(snapshots.size()) +
+            " snapshots drawn";
+    if (const double stride = chartStride(input); stride > 1) {
+        line += text::formatted(" (one in %.0f of the window's ", stride) +
+                std::to_string(input.details.snapshotCount) + ")";
+    }
+    return line + " are estimates.";
 }
 
 std::string zoneName(Date when) {
@@ -392,7 +399,7 @@ ReportPage buildReportPage(const ReportInput& input) {
     page.summaryLines.push_back(std::to_string(details.snapshotCount) + " snapshots from " +
                                 localTimeText(details.windowStart) + " to " +
                                 localTimeText(details.windowEnd));
-    page.summaryLines.push_back(powerSourceLine(input.chartSnapshots));
+    page.summaryLines.push_back(powerSourceLine(input));
 
     const GraphPeriodSpec period{windowText(input.windowS), input.windowS, graphMaxPoints};
     const GraphBuildPayload payload = GraphBuildEngine::rebuildPayload(

@@ -44,6 +44,12 @@ TEST(ReportBuilder, SaysWhereItsFiguresCameFrom) {
     EXPECT_NE(page.find("<td>GPU</td><td class=\"n\">1.50</td>"), std::string::npos);
     EXPECT_NE(page.find("<title>on AC power</title></rect>"), std::string::npos);
     EXPECT_EQ(page.find("No battery"), std::string::npos);
+
+    ReportInput strided = inputOf({snapshotAt(0, true, 80), snapshotAt(600, false, 79)});
+    strided.details.snapshotCount = 20;
+    EXPECT_NE(pageOf(strided).find("1 of the 2 snapshots drawn (one in 10 of the window&#39;s "
+                                   "20) are estimates."),
+              std::string::npos);
 }
 
 TEST(ReportBuilder, AMachineWithoutABatterySaysSo) {
