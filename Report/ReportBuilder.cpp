@@ -80,15 +80,19 @@ ReportSection powerSection(const GraphBuildPayload& payload, const DetailsPipeli
     return {"System power", "", {total, split}, std::nullopt};
 }
 
-// Running energy over the chart's snapshots. They are every stride-th snapshot of the window,
-// so an interval stands for up to stride recorded ones and its cap grows with it.
+// Chart snapshots are every stride-th of the window: an interval between two of them stands for
+// up to stride recorded ones, so the cap on an interval grows with it.
+double chartStride(const ReportInput& input) {
+    return input.chartSnapshots.empty()
+               ? 1
+               : std::max(1.0, std::round(static_cast<double>(input.details.snapshotCount) /
+                                          static_cast<double>(input.chartSnapshots.size())));
+}
+
+// Running energy over the chart's snapshots, intervals capped as chartStride says.
 ReportSection energySection(const ReportInput& input, const ChartSpec& frame) {
     const auto& snapshots = input.chartSnapshots;
-    const double stride =
-        snapshots.empty()
-            ? 1
-            : std::max(1.0, std::round(static_cast<double>(input.details.snapshotCount) /
-                                       static_cast<double>(snapshots.size())));
+    const double stride = chartStride(input);
     ChartSpec energy = frame;
     energy.title = "Cumulative energy";
     energy.unit = "Wh";
@@ -139,6 +143,59 @@ std::string healthText(const BatteryStatusSample& battery) {
     return textOut.empty() ? "" : textOut + ".";
 }
 
+// The battery's average power over the window while charging (positive) or discharging
+// (negative), from the change of its stored energy over the intervals whose two snapshots are
+// both in that state. Longer intervals (recording stopped) are left out: nothing says what the
+// battery did then. Absent without such an interval.
+std::optional<double> windowBatteryRateW(const std::vector<DrainSnapshot>& snapshots, bool charging,
+                                         double maxIntervalSeconds) {
+    const auto inState = [&](const DrainSnapshot& s) {
+        const auto& battery = s.batteryStatus;
+        if (!battery || !battery->remainingWh) return false;
+        return charging ? battery->isCharging
+                        : !battery->isCharging && !battery->externalPowerConnected;
+    };
+    double wh = 0, hours = 0;
+    for (std::size_t i = 1; i < snapshots.size(); ++i) {
+        const DrainSnapshot &a = snapshots[i - 1], &b = snapshots[i];
+        const double dt = b.timestamp.timeIntervalSince1970() - a.timestamp.timeIntervalSince1970();
+        if (!(dt > 0) || dt > maxIntervalSeconds || !inState(a) || !inState(b)) continue;
+        wh += *b.batteryStatus->remainingWh - *a.batteryStatus->remainingWh;
+        hours += dt / 3600;
+    }
+    if (!(hours > 0)) return std::nullopt;
+    return wh / hours;
+}
+
+// Time to empty and to full at the window's average discharge and charge, from the energy the
+// newest snapshot's battery holds (and would hold when full, by its level).
+std::vector<std::string> windowTimeLines(const ReportInput& input) {
+    const auto& newest = input.details.rangeSnapshot.batteryStatus;
+    if (!newest || !newest->remainingWh) {
+        return {
+            "No energy stored in the battery was recorded, so there is no time to empty or to full "
+            "at the window's average rate."};
+    }
+    const double remainingWh = *newest->remainingWh;
+    const double maxInterval = maxIntervalS * chartStride(input);
+    std::vector<std::string> lines;
+    if (const auto rate = windowBatteryRateW(input.chartSnapshots, false, maxInterval);
+        rate && *rate < 0) {
+        lines.push_back(
+            text::formatted("Over the window the battery discharged at %.1f W", -*rate) +
+            text::formatted(" on average: at that rate its %.1f Wh", remainingWh) +
+            text::formatted(" last %.1f h.", remainingWh / -*rate));
+    }
+    if (const auto rate = windowBatteryRateW(input.chartSnapshots, true, maxInterval);
+        rate && *rate > 0 && newest->levelPercent > 0) {
+        const double toFullWh =
+            std::max(0.0, remainingWh * 100 / newest->levelPercent - remainingWh);
+        lines.push_back(text::formatted("It charged at %.1f W on average:", *rate) +
+                        text::formatted(" at that rate it is full in %.1f h.", toFullWh / *rate));
+    }
+    return lines;
+}
+
 ReportSection batterySection(const ReportInput& input, const ChartSpec& frame) {
     const DetailsPipelineOutput& details = input.details;
     ChartSpec level = frame;
@@ -171,6 +228,8 @@ ReportSection batterySection(const ReportInput& input, const ChartSpec& frame) {
     } else {
         lines.push_back("No drain rate: fewer than two battery readings far enough apart.");
     }
+    for (std::string& line : windowTimeLines(input))
+        lines.push_back(std::move(line));
     if (const auto& battery = details.rangeSnapshot.batteryStatus) {
         if (const std::string health = healthText(*battery); !health.empty())
             lines.push_back(health);
@@ -228,8 +287,10 @@ ReportSection componentSection(const ComponentAverages& averages) {
 
 // Where the total power of the drawn snapshots came from, and how many were estimates: on
 // battery the battery's discharge is measured; on AC the total is the processor package (RAPL)
-// plus modelled display and USB power, an estimate.
-std::string powerSourceLine(const std::vector<DrainSnapshot>& snapshots) {
+// plus modelled display and USB power, an estimate. The window's details do not count its
+// estimates, so the count is of the drawn snapshots, and the line says which share they are.
+std::string powerSourceLine(const ReportInput& input) {
+    const std::vector<DrainSnapshot>& snapshots = input.chartSnapshots;
     std::size_t battery = 0, rapl = 0, modelled = 0, unknown = 0;
     for (const DrainSnapshot& snapshot : snapshots) {
         if (!snapshot.telemetry) {
@@ -252,8 +313,13 @@ std::string powerSourceLine(const std::vector<DrainSnapshot>& snapshots) {
     add(rapl, "RAPL package power plus display and USB estimates");
     add(modelled, "display and USB estimates only");
     add(unknown, "not recorded");
-    return line + "; " + std::to_string(rapl + modelled) + " of the " +
-           std::to_string(snapshots.size()) + " snapshots drawn are estimates.";
+    line += "; " + std::to_string(rapl + modelled) + " of the " + std::to_string(snapshots.size()) +
+            " snapshots drawn";
+    if (const double stride = chartStride(input); stride > 1) {
+        line += text::formatted(" (one in %.0f of the window's ", stride) +
+                std::to_string(input.details.snapshotCount) + ")";
+    }
+    return line + " are estimates.";
 }
 
 std::string zoneName(Date when) {
@@ -333,7 +399,7 @@ ReportPage buildReportPage(const ReportInput& input) {
     page.summaryLines.push_back(std::to_string(details.snapshotCount) + " snapshots from " +
                                 localTimeText(details.windowStart) + " to " +
                                 localTimeText(details.windowEnd));
-    page.summaryLines.push_back(powerSourceLine(input.chartSnapshots));
+    page.summaryLines.push_back(powerSourceLine(input));
 
     const GraphPeriodSpec period{windowText(input.windowS), input.windowS, graphMaxPoints};
     const GraphBuildPayload payload = GraphBuildEngine::rebuildPayload(

@@ -14,6 +14,8 @@ namespace {
 constexpr const char* applications[] = {"editor",   "browser", "compiler", "player", "mail",
                                         "terminal", "chat",    "indexer",  "photos", "sync"};
 constexpr int applicationCount = sizeof applications / sizeof applications[0];
+// The battery holds this much when full; its level says how much of it is left.
+constexpr double fullBatteryWh = 60;
 
 constexpr const char* insertSnapshot =
     "INSERT INTO snapshots (id, timestamp, total_watts, process_total_w, tracker_total_w,"
@@ -22,7 +24,7 @@ constexpr const char* insertSnapshot =
     " screen_model_available, usb_model_available, components_screen_w, components_usb_w,"
     " components_cpu_w, components_gpu_w, components_ane_w, components_ram_w, components_pci_w,"
     " components_confidence, unattributed_w)"
-    " VALUES (?, ?, ?, ?, 0, ?, ?, 0, 0, 0, 0, 0, 1, 1, 2, 0.5, ?, 0, 0, 0, 0, NULL, ?);";
+    " VALUES (?, ?, ?, ?, 0, ?, ?, 0, 0, NOT ?5, 0, NOT ?5, 1, 1, 2, 0.5, ?, 0, 0, 0, 0, NULL, ?);";
 constexpr const char* insertProcess =
     "INSERT INTO process_samples (snapshot_id, pid, parent_pid, process_name, bundle_id,"
     " display_name, canonical_name, process_group_key, drain_w, energy_share)"
@@ -32,7 +34,8 @@ constexpr const char* insertFlag =
     " VALUES (?, ?, ?, 'cpu-share');";
 constexpr const char* insertBattery =
     "INSERT INTO battery_status_samples (snapshot_id, level_percent, is_charging,"
-    " external_power_connected, discharge_watts) VALUES (?, ?, ?, ?, ?);";
+    " external_power_connected, discharge_watts, remaining_wh, cycle_count, design_capacity_mah,"
+    " max_capacity_mah) VALUES (?, ?, ?, ?, ?, ?, 212, 4000, 3520);";
 
 struct ProcessText {
     std::string name;
@@ -92,7 +95,8 @@ void writeHistoryFixture(const std::string& path, const HistoryFixtureShape& sha
         const int64_t id = i + 1;
         const double at = endS - static_cast<double>(count - 1 - i) * shape.intervalS;
         // Power follows a slow wave; the machine runs on battery for half of each day and the
-        // level falls then and rises otherwise.
+        // level falls then and rises otherwise, when the total is an estimate (package power
+        // plus modelled display and USB).
         const double totalW = 12 + 4 * std::sin(static_cast<double>(i) / 50.0);
         const double dayFraction = std::fmod(at / 86400, 1.0);
         const bool onBattery = dayFraction < 0.5;
@@ -140,6 +144,7 @@ void writeHistoryFixture(const std::string& path, const HistoryFixtureShape& sha
         battery.bindBool(3, !onBattery);
         battery.bindBool(4, !onBattery);
         battery.bindReal(5, onBattery ? totalW : 0.0);
+        battery.bindReal(6, fullBatteryWh * levelPercent / 100);
         battery.stepDone();
     }
     sqlite::executeBatch(db, "COMMIT;");

@@ -10,14 +10,18 @@
 namespace joulix {
 namespace {
 
-// The textfile after the exporter's first pass.
+// The textfile after the exporter's first pass (waited for, as a slow build takes longer).
 std::string afterOnePass(std::shared_ptr<const PowerProfileService> profiles) {
     const testing::TemporaryDirectory folder;
     const std::string textfile = folder.string() + "/joulix.prom";
     MetricsExporter exporter({.textfile = textfile, .intervalS = 1, .powerProfiles = profiles});
     std::stop_source stop;
     std::thread stopper([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (testing::readFile(textfile).find("joulix_pass_duration_seconds_count 1\n") ==
+                   std::string::npos &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         stop.request_stop();
     });
     exporter.run(stop.get_token());
