@@ -74,7 +74,8 @@ TEST(BusPolicyTests, OutsiderMayPingButNotCallThePrivilegedMethods) {
                                                 std::to_string(target.pid()) + " of user root\"\n");
     testing::ChildProcess own(
         {"setpriv", "--reuid=" + member, "--regid=" + member, "--init-groups", "sleep", "300"});
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto memberUid = static_cast<uid_t>(std::stoul(runCommand("id -u " + member).output));
+    ASSERT_TRUE(testing::waitUntilRunsAs(own.pid(), memberUid));
     EXPECT_EQ(as(member, "TerminateProcess i " + std::to_string(own.pid())).output,
               "bs true \"\"\n");
 }

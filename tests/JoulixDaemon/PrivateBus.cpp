@@ -66,4 +66,15 @@ pid_t vacantPid() {
     return pid;
 }
 
+bool waitUntilRunsAs(pid_t pid, uid_t uid) {
+    // /proc/PID belongs to the process's effective user.
+    const auto path = "/proc/" + std::to_string(pid);
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        struct stat status {};
+        if (::stat(path.c_str(), &status) == 0 && status.st_uid == uid) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
 }  // namespace joulix::testing

@@ -118,4 +118,8 @@ std::string busctl(const std::string& address, const std::string& call,
 // A pid that no process has: a child's, after it has been reaped.
 pid_t vacantPid();
 
+// Waits up to 5 s until process `pid` runs as user `uid` (a child started through setpriv has
+// changed its user); false if it does not.
+bool waitUntilRunsAs(pid_t pid, uid_t uid);
+
 }  // namespace joulix::testing

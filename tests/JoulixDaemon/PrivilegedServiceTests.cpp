@@ -48,7 +48,7 @@ TEST_F(PrivilegedServiceTests, TerminationNeedsOwnershipOrPolkit) {
     ChildProcess nobodys(
         {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "sleep", "300"});
     ChildProcess roots({"sleep", "300"});
-    std::this_thread::sleep_for(100ms);  // setpriv has become sleep as nobody
+    ASSERT_TRUE(testing::waitUntilRunsAs(nobodys.pid(), 65534));
     const auto terminate = [](const ChildProcess& target) {
         return "terminate " + std::to_string(target.pid());
     };
@@ -77,7 +77,8 @@ TEST_F(PrivilegedServiceTests, RootMayEndAnyonesProcessAndAZombieHasEnded) {
 
     const pid_t zombie = ::fork();
     if (zombie == 0) ::_exit(0);
-    std::this_thread::sleep_for(100ms);  // exited, not reaped
+    siginfo_t exited{};  // waits until it has exited, and leaves it unreaped
+    ::waitid(P_PID, static_cast<id_t>(zombie), &exited, WEXITED | WNOWAIT);
     const auto ended = joulix("terminate " + std::to_string(zombie));
     EXPECT_EQ(ended.status, 0);
     EXPECT_EQ(ended.output, "Process " + std::to_string(zombie) + " is already stopped.\n");
