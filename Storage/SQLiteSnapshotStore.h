@@ -244,9 +244,18 @@ class SQLiteSnapshotStore {
     latestCanonicalNameLookup(const DrainSnapshot& latestSnapshot);
     static std::optional<ProcessDrain> groupedRepresentative(const DrainSnapshot& latestSnapshot,
                                                              const std::string& groupKey);
-    static GroupedProcessData
-    buildGroupedProcessData(const DrainSnapshot& latestSnapshot, const WindowIndex& window,
-                            const std::vector<GroupedProcessWindowRow>& groupedRows);
+    // The window's process rows folded as they are read, one pass and no row kept: per group key,
+    // its summed watts at each window snapshot where it has rows (the grouped window rows' sums)
+    // and its name in its newest such snapshot (the greatest `canonical_name` there).
+    struct FoldedProcessSamples {
+        SamplesByKey samplesByKey;
+        std::map<std::string, std::string> nameByKey;
+    };
+    FoldedProcessSamples fetchFoldedProcessSamples(const WindowIndex& window, int64_t firstID,
+                                                   int64_t lastID);
+    static GroupedProcessData buildGroupedProcessData(const DrainSnapshot& latestSnapshot,
+                                                      const WindowIndex& window,
+                                                      FoldedProcessSamples folded);
     static HiddenData buildHiddenData(const DrainSnapshot& latestSnapshot,
                                       const WindowIndex& window,
                                       const std::vector<GroupedHiddenWindowRow>& groupedRows);

@@ -3,9 +3,14 @@
 #include "SharedModels/ProcessAttributionPresentationService.h"
 #include "SharedModels/Text.h"
 #include "Storage/SQLiteSnapshotStore.h"
+#include "Storage/SQLiteStatement.h"
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
 
 namespace joulix {
 namespace G = GraphBuildEngine;
@@ -134,16 +139,81 @@ SQLiteSnapshotStore::groupedRepresentative(const DrainSnapshot& latestSnapshot,
     return best;
 }
 
+SQLiteSnapshotStore::FoldedProcessSamples
+SQLiteSnapshotStore::fetchFoldedProcessSamples(const WindowIndex& window, int64_t firstID,
+                                               int64_t lastID) {
+    // In snapshot id order, and within a snapshot in row order: a snapshot's rows come together,
+    // and a group's rows are summed in the order the grouped window query sums them.
+    SQLiteStatement statement(db_,
+                              "SELECT snapshot_id, process_group_key, canonical_name, drain_w\n"
+                              "FROM process_samples\n"
+                              "WHERE snapshot_id >= ? AND snapshot_id <= ?\n"
+                              "ORDER BY snapshot_id ASC, rowid ASC;");
+    statement.bindRowID(1, firstID);
+    statement.bindRowID(2, lastID);
+    struct Fold {
+        std::vector<std::pair<std::size_t, double>> samples;
+        std::string name;
+        std::size_t nameIndex = 0;
+    };
+    struct KeyHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view key) const {
+            return std::hash<std::string_view>{}(key);
+        }
+    };
+    std::unordered_map<std::string, Fold, KeyHash, std::equal_to<>> folds;
+    std::optional<int64_t> currentID;
+    std::optional<std::size_t> currentIndex;
+    while (statement.next()) {
+        const int64_t id = statement.rowID(0);
+        if (id != currentID) {
+            currentID = id;
+            const auto found = window.indexByID.find(id);
+            currentIndex =
+                found == window.indexByID.end() ? std::nullopt : std::optional(found->second);
+        }
+        if (!currentIndex) continue;  // in the id range but outside the window
+        const std::size_t index = *currentIndex;
+        const std::string_view key = statement.textView(1);
+        auto fold = folds.find(key);
+        if (fold == folds.end()) fold = folds.emplace(std::string(key), Fold{}).first;
+        Fold& group = fold->second;
+        const double watts = statement.real(3);
+        if (!group.samples.empty() && group.samples.back().first == index) {
+            group.samples.back().second += watts;
+        } else {
+            const bool first = group.samples.empty();
+            group.samples.emplace_back(index, watts);
+            if (first || index > group.nameIndex) {
+                group.nameIndex = index;
+                group.name = statement.textView(2);
+                continue;
+            }
+        }
+        if (index == group.nameIndex) {
+            const std::string_view name = statement.textView(2);
+            if (name > group.name) group.name = name;
+        }
+    }
+    FoldedProcessSamples folded;
+    for (auto& [key, group] : folds) {
+        // Snapshot ids out of time order (a clock set back) leave a key's samples unsorted.
+        if (!std::is_sorted(group.samples.begin(), group.samples.end())) {
+            std::sort(group.samples.begin(), group.samples.end());
+        }
+        folded.nameByKey.emplace(key, std::move(group.name));
+        folded.samplesByKey.emplace(key, std::move(group.samples));
+    }
+    return folded;
+}
+
 SQLiteSnapshotStore::GroupedProcessData SQLiteSnapshotStore::buildGroupedProcessData(
-    const DrainSnapshot& latestSnapshot, const WindowIndex& window,
-    const std::vector<GroupedProcessWindowRow>& groupedRows) {
+    const DrainSnapshot& latestSnapshot, const WindowIndex& window, FoldedProcessSamples folded) {
     GroupedProcessData data;
-    data.samplesByKey = groupedSamples(
-        window, groupedRows, [](const auto& row) { return row.groupKey; },
-        [](const auto& row) { return row.groupWatts; });
+    data.samplesByKey = std::move(folded.samplesByKey);
     data.whByKey = integrateGroupedWatts(window, data.samplesByKey);
-    for (const auto& row : groupedRows)
-        data.nameByKey[row.groupKey] = row.canonicalName;
+    data.nameByKey = std::move(folded.nameByKey);
     for (const auto& [key, name] : latestCanonicalNameLookup(latestSnapshot)) {
         data.nameByKey[key] = name;
     }
@@ -221,6 +291,9 @@ SQLiteSnapshotStore::buildAppSeries(const GroupedProcessData& groups, const Wind
             power.points.push_back(chartPoint(windowTimestamps[i], reference, watts[i]));
             energy.points.push_back(chartPoint(windowTimestamps[i], reference, runningWh));
         }
+        // Down-sampled at once, so that only one full-length series is held at a time.
+        power.points = downsampled(std::move(power.points));
+        energy.points = downsampled(std::move(energy.points));
         series.power.push_back(std::move(power));
         series.energy.push_back(std::move(energy));
     }
@@ -252,7 +325,6 @@ SQLiteSnapshotStore::fetchDetailsReadModel(double windowSeconds, int64_t maxAppS
     DetailsPipelineOutput output;
     output.rangeSnapshot = fetchSnapshot(rows.back().id).value_or(fallbackSnapshot);
     const auto summary = fetchDetailsWindowSummary(cutoff, anchor);
-    const auto groupedRows = fetchGroupedProcessWindowRows(cutoff, anchor);
     const auto hiddenRows = fetchGroupedHiddenWindowRows(cutoff, anchor);
 
     const double reference = rows.back().timestamp;
@@ -276,7 +348,10 @@ SQLiteSnapshotStore::fetchDetailsReadModel(double windowSeconds, int64_t maxAppS
         }
     }
 
-    auto groups = buildGroupedProcessData(output.rangeSnapshot, window, groupedRows);
+    const auto [firstID, lastID] = std::minmax_element(
+        rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.id < b.id; });
+    auto groups = buildGroupedProcessData(
+        output.rangeSnapshot, window, fetchFoldedProcessSamples(window, firstID->id, lastID->id));
     auto hidden = buildHiddenData(output.rangeSnapshot, window, hiddenRows);
     auto series =
         buildAppSeries(groups, window, Date::fromTimeIntervalSince1970(reference), maxAppSeries);
@@ -288,10 +363,6 @@ SQLiteSnapshotStore::fetchDetailsReadModel(double windowSeconds, int64_t maxAppS
          {&output.systemPowerPoints, &output.processPowerPoints, &output.componentPowerPoints,
           &output.unattributedPowerPoints, &output.batteryLevelPoints}) {
         *points = downsampled(std::move(*points));
-    }
-    for (auto* seriesList : {&output.appPowerSeries, &output.appEnergySeries}) {
-        for (ChartSeries& line : *seriesList)
-            line.points = downsampled(std::move(line.points));
     }
     output.processGroups = std::move(groups.groups);
     output.hiddenDrains = std::move(hidden.hidden);

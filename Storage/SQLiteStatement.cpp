@@ -141,6 +141,13 @@ std::string SQLiteStatement::text(int column) const {
                        static_cast<size_t>(sqlite3_column_bytes(statement_, column)));
 }
 
+std::string_view SQLiteStatement::textView(int column) const {
+    const auto* bytes = sqlite3_column_text(statement_, column);
+    if (bytes == nullptr) return {};
+    return {reinterpret_cast<const char*>(bytes),
+            static_cast<size_t>(sqlite3_column_bytes(statement_, column))};
+}
+
 Date SQLiteStatement::date(int column) const {
     return Date::fromTimeIntervalSince1970(real(column));
 }

@@ -56,6 +56,8 @@ class SQLiteStatement {
     int32_t int32(int column) const;
     int64_t rowID(int column) const;
     std::string text(int column) const;  // empty for NULL
+    // The same text without a copy, valid until the next step or reset.
+    std::string_view textView(int column) const;
     Date date(int column) const;
     std::optional<double> optionalReal(int column) const;
     std::optional<bool> optionalBool(int column) const;

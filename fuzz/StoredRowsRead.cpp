@@ -142,6 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         store.fetchLatest(100);
         store.fetchHistoryReadModel(100);
         store.fetchWindowSnapshots(1e12, 50, std::nullopt);
+        store.fetchDetailsReadModel(1e12, 6, std::nullopt, DrainSnapshot{});
         store.fetchEstimateRows(100);
         store.fetchPendingEstimates(100);
         store.snapshotSchemaVersion();

@@ -121,13 +121,15 @@ TEST_F(DetailsReadModelTest, GroupsMissingFromTheNewestSnapshotGetAStableSynthet
 }
 
 // Group energies against hand-computed trapezoids: a group absent from a snapshot draws 0 W
-// there, and two snapshots that share a timestamp stay two samples joined by a zero interval.
+// there, two snapshots that share a timestamp stay two samples joined by a zero interval, and
+// snapshots stored newest first (ids against time, as after a clock set back) count in time order.
 TEST_F(DetailsReadModelTest, GroupEnergyCountsMissingGroupsAsZeroAndKeepsEqualTimestampsApart) {
     struct Case {
         const char* name;
         std::vector<int> processCounts;  // per snapshot, 5 s apart
         bool lastTwoShareATimestamp;
         double worker0Wh, worker1Wh;
+        bool storedNewestFirst = false;
     };
     const double h = 1.0 / 3600;
     for (const auto& c : {
@@ -135,10 +137,17 @@ TEST_F(DetailsReadModelTest, GroupEnergyCountsMissingGroupsAsZeroAndKeepsEqualTi
              Case{"every other", {2, 1, 2}, false, (0.75 + 0.75) * 5 * h, (0.25 + 0.25) * 5 * h},
              Case{"gone at the end", {2, 2, 1}, false, (1 + 0.75) * 5 * h, (0.5 + 0.25) * 5 * h},
              Case{"equal timestamps", {2, 2, 2, 2}, true, 1 * 10 * h, 0.5 * 10 * h},
+             Case{"newest first",
+                  {2, 1, 2, 2},
+                  false,
+                  (0.75 + 0.75 + 1) * 5 * h,
+                  (0.25 + 0.25 + 0.5) * 5 * h,
+                  true},
          }) {
         SCOPED_TRACE(c.name);
         SetUp();
-        for (std::size_t i = 0; i < c.processCounts.size(); ++i) {
+        for (std::size_t n = 0; n < c.processCounts.size(); ++n) {
+            const std::size_t i = c.storedNewestFirst ? c.processCounts.size() - 1 - n : n;
             store_->insert(joulix::testing::publishedSnapshot(1'700'000'000 + 5.0 * double(i),
                                                               c.processCounts[i]));
         }
