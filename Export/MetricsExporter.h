@@ -65,8 +65,9 @@ class MetricsExporter {
     ApplicationPassSampler sampler_;
 };
 
-// Lowers the calling thread's priority by 10 steps (and so that of the tools it starts), so that
-// the HTTP server's threads answer a scrape first while a pass runs on this one.
+// Lowers the calling thread's priority by 10 steps and puts it in the idle scheduling class (and
+// so the tools it starts), so that the HTTP server's threads answer a scrape first while a pass
+// runs on this one.
 void yieldToScrapes();
 
 // Writes `text` to `path` whole: a side file created afresh beside it (O_EXCL, no link
