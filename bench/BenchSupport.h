@@ -7,9 +7,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <spawn.h>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -37,6 +40,51 @@ class PrivateSharedRoot {
   private:
     std::string root_;
 };
+
+// A folder of this process's own under the temporary directory, removed with what it holds.
+struct TemporaryFolder {
+    std::filesystem::path path;
+    explicit TemporaryFolder(const std::string& prefix)
+        : path(std::filesystem::temp_directory_path() / (prefix + std::to_string(::getpid()))) {
+        std::filesystem::create_directories(path);
+    }
+    ~TemporaryFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+};
+
+// One run of a child program.
+struct ChildRun {
+    double wallS = 0;
+    double peakMB = 0;
+    int status = 0;
+};
+
+// Runs the program (an absolute path) with its output discarded; its wall time and peak resident
+// memory.
+inline ChildRun runDiscardingOutput(const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    ChildRun result;
+    result.status = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    if (result.status != 0) return result;
+    rusage usage{};
+    ::wait4(pid, &result.status, 0, &usage);
+    result.wallS = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.peakMB = static_cast<double>(usage.ru_maxrss) / 1024;
+    return result;
+}
 
 // Starts `command` under /bin/sh as a child; its pid.
 inline pid_t startShell(const std::string& command) {

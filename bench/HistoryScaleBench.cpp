@@ -3,6 +3,7 @@
 // `SELECT COUNT(*) FROM snapshots` by the sqlite3 shell over the same file (target: history under
 // 1 s and 50 MB). The fixture takes a few minutes to write; JLX_BENCH_HISTORY_DAYS makes it
 // shorter for a quick look, and JLX_BENCH_HISTORY_FILE names one written before (kept as it is).
+#include "bench/BenchSupport.h"
 #include "bench/HistoryFixture.h"
 
 #include <benchmark/benchmark.h>
@@ -24,17 +25,8 @@ namespace fs = std::filesystem;
 
 const std::string joulix = JOULIX_BINARY_DIR "/cli/joulix";
 
-struct Folder {
-    fs::path path = fs::temp_directory_path() / ("joulix-scale-" + std::to_string(::getpid()));
-    Folder() { fs::create_directories(path); }
-    ~Folder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-};
-
 const std::string& fixture() {
-    static const Folder folder;
+    static const joulix::bench::TemporaryFolder folder("joulix-scale-");
     static const std::string path = [] {
         if (const char* given = std::getenv("JLX_BENCH_HISTORY_FILE")) return std::string(given);
         joulix::bench::HistoryFixtureShape shape;
@@ -55,35 +47,6 @@ const std::string& fixture() {
     return path;
 }
 
-struct ChildRun {
-    double wallS = 0;
-    double peakMB = 0;
-    int status = 0;
-};
-
-// Runs the program with its output discarded; wall time and peak resident memory.
-ChildRun run(const std::vector<std::string>& arguments) {
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, STDOUT_FILENO);
-        ::setenv("JLX_LOG_DISABLED", "1", 1);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ChildRun result;
-    rusage usage{};
-    ::wait4(pid, &result.status, 0, &usage);
-    result.wallS = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    result.peakMB = static_cast<double>(usage.ru_maxrss) / 1024;
-    return result;
-}
-
 double historyS = 0;
 double historyMB = 0;
 double countS = 0;
@@ -92,7 +55,7 @@ double countMB = 0;
 void measure(benchmark::State& state, const std::vector<std::string>& arguments, double& seconds,
              double& megabytes) {
     for (auto _ : state) {
-        const ChildRun child = run(arguments);
+        const joulix::bench::ChildRun child = joulix::bench::runDiscardingOutput(arguments);
         if (child.status != 0) state.SkipWithError("the program failed");
         seconds = child.wallS;
         megabytes = child.peakMB;
@@ -116,6 +79,7 @@ BENCHMARK(SQLiteCount)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillise
 }  // namespace
 
 int main(int argc, char** argv) {
+    ::setenv("JLX_LOG_DISABLED", "1", 1);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     std::printf("joulix history: %.3f s, %.1f MB peak (target < 1 s, < 50 MB); "

@@ -36,17 +36,8 @@ struct ChildCost {
 using joulix::bench::cpuSecondsOf;
 using joulix::bench::startShell;
 
-struct Folder {
-    fs::path path = fs::temp_directory_path() / ("joulix-bench-" + std::to_string(::getpid()));
-    Folder() { fs::create_directories(path); }
-    ~Folder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-};
-
 void RecordAtFiveSecondsForAMinute(benchmark::State& state) {
-    const Folder folder;
+    const joulix::bench::TemporaryFolder folder("joulix-bench-");
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         const pid_t record = startShell("JLX_LOG_DISABLED=1 exec " + joulix + " record --db " +
@@ -77,7 +68,7 @@ double wallSecondsOf(const std::string& command) {
 }
 
 void ReportOverADayOfFiveSecondHistory(benchmark::State& state) {
-    const Folder folder;
+    const joulix::bench::TemporaryFolder folder("joulix-bench-");
     const std::string database = (folder.path / "h.sqlite").string();
     {
         joulix::SQLiteSnapshotStore store(database,

@@ -6,6 +6,7 @@
 // - `joulix details --window 30d`, and with `--json`, over 30 days of 5-second snapshots of 30
 //   processes (518,400 snapshots; targets: 3 s and 300 MB, 400 MB with --json).
 // JLX_BENCH_HISTORY_DAYS shortens the month for a quick look.
+#include "bench/BenchSupport.h"
 #include "bench/HistoryFixture.h"
 
 #include <benchmark/benchmark.h>
@@ -29,17 +30,8 @@ namespace fs = std::filesystem;
 
 const std::string joulix = JOULIX_BINARY_DIR "/cli/joulix";
 
-struct Folder {
-    fs::path path = fs::temp_directory_path() / ("joulix-report-" + std::to_string(::getpid()));
-    Folder() { fs::create_directories(path); }
-    ~Folder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-};
-
-const Folder& folder() {
-    static const Folder made;
+const joulix::bench::TemporaryFolder& folder() {
+    static const joulix::bench::TemporaryFolder made("joulix-report-");
     return made;
 }
 
@@ -72,34 +64,6 @@ double monthDays() {
     return days ? std::atof(days) : 30;
 }
 
-struct ChildRun {
-    double wallS = 0;
-    double peakMB = 0;
-    int status = 0;
-};
-
-// Runs the program with its output discarded; wall time and peak resident memory.
-ChildRun run(const std::vector<std::string>& arguments) {
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = 0;
-    ChildRun result;
-    result.status = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    ::posix_spawn_file_actions_destroy(&actions);
-    if (result.status != 0) return result;
-    rusage usage{};
-    ::wait4(pid, &result.status, 0, &usage);
-    result.wallS = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    result.peakMB = static_cast<double>(usage.ru_maxrss) / 1024;
-    return result;
-}
-
 // The window's process rows counted by the sqlite3 shell.
 std::vector<std::string> countOf(const std::string& database, double windowS) {
     return {"/usr/bin/sqlite3", database,
@@ -109,12 +73,12 @@ std::vector<std::string> countOf(const std::string& database, double windowS) {
                 std::to_string(windowS) + ";"};
 }
 
-std::map<std::string, ChildRun> results;
+std::map<std::string, joulix::bench::ChildRun> results;
 
 void measure(benchmark::State& state, const std::string& name,
              const std::vector<std::string>& arguments) {
     for (auto _ : state) {
-        const ChildRun child = run(arguments);
+        const joulix::bench::ChildRun child = joulix::bench::runDiscardingOutput(arguments);
         if (child.status != 0) state.SkipWithError("the program failed");
         results[name] = child;
         state.SetIterationTime(child.wallS);
@@ -154,8 +118,8 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     const auto line = [](const char* name, const char* baseline, const char* target) {
-        const ChildRun& a = results[name];
-        const ChildRun& b = results[baseline];
+        const joulix::bench::ChildRun& a = results[name];
+        const joulix::bench::ChildRun& b = results[baseline];
         std::printf("%s: %.2f s, %.0f MB peak (target %s); SELECT COUNT(*) over the same rows: "
                     "%.2f s, %.0f MB; ratio %.1f\n",
                     name, a.wallS, a.peakMB, target, b.wallS, b.peakMB,
