@@ -88,14 +88,6 @@ double monotonicSeconds() {
         .count();
 }
 
-std::string clockText(Date when) {
-    const auto seconds = static_cast<std::time_t>(when.timeIntervalSince1970());
-    std::tm local{};
-    ::localtime_r(&seconds, &local);
-    char buffer[32];
-    return std::string(buffer, std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local));
-}
-
 // The application drawing the most, by the annotated canonical names.
 std::optional<std::pair<std::string, double>> topApplication(const DrainSnapshot& snapshot) {
     std::map<std::string, double> wattsByName;
@@ -148,7 +140,7 @@ class Recorder {
             const int64_t purged = store_.purgeSnapshots(cutoff);
             if (purged > 0)
                 line("purged " + std::to_string(purged) + " snapshots older than " +
-                     clockText(cutoff));
+                     localTime(cutoff));
         } catch (const std::exception& error) {
             report("purge failed on " + store_.path() + ": " + error.what());
         }
@@ -202,7 +194,7 @@ class Recorder {
                 saidNoMeasurement_ = true;
                 return true;
             }
-            line(clockText(snapshot.timestamp) +
+            line(localTime(snapshot.timestamp) +
                  "  skipped: " + std::string(rejectionReason(decision).value_or("")));
             return true;
         }
@@ -220,7 +212,7 @@ class Recorder {
                 break;
             case SnapshotInsertOutcome::droppedNearDuplicate:
                 ++totals_.dropped;
-                line(clockText(snapshot.timestamp) + "  dropped as a near duplicate");
+                line(localTime(snapshot.timestamp) + "  dropped as a near duplicate");
                 failureStreak_.reset();
                 return true;
             }
@@ -288,7 +280,7 @@ class Recorder {
     }
 
     void status(const DrainSnapshot& snapshot, const std::string& outcome) {
-        std::string text = clockText(snapshot.timestamp) + "  " +
+        std::string text = localTime(snapshot.timestamp) + "  " +
                            text::formatted("%.2f W", snapshot.totalDischargeW) +
                            (snapshot.totalIsEstimateOnly() ? " (estimate)" : "");
         if (snapshot.batteryStatus)
