@@ -207,6 +207,13 @@ class SQLiteSnapshotStore {
                                                                        double anchorTimestamp);
     std::vector<GroupedHiddenWindowRow> fetchGroupedHiddenWindowRows(double cutoffTimestamp,
                                                                      double anchorTimestamp);
+    // The window's rows (as fetchWindowSnapshotRows reads them) and its energy summary (as
+    // fetchDetailsWindowSummary computes it), from one read of the window's snapshots.
+    struct DetailsWindow {
+        std::vector<WindowSnapshotRow> rows;
+        DetailsWindowSummaryRow summary;
+    };
+    DetailsWindow fetchDetailsWindow(double cutoffTimestamp, double anchorTimestamp);
 
     // Details read model builders (SQLiteSnapshotStoreDetails.cpp).
     using WhByKey = std::map<std::string, double>;
@@ -231,6 +238,7 @@ class SQLiteSnapshotStore {
     // snapshots may share a timestamp and stay two samples).
     struct WindowIndex {
         std::vector<double> timestamps;
+        std::vector<int64_t> ids;
         std::unordered_map<int64_t, std::size_t> indexByID;
     };
     static DetailsPipelineOutput emptyDetailsReadModel(const DrainSnapshot& fallbackSnapshot);

@@ -5,6 +5,8 @@
 #include "Storage/SQLiteSnapshotStore.h"
 #include "Storage/SQLiteStatement.h"
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <chrono>
 #include <functional>
@@ -139,71 +141,143 @@ SQLiteSnapshotStore::groupedRepresentative(const DrainSnapshot& latestSnapshot,
     return best;
 }
 
-SQLiteSnapshotStore::FoldedProcessSamples
-SQLiteSnapshotStore::fetchFoldedProcessSamples(const WindowIndex& window, int64_t firstID,
-                                               int64_t lastID) {
-    // In snapshot id order, and within a snapshot in row order: a snapshot's rows come together,
-    // and a group's rows are summed in the order the grouped window query sums them.
-    SQLiteStatement statement(db_,
-                              "SELECT snapshot_id, process_group_key, canonical_name, drain_w\n"
-                              "FROM process_samples\n"
-                              "WHERE snapshot_id >= ? AND snapshot_id <= ?\n"
-                              "ORDER BY snapshot_id ASC, rowid ASC;");
-    statement.bindRowID(1, firstID);
-    statement.bindRowID(2, lastID);
-    struct Fold {
-        std::vector<std::pair<std::size_t, double>> samples;
-        std::string name;
-        std::size_t nameIndex = 0;
-    };
+namespace {
+
+// Folds the window's process rows per group key as SQLite hands them over: its summed watts at
+// each window snapshot where it has rows. Rows of one snapshot come together; a group's rows
+// mostly follow each other, so the last group found is tried before the hash lookup.
+class ProcessRowFold {
+  public:
+    using Samples = std::vector<std::pair<std::size_t, double>>;
+
+    explicit ProcessRowFold(const std::unordered_map<int64_t, std::size_t>& indexByID)
+        : indexByID_(indexByID) {}
+
+    void add(int64_t snapshotID, std::string_view key, double watts) {
+        if (snapshotID != currentID_) {
+            currentID_ = snapshotID;
+            const auto found = indexByID_.find(snapshotID);
+            currentIndex_ = found == indexByID_.end() ? std::nullopt : std::optional(found->second);
+        }
+        if (!currentIndex_) return;  // in the id range but outside the window
+        const std::size_t index = *currentIndex_;
+        if (last_ == nullptr || last_->first != key) {
+            auto fold = folds_.find(key);
+            if (fold == folds_.end()) fold = folds_.emplace(std::string(key), Samples{}).first;
+            last_ = &*fold;
+        }
+        Samples& samples = last_->second;
+        if (!samples.empty() && samples.back().first == index) {
+            samples.back().second += watts;
+        } else {
+            samples.emplace_back(index, watts);
+        }
+    }
+
+    // Per key, its samples in window order (the store's SamplesByKey).
+    std::unordered_map<std::string, Samples> finish() {
+        std::unordered_map<std::string, Samples> samplesByKey;
+        for (auto& [key, samples] : folds_) {
+            // Snapshot ids out of time order (a clock set back) leave a key's samples unsorted;
+            // rows handed over out of id order leave a snapshot's sum in parts.
+            if (!std::is_sorted(samples.begin(), samples.end())) {
+                std::sort(samples.begin(), samples.end());
+                mergeEqualIndexes(samples);
+            }
+            samplesByKey.emplace(key, std::move(samples));
+        }
+        return samplesByKey;
+    }
+
+  private:
     struct KeyHash {
         using is_transparent = void;
         std::size_t operator()(std::string_view key) const {
             return std::hash<std::string_view>{}(key);
         }
     };
-    std::unordered_map<std::string, Fold, KeyHash, std::equal_to<>> folds;
-    std::optional<int64_t> currentID;
-    std::optional<std::size_t> currentIndex;
-    while (statement.next()) {
-        const int64_t id = statement.rowID(0);
-        if (id != currentID) {
-            currentID = id;
-            const auto found = window.indexByID.find(id);
-            currentIndex =
-                found == window.indexByID.end() ? std::nullopt : std::optional(found->second);
-        }
-        if (!currentIndex) continue;  // in the id range but outside the window
-        const std::size_t index = *currentIndex;
-        const std::string_view key = statement.textView(1);
-        auto fold = folds.find(key);
-        if (fold == folds.end()) fold = folds.emplace(std::string(key), Fold{}).first;
-        Fold& group = fold->second;
-        const double watts = statement.real(3);
-        if (!group.samples.empty() && group.samples.back().first == index) {
-            group.samples.back().second += watts;
-        } else {
-            const bool first = group.samples.empty();
-            group.samples.emplace_back(index, watts);
-            if (first || index > group.nameIndex) {
-                group.nameIndex = index;
-                group.name = statement.textView(2);
-                continue;
+    using Folds = std::unordered_map<std::string, Samples, KeyHash, std::equal_to<>>;
+
+    static void mergeEqualIndexes(Samples& samples) {
+        std::size_t kept = 0;
+        for (std::size_t i = 1; i < samples.size(); ++i) {
+            if (samples[i].first == samples[kept].first) {
+                samples[kept].second += samples[i].second;
+            } else {
+                samples[++kept] = samples[i];
             }
         }
-        if (index == group.nameIndex) {
-            const std::string_view name = statement.textView(2);
-            if (name > group.name) group.name = name;
-        }
+        samples.resize(kept + 1);
     }
-    FoldedProcessSamples folded;
-    for (auto& [key, group] : folds) {
-        // Snapshot ids out of time order (a clock set back) leave a key's samples unsorted.
-        if (!std::is_sorted(group.samples.begin(), group.samples.end())) {
-            std::sort(group.samples.begin(), group.samples.end());
+
+    const std::unordered_map<int64_t, std::size_t>& indexByID_;
+    Folds folds_;
+    Folds::value_type* last_ = nullptr;
+    std::optional<int64_t> currentID_;
+    std::optional<std::size_t> currentIndex_;
+};
+
+// The aggregate's step: one process row (snapshot_id, process_group_key, drain_w).
+void foldProcessRow(sqlite3_context* context, int, sqlite3_value** values) {
+    try {
+        const auto* key = reinterpret_cast<const char*>(sqlite3_value_text(values[1]));
+        static_cast<ProcessRowFold*>(sqlite3_user_data(context))
+            ->add(sqlite3_value_int64(values[0]),
+                  key ? std::string_view(key,
+                                         static_cast<std::size_t>(sqlite3_value_bytes(values[1])))
+                      : std::string_view(),
+                  sqlite3_value_double(values[2]));
+    } catch (const std::bad_alloc&) {
+        sqlite3_result_error_nomem(context);
+    }
+}
+
+void finishProcessRowFold(sqlite3_context* context) {
+    sqlite3_result_null(context);
+}
+
+}  // namespace
+
+SQLiteSnapshotStore::FoldedProcessSamples
+SQLiteSnapshotStore::fetchFoldedProcessSamples(const WindowIndex& window, int64_t firstID,
+                                               int64_t lastID) {
+    // The rows are folded inside the query by an aggregate function of ours, read from the
+    // covering index alone where the file has it (in snapshot id order, as every index that
+    // serves the id range gives them): no row is handed back, which a month of process rows
+    // would make the larger part of the read.
+    ProcessRowFold fold(window.indexByID);
+    constexpr const char* function = "joulix_fold_process_rows";
+    if (sqlite3_create_function_v2(db_, function, 3, SQLITE_UTF8, &fold, nullptr, foldProcessRow,
+                                   finishProcessRowFold, nullptr) != SQLITE_OK) {
+        throw SnapshotStoreError::sqlite(sqlite::errorMessage(db_));
+    }
+    struct Unregister {
+        sqlite3* db;
+        const char* name;
+        ~Unregister() {
+            sqlite3_create_function_v2(db, name, 3, SQLITE_UTF8, nullptr, nullptr, nullptr, nullptr,
+                                       nullptr);
         }
-        folded.nameByKey.emplace(key, std::move(group.name));
-        folded.samplesByKey.emplace(key, std::move(group.samples));
+    } unregister{db_, function};
+    SQLiteStatement statement(
+        db_, "SELECT joulix_fold_process_rows(snapshot_id, process_group_key, drain_w)\n"
+             "FROM process_samples\n"
+             "WHERE snapshot_id >= ? AND snapshot_id <= ?;");
+    statement.bindRowID(1, firstID);
+    statement.bindRowID(2, lastID);
+    statement.stepRow();
+    FoldedProcessSamples folded;
+    folded.samplesByKey = fold.finish();
+
+    // Each group's name: the greatest `canonical_name` of its rows in its newest snapshot.
+    SQLiteStatement name(db_, "SELECT MAX(canonical_name) FROM process_samples\n"
+                              "WHERE snapshot_id = ? AND process_group_key = ?;");
+    for (const auto& [key, samples] : folded.samplesByKey) {
+        name.reset();
+        name.bindRowID(1, window.ids[samples.back().first]);
+        name.bindText(2, key);
+        name.stepRow();
+        folded.nameByKey.emplace(key, name.text(0));
     }
     return folded;
 }
@@ -319,12 +393,11 @@ SQLiteSnapshotStore::fetchDetailsReadModel(double windowSeconds, int64_t maxAppS
                           : latest        ? latest->timestamp
                                           : fallbackSnapshot.timestamp.timeIntervalSince1970();
     const double cutoff = anchor - std::max(windowSeconds, 1.0);
-    const auto rows = fetchWindowSnapshotRows(cutoff, anchor);
+    const auto [rows, summary] = fetchDetailsWindow(cutoff, anchor);
     if (rows.empty()) return emptyDetailsReadModel(fallbackSnapshot);
 
     DetailsPipelineOutput output;
     output.rangeSnapshot = fetchSnapshot(rows.back().id).value_or(fallbackSnapshot);
-    const auto summary = fetchDetailsWindowSummary(cutoff, anchor);
     const auto hiddenRows = fetchGroupedHiddenWindowRows(cutoff, anchor);
 
     const double reference = rows.back().timestamp;
@@ -333,6 +406,7 @@ SQLiteSnapshotStore::fetchDetailsReadModel(double windowSeconds, int64_t maxAppS
     for (const auto& row : rows) {
         window.indexByID.emplace(row.id, window.timestamps.size());
         window.timestamps.push_back(row.timestamp);
+        window.ids.push_back(row.id);
         output.systemPowerPoints.push_back(chartPoint(row.timestamp, reference, row.totalWatts));
         output.processPowerPoints.push_back(
             chartPoint(row.timestamp, reference, row.processTotalWatts));

@@ -6,6 +6,8 @@
 #include "Storage/SQLiteStatement.h"
 
 #include <algorithm>
+#include <array>
+#include <numeric>
 #include <string_view>
 
 namespace joulix {
@@ -481,6 +483,92 @@ SQLiteSnapshotStore::fetchWindowSnapshotRows(double cutoffTimestamp, double anch
                                          statement.real(7), statement.real(8), statement.real(9)});
     }
     return rows;
+}
+
+// The window's id range from the timestamp index, then its rows in id order: one pass along the
+// table with no sort inside SQLite (ids follow time unless a clock was set back; the rows are put
+// in time order here when they do not). The summary applies the interval rule of the window
+// summary query to the rows in the same order, without its thirteen LAG columns.
+SQLiteSnapshotStore::DetailsWindow SQLiteSnapshotStore::fetchDetailsWindow(double cutoffTimestamp,
+                                                                           double anchorTimestamp) {
+    SQLiteStatement range(
+        db_, "SELECT MIN(id), MAX(id) FROM snapshots WHERE timestamp >= ? AND timestamp <= ?;");
+    range.bindReal(1, cutoffTimestamp);
+    range.bindReal(2, anchorTimestamp);
+    range.stepRow();
+    if (range.isNull(0)) return {};
+    SQLiteStatement statement(
+        db_, "SELECT id, timestamp, total_watts, process_total_w, tracker_total_w,\n"
+             "    on_battery_power, battery_level_percent, components_screen_w,\n"
+             "    components_usb_w, unattributed_w, components_cpu_w, components_gpu_w,\n"
+             "    components_ane_w, components_ram_w, components_pci_w\n"
+             "FROM snapshots\n"
+             "WHERE id >= ? AND id <= ? AND +timestamp >= ? AND +timestamp <= ?;");
+    statement.bindRowID(1, range.rowID(0));
+    statement.bindRowID(2, range.rowID(1));
+    statement.bindReal(3, cutoffTimestamp);
+    statement.bindReal(4, anchorTimestamp);
+    // The CPU, GPU, ANE, RAM and PCI watts, needed for the summary alone.
+    using Components = std::array<double, 5>;
+    DetailsWindow window;
+    std::vector<WindowSnapshotRow>& rows = window.rows;
+    std::vector<Components> components;
+    while (statement.next()) {
+        rows.push_back(WindowSnapshotRow{statement.rowID(0), statement.real(1), statement.real(2),
+                                         statement.real(3), statement.real(4),
+                                         statement.optionalBool(5), statement.optionalReal(6),
+                                         statement.real(7), statement.real(8), statement.real(9)});
+        components.push_back({statement.real(10), statement.real(11), statement.real(12),
+                              statement.real(13), statement.real(14)});
+    }
+    const auto inTimeOrder = [](const WindowSnapshotRow& a, const WindowSnapshotRow& b) {
+        return std::pair(a.timestamp, a.id) < std::pair(b.timestamp, b.id);
+    };
+    if (!std::is_sorted(rows.begin(), rows.end(), inTimeOrder)) {
+        std::vector<std::size_t> order(rows.size());
+        std::iota(order.begin(), order.end(), std::size_t{0});
+        std::sort(order.begin(), order.end(),
+                  [&](std::size_t a, std::size_t b) { return inTimeOrder(rows[a], rows[b]); });
+        std::vector<WindowSnapshotRow> sortedRows;
+        std::vector<Components> sortedComponents;
+        sortedRows.reserve(rows.size());
+        sortedComponents.reserve(rows.size());
+        for (const std::size_t i : order) {
+            sortedRows.push_back(rows[i]);
+            sortedComponents.push_back(components[i]);
+        }
+        rows = std::move(sortedRows);
+        components = std::move(sortedComponents);
+    }
+
+    DetailsWindowSummaryRow& summary = window.summary;
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+        const WindowSnapshotRow &a = rows[i - 1], &b = rows[i];
+        if (b.timestamp <= a.timestamp) continue;
+        const double dt = std::min(b.timestamp - a.timestamp, 60.0) / 3600.0;
+        const auto energy = [dt](double previous, double current) {
+            return dt * std::max(0.0, (previous + current) * 0.5);
+        };
+        const double totalWh = energy(a.totalWatts, b.totalWatts);
+        summary.totalWh += totalWh;
+        if (b.onBatteryPower.value_or(a.onBatteryPower.value_or(false)))
+            summary.batteryWh += totalWh;
+        summary.trackerWh += energy(a.trackerTotalWatts, b.trackerTotalWatts);
+        summary.sampleHours += dt;
+        summary.processWh += energy(a.processTotalWatts, b.processTotalWatts);
+        summary.screenWh += energy(a.screenWatts, b.screenWatts);
+        summary.usbWh += energy(a.usbWatts, b.usbWatts);
+        const Components &previous = components[i - 1], &current = components[i];
+        summary.cpuWh += energy(previous[0], current[0]);
+        summary.gpuWh += energy(previous[1], current[1]);
+        summary.aneWh += energy(previous[2], current[2]);
+        summary.ramWh += energy(previous[3], current[3]);
+        summary.pciWh += energy(previous[4], current[4]);
+        summary.unattributedWh += energy(a.unattributedWatts, b.unattributedWatts);
+    }
+    if (!rows.empty())
+        summary.trackedHours = (rows.back().timestamp - rows.front().timestamp) / 3600.0;
+    return window;
 }
 
 std::vector<SQLiteSnapshotStore::GroupedProcessWindowRow>
