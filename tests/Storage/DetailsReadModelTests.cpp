@@ -167,6 +167,17 @@ TEST_F(DetailsReadModelTest, GroupEnergyCountsMissingGroupsAsZeroAndKeepsEqualTi
         for (const auto& series : details.appEnergySeries) {
             EXPECT_NEAR(series.points.back().y, whByName[series.label], 1e-7) << series.label;
         }
+        // A file of an earlier build, without the covering index, reads the same.
+        joulix::testing::RawConnection((directory_ / "history.sqlite").string())
+            .execute("DROP INDEX idx_process_samples_snapshot_group_drain;");
+        const auto withoutIndex = store_->fetchDetailsReadModel(3600, 6, std::nullopt, {});
+        ASSERT_EQ(withoutIndex.processGroups.size(), details.processGroups.size());
+        for (std::size_t i = 0; i < details.processGroups.size(); ++i) {
+            EXPECT_EQ(withoutIndex.processGroups[i].canonicalName,
+                      details.processGroups[i].canonicalName);
+            expectRelative(withoutIndex.processGroups[i].totalEnergyWh,
+                           details.processGroups[i].totalEnergyWh, "without the index");
+        }
         TearDown();
     }
 }

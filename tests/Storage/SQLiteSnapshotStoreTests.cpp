@@ -92,10 +92,14 @@ TEST_F(SQLiteSnapshotStoreTest, OtherVersionsResetTheSnapshotTablesAndKeepEstima
         EXPECT_FALSE(store->fetchEstimateRows(10).empty());
         EXPECT_EQ(scalar("SELECT value FROM schema_metadata;"), "5");
     }
-    // At version 5 nothing is dropped.
+    // At version 5 nothing is dropped, and a file of an earlier build gains the details index.
     open()->insert(publishedSnapshot(t0));
+    execute("DROP INDEX idx_process_samples_snapshot_group_drain;");
     EXPECT_EQ(open()->fetchLatest(10).size(), 1u);
     EXPECT_EQ(open()->fetchEstimateRows(10).size(), 3u);
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM sqlite_schema"
+                     " WHERE name = 'idx_process_samples_snapshot_group_drain';"),
+              "1");
 }
 
 TEST_F(SQLiteSnapshotStoreTest, SchemaStepWaitsForAnotherWriterAndReadsTheVersionAfterIt) {
@@ -343,6 +347,64 @@ TEST_F(SQLiteSnapshotStoreTest, BatteryEnergyCountsOnlyIntervalsOnBattery) {
     EXPECT_DOUBLE_EQ(summary.totalWh, 0.5);
     EXPECT_DOUBLE_EQ(summary.batteryWh, 1.0 / 3);
     EXPECT_DOUBLE_EQ(SQLiteSnapshotStoreProbe::summary(*store, t0, t0 + 180).batteryWh, 1.0 / 3);
+}
+
+// The details read sums the window's energies as it reads the snapshots; it must agree with the
+// window summary query on everything that query handles: equal timestamps, gaps over 60 s,
+// negative values, an absent power flag, and ids out of time order (a clock set back).
+TEST_F(SQLiteSnapshotStoreTest, TheDetailsReadSumsTheWindowAsTheSummaryQueryDoes) {
+    auto store = open();
+    const double steps[] = {5, 3, 90, 5, 7};
+    std::vector<DrainSnapshot> history;
+    double at = t0;
+    for (int i = 0; i < 40; ++i) {
+        DrainSnapshot snapshot = publishedSnapshot(at, i % 3, 8 + i % 5);
+        if (i % 4 == 0) snapshot.processes.push_back(publishedProcess(77, "joulix-agent", 0.7));
+        snapshot.powerContext =
+            i % 3 == 2 ? std::nullopt : std::optional(PowerUsageContext{i % 3 == 0, 50});
+        snapshot.components = {.screenW = 1.0 + i % 2,
+                               .usbW = 0.25,
+                               .cpuW = 3.0 + i % 4,
+                               .gpuW = i % 5 == 0 ? 1.5 : 0,
+                               .ramW = 0.5,
+                               .pciW = 0.125};
+        snapshot.unattributedW = i % 6 == 0 ? -2.0 : 1.0;
+        history.push_back(snapshot);
+        at += steps[i % 5];
+    }
+    for (std::size_t i = 0; i < history.size(); ++i)  // the later half stored first
+        store->insert(history[(i + 20) % history.size()]);
+    execute("UPDATE snapshots SET timestamp = timestamp - 3 WHERE timestamp = "
+            "(SELECT timestamp FROM snapshots ORDER BY timestamp LIMIT 1 OFFSET 11);");
+
+    const double anchor = history.back().timestamp.timeIntervalSince1970();
+    for (const double windowS : {anchor - t0, 200.0}) {
+        SCOPED_TRACE(windowS);
+        const auto sql = SQLiteSnapshotStoreProbe::summary(*store, anchor - windowS, anchor);
+        const auto read =
+            store->fetchDetailsReadModel(windowS, 6, Date::fromTimeIntervalSince1970(anchor), {});
+        ASSERT_GT(sql.sampleHours, 0);
+        EXPECT_EQ(read.snapshotCount, static_cast<int64_t>(SQLiteSnapshotStoreProbe::windowRowCount(
+                                          *store, anchor - windowS, anchor)));
+        const auto& e = read.energySummary;
+        const auto& a = read.componentAverages;
+        const double h = sql.sampleHours;
+        for (const auto& [readValue, sqlValue] : {std::pair{e.totalWh, sql.totalWh},
+                                                  {e.batteryWh, sql.batteryWh},
+                                                  {e.trackerWh, sql.trackerWh},
+                                                  {e.trackedHours, sql.trackedHours},
+                                                  {a.totalW, sql.totalWh / h},
+                                                  {a.processW, sql.processWh / h},
+                                                  {a.screenW, sql.screenWh / h},
+                                                  {a.usbW, sql.usbWh / h},
+                                                  {a.unattributedW, sql.unattributedWh / h},
+                                                  {a.cpuW, sql.cpuWh / h},
+                                                  {a.gpuW, sql.gpuWh / h},
+                                                  {a.aneW, sql.aneWh / h},
+                                                  {a.ramW, sql.ramWh / h},
+                                                  {a.pciW, sql.pciWh / h}})
+            EXPECT_NEAR(readValue, sqlValue, 1e-12);
+    }
 }
 
 TEST_F(SQLiteSnapshotStoreTest, WindowReadKeepsEveryStrideThSnapshot) {
