@@ -285,41 +285,23 @@ ReportSection componentSection(const ComponentAverages& averages) {
     return {"Component averages", "", {}, table};
 }
 
-// Where the total power of the drawn snapshots came from, and how many were estimates: on
-// battery the battery's discharge is measured; on AC the total is the processor package (RAPL)
-// plus modelled display and USB power, an estimate. The window's details do not count its
-// estimates, so the count is of the drawn snapshots, and the line says which share they are.
+// Where the total power of the window's snapshots came from, and how many were estimates, over
+// every snapshot of the window: on battery the battery's discharge is measured; on AC the total
+// is the processor package (RAPL) plus modelled display and USB power, an estimate.
 std::string powerSourceLine(const ReportInput& input) {
-    const std::vector<DrainSnapshot>& snapshots = input.chartSnapshots;
-    std::size_t battery = 0, rapl = 0, modelled = 0, unknown = 0;
-    for (const DrainSnapshot& snapshot : snapshots) {
-        if (!snapshot.telemetry) {
-            ++unknown;
-        } else if (!snapshot.telemetry->usedEstimatedTotalPower) {
-            ++battery;
-        } else if (snapshot.telemetry->powermetricsHasPackagePower) {
-            ++rapl;
-        } else {
-            ++modelled;
-        }
-    }
+    const PowerSourceCounts& counts = input.powerSources;
     std::string line = "Power source: ";
-    const auto add = [&](std::size_t count, const char* what) {
+    const auto add = [&](int64_t count, const char* what) {
         if (count == 0) return;
         if (line.back() != ' ') line += ", ";
         line += what + std::string(" (") + std::to_string(count) + ")";
     };
-    add(battery, "battery discharge");
-    add(rapl, "RAPL package power plus display and USB estimates");
-    add(modelled, "display and USB estimates only");
-    add(unknown, "not recorded");
-    line += "; " + std::to_string(rapl + modelled) + " of the " + std::to_string(snapshots.size()) +
-            " snapshots drawn";
-    if (const double stride = chartStride(input); stride > 1) {
-        line += text::formatted(" (one in %.0f of the window's ", stride) +
-                std::to_string(input.details.snapshotCount) + ")";
-    }
-    return line + " are estimates.";
+    add(counts.batteryDischarge, "battery discharge");
+    add(counts.packagePlusModels, "RAPL package power plus display and USB estimates");
+    add(counts.modelsOnly, "display and USB estimates only");
+    add(counts.notRecorded, "not recorded");
+    return line + "; " + std::to_string(counts.estimates()) + " of the " +
+           std::to_string(input.details.snapshotCount) + " snapshots are estimates.";
 }
 
 std::string zoneName(Date when) {

@@ -10,6 +10,7 @@
 #include "Report/ReportPage.h"
 #include "SharedModels/DrainSnapshot.h"
 #include "SharedModels/Presentation/DetailsRecords.h"
+#include "SharedModels/SnapshotMeasures.h"
 
 #include <string>
 #include <string_view>
@@ -22,6 +23,7 @@ struct ReportInput {
     double windowS = 0;  // the window is the windowS up to the newest snapshot
     DetailsPipelineOutput details{};
     std::vector<DrainSnapshot> chartSnapshots{};  // the window's snapshots, oldest first
+    PowerSourceCounts powerSources{};             // over every snapshot of the window
 };
 
 ReportPage buildReportPage(const ReportInput& input);

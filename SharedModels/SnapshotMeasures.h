@@ -3,6 +3,7 @@
 // builders: its quality, and whether a process is the monitor's own (a tracker process).
 #include "SharedModels/DrainSnapshot.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -24,5 +25,19 @@ double snapshotQuality(double totalWatts, double processTotalWatts);
 // "duzadiruzadivozezazi" or the lower-cased prefix. An empty prefix matches nothing.
 bool isTrackerProcess(const std::string& name, const std::optional<std::string>& bundleID,
                       const std::string& bundleIdentifierPrefix);
+
+// Where the total power of a window's snapshots came from: the battery's measured discharge;
+// the processor package (RAPL) plus modelled display and USB power; the display and USB models
+// alone; or not recorded (a snapshot without complete telemetry). The two middle ones are
+// estimates.
+struct PowerSourceCounts {
+    int64_t batteryDischarge = 0;
+    int64_t packagePlusModels = 0;
+    int64_t modelsOnly = 0;
+    int64_t notRecorded = 0;
+
+    int64_t estimates() const { return packagePlusModels + modelsOnly; }
+    friend bool operator==(const PowerSourceCounts&, const PowerSourceCounts&) = default;
+};
 
 }  // namespace joulix

@@ -110,6 +110,11 @@ class SQLiteSnapshotStore {
                                                 std::optional<Date> anchorTimestamp,
                                                 const DrainSnapshot& fallbackSnapshot);
 
+    // Where the total power of every snapshot of the window of max(windowSeconds, 1) before the
+    // anchor (default: the newest stored snapshot) came from; all 0 for an empty database.
+    PowerSourceCounts fetchPowerSourceCounts(double windowSeconds,
+                                             std::optional<Date> anchorTimestamp);
+
     // Estimate tracking.
     int64_t insert(const EstimateTrackingEstimateInput& estimate);
     void applyEvaluation(int64_t recordID, const EstimateTrackingEvaluationInput& evaluation);

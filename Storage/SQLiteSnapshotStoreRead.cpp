@@ -194,6 +194,26 @@ const std::string detailsWindowSummarySQL = [] {
            "FROM weighted;";
 }();
 
+// A snapshot's telemetry is recorded when all seven of its columns are; its total is then an
+// estimate when used_estimated_total_power is set, of the package plus models when
+// pm_has_package_power is set as well.
+constexpr const char* powerSourceCountsSQL =
+    "WITH sources AS (\n"
+    "    SELECT pm_command_ok IS NOT NULL AND pm_parsed_process_count IS NOT NULL\n"
+    "        AND pm_has_package_power IS NOT NULL AND pm_has_system_power IS NOT NULL\n"
+    "        AND used_estimated_total_power IS NOT NULL AND screen_model_available IS NOT NULL\n"
+    "        AND usb_model_available IS NOT NULL AS recorded,\n"
+    "        used_estimated_total_power != 0 AS estimated,\n"
+    "        pm_has_package_power != 0 AS package\n"
+    "    FROM snapshots\n"
+    "    WHERE timestamp >= ? AND timestamp <= ?\n"
+    ")\n"
+    "SELECT COALESCE(SUM(recorded AND NOT estimated), 0),\n"
+    "    COALESCE(SUM(recorded AND estimated AND package), 0),\n"
+    "    COALESCE(SUM(recorded AND estimated AND NOT package), 0),\n"
+    "    COALESCE(SUM(NOT recorded), 0)\n"
+    "FROM sources;";
+
 ProcessDrain decodeProcessRow(const SQLiteStatement& row) {
     ProcessDrain process;
     process.pid = row.int32(1);
@@ -310,6 +330,20 @@ SQLiteSnapshotStore::fetchWindowSnapshots(double windowSeconds, int64_t maxRows,
     const std::vector<int64_t> ids = snapshotIDs(headers);
     return composeSnapshots(headers, fetchProcessesBySnapshot(ids), fetchHiddenBySnapshot(ids),
                             fetchBatteryStatusBySnapshot(ids));
+}
+
+PowerSourceCounts SQLiteSnapshotStore::fetchPowerSourceCounts(double windowSeconds,
+                                                              std::optional<Date> anchorTimestamp) {
+    std::lock_guard hold(lock_);
+    const auto latest = latestSnapshotSummaryRow();
+    if (!anchorTimestamp && !latest) return {};
+    const double anchor =
+        anchorTimestamp ? anchorTimestamp->timeIntervalSince1970() : latest->timestamp;
+    SQLiteStatement statement(db_, powerSourceCountsSQL);
+    statement.bindReal(1, anchor - std::max(windowSeconds, 1.0));
+    statement.bindReal(2, anchor);
+    statement.stepRow();
+    return {statement.int32(0), statement.int32(1), statement.int32(2), statement.int32(3)};
 }
 
 std::optional<DrainSnapshot> SQLiteSnapshotStore::fetchSnapshot(int64_t id) {

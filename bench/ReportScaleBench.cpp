@@ -7,9 +7,9 @@
 //   processes (518,400 snapshots; targets: 3 s and 300 MB, 400 MB with --json).
 // JLX_BENCH_HISTORY_DAYS shortens the month for a quick look; JLX_BENCH_HISTORY_FILE names a month
 // written before by history_fixture_writer (a month takes minutes to write).
+#include "Storage/SQLiteSnapshotStore.h"
 #include "bench/BenchSupport.h"
 #include "bench/HistoryFixture.h"
-#include "Storage/SQLiteSnapshotStore.h"
 
 #include <benchmark/benchmark.h>
 
@@ -110,8 +110,7 @@ void Count24h(benchmark::State& state) {
     measure(state, "count 24h", countOf(fixture(1, 25), 86400));
 }
 void Details30d(benchmark::State& state) {
-    measure(state, "details",
-            {joulix, "details", "--window", "30d", "--db", monthFixture()});
+    measure(state, "details", {joulix, "details", "--window", "30d", "--db", monthFixture()});
 }
 void DetailsJSON30d(benchmark::State& state) {
     measure(state, "details --json",

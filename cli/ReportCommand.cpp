@@ -60,11 +60,13 @@ void runReport(const ReportOptions& options) {
     try {
         path = readableHistoryDatabasePath(options.database, options.shared, "report");
         const auto store = openHistoryDatabase(path);
-        // Both reads end the window at the newest snapshot.
+        // Every read ends the window at the newest snapshot.
         input.details = store->fetchDetailsReadModel(windowS, drawnApplications, std::nullopt,
                                                      DrainSnapshot{.timestamp = Date::now()});
-        if (input.details.snapshotCount > 0)
+        if (input.details.snapshotCount > 0) {
             input.chartSnapshots = store->fetchWindowSnapshots(windowS, chartMaxRows, std::nullopt);
+            input.powerSources = store->fetchPowerSourceCounts(windowS, std::nullopt);
+        }
     } catch (const std::exception& error) {
         std::cerr << "joulix report: cannot read the database " << (path.empty() ? "" : path + ": ")
                   << error.what() << std::endl;

@@ -143,6 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         store.fetchHistoryReadModel(100);
         store.fetchWindowSnapshots(1e12, 50, std::nullopt);
         store.fetchDetailsReadModel(1e12, 6, std::nullopt, DrainSnapshot{});
+        store.fetchPowerSourceCounts(1e12, std::nullopt);
         store.fetchEstimateRows(100);
         store.fetchPendingEstimates(100);
         store.snapshotSchemaVersion();

@@ -5,6 +5,7 @@
 #include "SharedModels/Text.h"
 #include "SyntheticHistory.h"
 #include "tests/MetricsCollectors/TestSupport.h"
+#include "tests/Storage/StoreTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -146,6 +147,29 @@ TEST_F(ReportCommand, TheApplicationsTableAgreesWithDetails) {
     }
     EXPECT_NEAR(expected["backup"], 4.0 * 239 * 5 / 3600, 1e-6);
     EXPECT_NEAR(expected["kernel"], 0.5 * 239 * 5 / 3600, 1e-6);
+}
+
+// The header counts where the total power of every snapshot of the window came from, not only of
+// the 2000 drawn: 2300 snapshots 5 s apart up to now, of each kind.
+TEST_F(ReportCommand, TheHeaderCountsThePowerSourceOfEverySnapshot) {
+    SQLiteSnapshotStore(database, SQLiteSnapshotStore::Mode::readWriteCreate);
+    const std::string rows = text::formatted(
+        "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 2299)\n"
+        "INSERT INTO snapshots (timestamp, total_watts, process_total_w, tracker_total_w,"
+        " on_battery_power, pm_command_ok, pm_parsed_process_count, pm_has_package_power,"
+        " pm_has_system_power, used_estimated_total_power, screen_model_available,"
+        " usb_model_available, components_screen_w, components_usb_w, unattributed_w)\n"
+        "SELECT %.3f - 5 * (2299 - i), 10, 0, 0, i < 900, CASE WHEN i < 2200 THEN 1 END, 0,"
+        " i < 2150, 0, i >= 900, 1, 1, 2, 0.5, 7.5 FROM n;",
+        Date::now().timeIntervalSince1970());
+    testing::RawConnection(database).execute(rows.c_str());
+    const auto run = report();
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(readFile(page).find("Power source: battery discharge (900), RAPL package power plus "
+                                  "display and USB estimates (1250), display and USB estimates "
+                                  "only (50), not recorded (100); 1300 of the 2300 snapshots are "
+                                  "estimates."),
+              std::string::npos);
 }
 
 TEST_F(ReportCommand, AnEmptyWindowGivesAPageThatSaysSo) {
