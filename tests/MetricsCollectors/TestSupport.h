@@ -4,6 +4,7 @@
 #include "MetricsCollectors/ShellRunner.h"
 #include "Platform/ProcessTable.h"
 #include "SharedModels/RuntimeLog.h"
+#include "tests/Platform/TemporaryDirectory.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -102,30 +103,6 @@ struct FixedDisplayReading final : SMCDisplayPowerReading {
     explicit FixedDisplayReading(std::optional<double> reading) : watts(reading) {}
     std::optional<double> readDisplayPowerWatts() override { return watts; }
     std::optional<double> watts;
-};
-
-// A fresh directory removed with its contents at the end of the test.
-class TemporaryDirectory {
-  public:
-    TemporaryDirectory() {
-        auto pattern = (std::filesystem::temp_directory_path() / "joulix-test-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TemporaryDirectory() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-
-    const std::filesystem::path& path() const { return path_; }
-    std::string string() const { return path_.string(); }
-    void writeFile(const std::string& relativePath, const std::string& contents) const {
-        const auto file = path_ / relativePath;
-        std::filesystem::create_directories(file.parent_path());
-        std::ofstream(file, std::ios::binary | std::ios::trunc) << contents;
-    }
-
-  private:
-    std::filesystem::path path_;
 };
 
 // Everything the runtime log writes at info level and above while alive.
