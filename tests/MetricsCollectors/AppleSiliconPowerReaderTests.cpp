@@ -1,5 +1,6 @@
 #include "MetricsCollectors/AppleSiliconPowerReader.h"
 
+#include "Platform/MainBundle.h"
 #include "Platform/linux/PowercapEnergyChannels.h"
 #include "TestSupport.h"
 
@@ -198,6 +199,36 @@ TEST(AppleSiliconPowerReader, UnsupportedWithoutZones) {
     AppleSiliconPowerReader none(std::make_shared<PowercapEnergyChannels>(sys.string() + "/x"));
     EXPECT_FALSE(none.sample(Date{0}).supported);
     EXPECT_EQ(none.unsupportedReason(), "no RAPL counters on this machine");
+}
+
+// Channel names go once to the bundle's debug log, never to the ordinary one.
+class DebugOnlyLog final : public SystemLog {
+  public:
+    void write(std::string_view, std::string_view, bool, std::string_view) override {
+        ADD_FAILURE() << "channel names are a debug entry";
+    }
+    void writeDebug(std::string_view subsystem, std::string_view category,
+                    std::string_view message) override {
+        entries.push_back(std::string(subsystem) + "|" + std::string(category) + "|" +
+                          std::string(message));
+    }
+    std::vector<std::string> entries;
+};
+
+TEST(AppleSiliconPowerReader, ChannelNamesGoOnceToTheBundlesDebugLog) {
+    setMainBundle(std::make_shared<FixedMainBundle>(std::nullopt, "org.example.monitor"));
+    auto channels = std::make_shared<ScriptedEnergyChannels>();
+    channels->next = {{channel("CPU Energy", "mJ", 5),
+                       channel("ISP", "mJ", 1),
+                       {"Other", "GPU Energy", "mJ", 1}}};
+    auto log = std::make_shared<DebugOnlyLog>();
+    AppleSiliconPowerReader reader(channels, log);
+    setMainBundle(nullptr);
+    reader.sample(Date{0});
+    reader.sample(Date{1});
+    EXPECT_EQ(log->entries, std::vector<std::string>{"org.example.monitor|AppleSiliconPowerReader|"
+                                                     "IOReport Energy Model channels: CPU Energy, "
+                                                     "ISP"});
 }
 
 }  // namespace
