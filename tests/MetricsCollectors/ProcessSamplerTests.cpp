@@ -210,7 +210,10 @@ TEST(RecentProcessCPUTracker, SharesSinceThePreviousObservation) {
 
     proc.now += 1s;
     proc.process(12, 1 + tick / 2, 99);
-    EXPECT_DOUBLE_EQ(tracker->observe().at(12), 50.0);
+    fs::remove_all(proc.root.path() / "10");  // ended: no longer listed
+    const auto later = tracker->observe();
+    EXPECT_DOUBLE_EQ(later.at(12), 50.0);
+    EXPECT_FALSE(later.contains(10));
 }
 
 // The sampler ranks by the recent share; a process new to the tracker keeps the ps figure.

@@ -1,6 +1,7 @@
 #include "Platform/BundleInfo.h"
 #include "Platform/MainBundle.h"
 #include "Platform/ProcessTable.h"
+#include "Platform/RunningApplicationRegistry.h"
 #include "tests/Platform/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
@@ -74,17 +75,6 @@ TEST(LinuxPlatformTests, ReadsAFakeProcfsTree) {
     EXPECT_EQ(table->usage(99), std::nullopt);
 }
 
-TEST(LinuxPlatformTests, FindsThisProcessInTheMachinesTable) {
-    const auto table = systemProcessTable();
-    const int32_t self = ::getpid();
-    const auto pids = table->allPIDs();
-    EXPECT_TRUE(std::binary_search(pids.begin(), pids.end(), self));
-    EXPECT_EQ(table->executablePath(self), fs::read_symlink("/proc/self/exe").string());
-    const auto usage = table->usage(self);
-    ASSERT_TRUE(usage);
-    EXPECT_GT(usage->residentSizeBytes, 0u);
-}
-
 std::size_t openDescriptorCount() {
     return static_cast<std::size_t>(
         std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
@@ -132,25 +122,6 @@ TEST(LinuxPlatformTests, CPUTimeScannerFollowsProcessesComingAndGoing) {
         EXPECT_FALSE(scanned(child));
     }
     EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
-}
-
-// A tree of plain files is read from its stat lines every scan, the start time the instance.
-TEST(LinuxPlatformTests, CPUTimeScannerOfATreeReadsItsStatFiles) {
-    TemporaryDirectory proc;
-    const long tick = ::sysconf(_SC_CLK_TCK);
-    const auto stat = [&](long ticks) {
-        proc.writeFile("5/stat", "5 (w) S 1 1 1 0 -1 0 0 0 0 0 " + std::to_string(ticks) +
-                                     " 0 0 0 20 0 1 0 9 1000 25\n");
-    };
-    stat(tick);
-    const auto table = makeProcfsProcessTable(proc.path().string());
-    const auto scanner = table->cpuTimeScanner();
-    using Scan = std::vector<std::pair<int32_t, ProcessCPUTime>>;
-    EXPECT_EQ(scanner->scan(), (Scan{{5, {1'000'000'000, 9}}}));
-    stat(4 * tick);
-    EXPECT_EQ(scanner->scan(), (Scan{{5, {4'000'000'000, 9}}}));
-    fs::remove_all(proc.path() / "5");
-    EXPECT_TRUE(scanner->scan().empty());
 }
 
 TEST(LinuxPlatformTests, BundleIdentifiersFromXMLAndBinaryInfoDictionaries) {
@@ -245,6 +216,49 @@ TEST(MainBundle, InstalledBundleOverridesThePlatformsUntilReset) {
     EXPECT_EQ(mainBundle()->bundleIdentifier(), "org.example.test");
     setMainBundle(nullptr);
     EXPECT_EQ(mainBundle()->bundleIdentifier(), platformIdentifier);
+}
+
+TEST(CgroupApplicationRegistry, ApplicationIDOfEachUnitForm) {
+    const std::string user = "0::/user.slice/user-1000.slice/user@1000.service/app.slice/";
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        {user + "app-gnome-org.gnome.Terminal-4211.scope\n", "org.gnome.Terminal"},
+        {user + "app-firefox-4211.scope/tab-7\n", "firefox"},
+        {user + "app-org.gnome.Nautilus@a1b2.service\n", "org.gnome.Nautilus"},
+        {user + "app-kde-org.kde.konsole@3.service\n", "org.kde.konsole"},
+        {user + "app-gnome-my\\x2dtool-12.scope\n", "my-tool"},
+        {user + "app-flatpak-org.mozilla.firefox-2890.scope\n", "org.mozilla.firefox"},
+        {user + "snap.spotify.spotify-5c1f0a3e.scope\n", "spotify_spotify"},
+        {"12:pids:/user.slice\n1:name=systemd:/" + user + "app-gnome-org.gnome.gedit-9.scope\n",
+         "org.gnome.gedit"},
+        {user + "app-dbus\\x2d:1.2\\x2dorg.a11y.Bus@0.service\n", "dbus-:1.2-org.a11y.Bus"},
+        {user + "session.slice/dbus.service\n", std::nullopt},
+        {"0::/system.slice/cron.service\n", std::nullopt},
+        {user + "app-.scope\n", std::nullopt},
+        {"garbage without colons\n", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& [file, id] : cases)
+        EXPECT_EQ(applicationIDFromCgroup(file), id) << file;
+}
+
+TEST(CgroupApplicationRegistry, NamesTheApplicationFromItsDesktopFile) {
+    TemporaryDirectory root;
+    root.writeFile("proc/40/cgroup", "0::/user.slice/app-gnome-org.example.Editor-1.scope\n");
+    root.writeFile("proc/41/cgroup", "0::/user.slice/app-gnome-org.example.Unknown-1.scope\n");
+    root.writeFile("proc/42/cgroup", "0::/system.slice/cron.service\n");
+    root.writeFile("home/applications/org.example.Editor.desktop",
+                   "[Desktop Action new]\nName=New Window\n[Desktop Entry]\nType=Application\n"
+                   "Name=Example Editor\nName[de]=Beispiel\n");
+    root.writeFile("usr/applications/org.example.Editor.desktop", "[Desktop Entry]\nName=Other\n");
+    const auto registry = makeCgroupApplicationRegistry(
+        root.string() + "/proc",
+        {root.string() + "/nowhere", root.string() + "/home", root.string() + "/usr"});
+    EXPECT_EQ(registry->runningApplication(40),
+              (RunningApplication{std::nullopt, "org.example.Editor", "Example Editor"}));
+    EXPECT_EQ(registry->runningApplication(41),
+              (RunningApplication{std::nullopt, "org.example.Unknown", std::nullopt}));
+    EXPECT_EQ(registry->runningApplication(42), std::nullopt);
+    EXPECT_EQ(registry->runningApplication(43), std::nullopt);
 }
 
 }  // namespace
