@@ -79,10 +79,11 @@ TEST_F(ProcessSamplerTests, KeepsTheBusiestInRankOrder) {
     EXPECT_EQ(resolved, (std::vector<int32_t>{100, 200, 300}));  // only the kept rows
     EXPECT_EQ(top[0].name, "/no/such/tool --flag");
     EXPECT_EQ(top[1].name, "kernel_task -x");
-    EXPECT_EQ(top[2].name, "/Applications/A.app/Contents/MacOS/A");
-    EXPECT_EQ(top[2].bundleID, "com.example.A");
-    EXPECT_EQ(top[2].parentPID, 1);
-    EXPECT_DOUBLE_EQ(top[2].cpuPercent, 5.0);
+    EXPECT_EQ(top[2], (ProcessSample{.pid = 300,
+                                     .parentPID = 1,
+                                     .name = "/Applications/A.app/Contents/MacOS/A",
+                                     .bundleID = "com.example.A",
+                                     .cpuPercent = 5.0}));
 
     EXPECT_EQ(pids(sampler.sampleTopProcesses(1)), std::vector<int64_t>{100});
     EXPECT_EQ(pids(sampler.sampleTopProcesses(0)), std::vector<int64_t>{100});

@@ -137,12 +137,6 @@ class LogCapture {
     std::string text_;
 };
 
-inline std::string readFile(const std::string& path) {
-    std::stringstream buffer;
-    buffer << std::ifstream(path, std::ios::binary).rdbuf();
-    return buffer.str();
-}
-
 inline std::string fixture(const std::string& relativePath) {
     return readFile(std::string(JOULIX_FIXTURES) + "/" + relativePath);
 }

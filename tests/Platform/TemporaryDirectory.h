@@ -1,8 +1,9 @@
 #pragma once
-// A fresh directory for one test, removed with its contents at the end.
+// A fresh directory for one test, removed with its contents at the end, and a file read whole.
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 namespace joulix::testing {
@@ -29,5 +30,11 @@ class TemporaryDirectory {
   private:
     std::filesystem::path path_;
 };
+
+inline std::string readFile(const std::filesystem::path& path) {
+    std::stringstream buffer;
+    buffer << std::ifstream(path, std::ios::binary).rdbuf();
+    return buffer.str();
+}
 
 }  // namespace joulix::testing

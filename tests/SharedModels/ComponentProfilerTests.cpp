@@ -164,10 +164,8 @@ TEST_F(ComponentProfilerTest, APlantedLinkOrAnotherUsersFileIsNeitherEmptiedNorW
             profiler->flush();
         }
         EXPECT_EQ(fs::is_symlink(tracePath), planted[0] == 's') << planted;
-        std::ifstream file(tracePath);
-        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "precious\n") << planted;
-        std::ifstream target(victim);
-        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(target), {}), "precious\n") << planted;
+        EXPECT_EQ(joulix::testing::readFile(tracePath), "precious\n") << planted;
+        EXPECT_EQ(joulix::testing::readFile(victim), "precious\n") << planted;
     }
 }
 

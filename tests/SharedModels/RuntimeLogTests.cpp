@@ -37,10 +37,7 @@ class RecordingSystemLog final : public SystemLog {
     std::vector<Entry> entries;
 };
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
+using joulix::testing::readFile;
 
 // Each test: minimum level warn, no broadcasting, no bundle, a recording system log, fresh root.
 class RuntimeLogTest : public ::testing::Test {
