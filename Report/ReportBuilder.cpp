@@ -187,9 +187,9 @@ std::vector<std::string> windowTimeLines(const ReportInput& input) {
             text::formatted(" last %.1f h.", remainingWh / -*rate));
     }
     if (const auto rate = windowBatteryRateW(input.chartSnapshots, true, maxInterval);
-        rate && *rate > 0 && newest->levelPercent > 0) {
+        rate && *rate > 0 && newest->levelPercent && *newest->levelPercent > 0) {
         const double toFullWh =
-            std::max(0.0, remainingWh * 100 / newest->levelPercent - remainingWh);
+            std::max(0.0, remainingWh * 100 / *newest->levelPercent - remainingWh);
         lines.push_back(text::formatted("It charged at %.1f W on average:", *rate) +
                         text::formatted(" at that rate it is full in %.1f h.", toFullWh / *rate));
     }
