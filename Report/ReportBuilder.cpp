@@ -209,8 +209,17 @@ ReportSection batterySection(const ReportInput& input, const ChartSpec& frame) {
                 {snapshot.timestamp, *snapshot.powerContext->batteryLevelPercent});
         }
     }
-    if (level.series[0].points.empty())
-        return {"Battery", "No battery: no battery level was recorded in this window.", {}, {}};
+    if (level.series[0].points.empty()) {
+        const bool batteryRead =
+            std::any_of(input.chartSnapshots.begin(), input.chartSnapshots.end(),
+                        [](const DrainSnapshot& snapshot) { return snapshot.batteryStatus; });
+        return {"Battery",
+                batteryRead ? "No battery level: the battery reported nothing it can be derived "
+                              "from in this window."
+                            : "No battery: no battery level was recorded in this window.",
+                {},
+                {}};
+    }
 
     std::vector<std::string> lines;
     if (details.batteryDrainRatePerHour) {
