@@ -239,8 +239,8 @@ class SQLiteSnapshotStore {
         std::vector<ChartSeries> power;
         std::vector<ChartSeries> energy;
     };
-    // The window's snapshots in time order: their timestamps, and each one's index by id (two
-    // snapshots may share a timestamp and stay two samples).
+    // The window's snapshots in time order: their timestamps and ids, and each one's index by id
+    // (two snapshots may share a timestamp and stay two samples).
     struct WindowIndex {
         std::vector<double> timestamps;
         std::vector<int64_t> ids;

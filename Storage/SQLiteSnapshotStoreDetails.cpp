@@ -179,11 +179,11 @@ class ProcessRowFold {
         std::unordered_map<std::string, Samples> samplesByKey;
         for (auto& [key, samples] : folds_) {
             // Snapshot ids out of time order (a clock set back) leave a key's samples unsorted;
-            // rows handed over out of id order leave a snapshot's sum in parts.
+            // rows handed over out of id order would leave a snapshot's sum in parts.
             if (!std::is_sorted(samples.begin(), samples.end())) {
                 std::sort(samples.begin(), samples.end());
-                mergeEqualIndexes(samples);
             }
+            mergeEqualIndexes(samples);
             samplesByKey.emplace(key, std::move(samples));
         }
         return samplesByKey;
@@ -199,6 +199,7 @@ class ProcessRowFold {
     using Folds = std::unordered_map<std::string, Samples, KeyHash, std::equal_to<>>;
 
     static void mergeEqualIndexes(Samples& samples) {
+        if (samples.empty()) return;
         std::size_t kept = 0;
         for (std::size_t i = 1; i < samples.size(); ++i) {
             if (samples[i].first == samples[kept].first) {
