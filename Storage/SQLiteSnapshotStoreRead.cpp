@@ -1,6 +1,7 @@
 // SQLiteSnapshotStore read path: snapshots composed from their header and child rows (children
 // fetched in one statement per table), the down-sampled window read, and energy totals computed
-// inside SQLite by trapezoids over consecutive snapshots (each gap capped at 60 s).
+// inside SQLite by trapezoids over consecutive snapshots (each gap capped at 60 s); the details
+// read sums its window by the same rule as it reads the window's snapshots.
 #include "SharedModels/Text.h"
 #include "Storage/SQLiteSnapshotStore.h"
 #include "Storage/SQLiteStatement.h"
