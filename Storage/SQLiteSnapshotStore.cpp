@@ -172,6 +172,8 @@ CREATE INDEX IF NOT EXISTS idx_estimate_tracking_status_ts
 constexpr const char* createDetailsIndex =
     "CREATE INDEX IF NOT EXISTS idx_process_samples_snapshot_group_drain\n"
     "    ON process_samples(snapshot_id, process_group_key, drain_w);";
+constexpr const char* processSamplesExists =
+    "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = 'process_samples';";
 
 // Histories written before a battery's level could be absent hold it NOT NULL. The table is
 // renamed aside, made again, and its rows copied back: the columns are the same, in order.
@@ -363,7 +365,9 @@ void SQLiteSnapshotStore::ensureSchema(sqlite3* db) {
         } else {
             relaxBatteryLevel(db);
         }
-        sqlite::executeBatch(db, createDetailsIndex);
+        // A damaged history without the table still opens; its writes say what is missing.
+        if (SQLiteStatement(db, processSamplesExists).next())
+            sqlite::executeBatch(db, createDetailsIndex);
         sqlite::executeBatch(db, createEstimateTracking);
         sqlite::executeBatch(db, "COMMIT;");
     } catch (...) {
