@@ -403,6 +403,13 @@ SQLiteSnapshotStore::fetchDetailsReadModel(double windowSeconds, int64_t maxAppS
 
     const double reference = rows.back().timestamp;
     WindowIndex window;
+    window.timestamps.reserve(rows.size());
+    window.ids.reserve(rows.size());
+    window.indexByID.reserve(rows.size());
+    for (auto* points : {&output.systemPowerPoints, &output.processPowerPoints,
+                         &output.componentPowerPoints, &output.unattributedPowerPoints}) {
+        points->reserve(rows.size());
+    }
     std::vector<G::BatteryReading> levels;
     for (const auto& row : rows) {
         window.indexByID.emplace(row.id, window.timestamps.size());

@@ -526,8 +526,8 @@ SQLiteSnapshotStore::fetchWindowSnapshotRows(double cutoffTimestamp, double anch
 // summary query to the rows in the same order, without its thirteen LAG columns.
 SQLiteSnapshotStore::DetailsWindow SQLiteSnapshotStore::fetchDetailsWindow(double cutoffTimestamp,
                                                                            double anchorTimestamp) {
-    SQLiteStatement range(
-        db_, "SELECT MIN(id), MAX(id) FROM snapshots WHERE timestamp >= ? AND timestamp <= ?;");
+    SQLiteStatement range(db_, "SELECT MIN(id), MAX(id), COUNT(*) FROM snapshots\n"
+                               "WHERE timestamp >= ? AND timestamp <= ?;");
     range.bindReal(1, cutoffTimestamp);
     range.bindReal(2, anchorTimestamp);
     range.stepRow();
@@ -548,6 +548,8 @@ SQLiteSnapshotStore::DetailsWindow SQLiteSnapshotStore::fetchDetailsWindow(doubl
     DetailsWindow window;
     std::vector<WindowSnapshotRow>& rows = window.rows;
     std::vector<Components> components;
+    rows.reserve(static_cast<std::size_t>(range.int32(2)));
+    components.reserve(rows.capacity());
     while (statement.next()) {
         rows.push_back(WindowSnapshotRow{statement.rowID(0), statement.real(1), statement.real(2),
                                          statement.real(3), statement.real(4),
