@@ -260,12 +260,19 @@ SQLiteSnapshotStore::fetchFoldedProcessSamples(const WindowIndex& window, int64_
                                        nullptr);
         }
     } unregister{db_, function};
+    // A window that reaches the newest snapshot id needs no upper bound, whose comparison on
+    // every row would be a sixth of the scan.
+    SQLiteStatement newest(db_, "SELECT MAX(id) FROM snapshots;");
+    newest.stepRow();
+    const bool toTheEnd = lastID >= newest.rowID(0);
     SQLiteStatement statement(
-        db_, "SELECT joulix_fold_process_rows(snapshot_id, process_group_key, drain_w)\n"
-             "FROM process_samples\n"
-             "WHERE snapshot_id >= ? AND snapshot_id <= ?;");
+        db_, std::string("SELECT joulix_fold_process_rows(snapshot_id, process_group_key, "
+                         "drain_w)\n"
+                         "FROM process_samples\n") +
+                 (toTheEnd ? "WHERE snapshot_id >= ?;"
+                           : "WHERE snapshot_id >= ? AND snapshot_id <= ?;"));
     statement.bindRowID(1, firstID);
-    statement.bindRowID(2, lastID);
+    if (!toTheEnd) statement.bindRowID(2, lastID);
     statement.stepRow();
     FoldedProcessSamples folded;
     folded.samplesByKey = fold.finish();
