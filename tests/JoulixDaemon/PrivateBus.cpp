@@ -2,7 +2,6 @@
 
 #include "JoulixDaemon/BatteryMetricsClient.h"
 
-#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -45,15 +44,13 @@ RunningDaemon::RunningDaemon(const PrivateBus& bus, const std::string& standardE
     : process({"env", "DBUS_SYSTEM_BUS_ADDRESS=" + bus.address,
                JOULIX_BINARY_DIR "/JoulixDaemon/JoulixDaemon", "--address", bus.address},
               false, standardErrorFile),
-      serving(false) {
-    for (int attempt = 0; attempt < 250 && !serving; ++attempt) {
-        try {
-            serving = BatteryMetricsClient(BusSelection::at(bus.address)).ping();
-        } catch (const Error&) {
-        }
-        if (!serving) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-}
+      serving(eventually(5, [&] {
+          try {
+              return BatteryMetricsClient(BusSelection::at(bus.address)).ping();
+          } catch (const Error&) {
+              return false;
+          }
+      })) {}
 
 std::string busctl(const std::string& address, const std::string& call, const std::string& daemon) {
     return "busctl --address='" + address + "' call " + daemon + " " + call + " 2>&1";
@@ -69,12 +66,10 @@ pid_t vacantPid() {
 bool waitUntilRunsAs(pid_t pid, uid_t uid) {
     // /proc/PID belongs to the process's effective user.
     const auto path = "/proc/" + std::to_string(pid);
-    for (int attempt = 0; attempt < 500; ++attempt) {
+    return eventually(5, [&] {
         struct stat status {};
-        if (::stat(path.c_str(), &status) == 0 && status.st_uid == uid) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+        return ::stat(path.c_str(), &status) == 0 && status.st_uid == uid;
+    });
 }
 
 }  // namespace joulix::testing

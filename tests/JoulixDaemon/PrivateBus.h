@@ -92,6 +92,10 @@ class ChildProcess {
 
     pid_t pid() const { return pid_; }
     bool exited() const { return exited_; }
+    // Whether it has exited, waiting up to `seconds` for it.
+    bool exitsWithin(double seconds) const {
+        return eventually(seconds, [this] { return exited(); });
+    }
     // The wait status once exited().
     int waitStatus() const { return waitStatus_; }
 

@@ -1,8 +1,6 @@
 #include "SystemServices.h"
 
-#include <chrono>
 #include <filesystem>
-#include <thread>
 
 namespace joulix::testing {
 
@@ -62,11 +60,7 @@ std::string SystemServices::callProfileMock(const std::string& call) const {
 bool SystemServices::waitForName(const std::string& name) const {
     const auto ask = busctl(bus.address, "NameHasOwner s " + name,
                             "org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus");
-    for (int attempt = 0; attempt < 300; ++attempt) {
-        if (runCommand(ask).output == "b true\n") return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
+    return eventually(15, [&] { return runCommand(ask).output == "b true\n"; });
 }
 
 std::string SystemServices::onSystemBus(const std::string& command) const {
