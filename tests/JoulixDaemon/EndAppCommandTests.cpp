@@ -3,16 +3,13 @@
 #include "PrivateBus.h"
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <thread>
 #include <unistd.h>
 
 namespace joulix {
 namespace {
 
-using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 std::string lowercasedASCII(std::string text) {
@@ -39,8 +36,7 @@ struct FakeApplication {
         helper =
             std::make_unique<testing::ChildProcess>(std::vector<std::string>{helperPath, "300"});
         // Wait for both to have replaced the forked test image with the copies.
-        for (int i = 0; i < 200 && !(runs(*main, mainPath) && runs(*helper, helperPath)); ++i)
-            std::this_thread::sleep_for(10ms);
+        testing::eventually(2, [&] { return runs(*main, mainPath) && runs(*helper, helperPath); });
     }
     ~FakeApplication() {
         main.reset();
@@ -69,8 +65,7 @@ TEST(EndAppCommand, EndsTheMainExecutableFirstThenItsHelpers) {
     fs::create_directories(fs::path(strayPath).parent_path());
     fs::copy_file("/bin/sleep", strayPath);
     testing::ChildProcess stray({strayPath, "300"});
-    for (int i = 0; i < 200 && !FakeApplication::runs(stray, strayPath); ++i)
-        std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(testing::eventually(2, [&] { return FakeApplication::runs(stray, strayPath); }));
     const auto endApp = [&](const std::string& arguments) {
         return testing::runJoulix("end-app " + arguments + " --address='" + bus.address + "'");
     };
@@ -103,10 +98,8 @@ TEST(EndAppCommand, EndsTheMainExecutableFirstThenItsHelpers) {
     EXPECT_EQ(ended.output, order + "ending " + main + " " + app.mainPath + "\n" + main +
                                 ": ended\nending " + helper + " " + app.helperPath + "\n" + helper +
                                 ": ended\n");
-    for (int i = 0; i < 200 && !(app.main->exited() && app.helper->exited()); ++i)
-        std::this_thread::sleep_for(10ms);
-    EXPECT_TRUE(app.main->exited());
-    EXPECT_TRUE(app.helper->exited());
+    EXPECT_TRUE(app.main->exitsWithin(2));
+    EXPECT_TRUE(app.helper->exitsWithin(2));
     EXPECT_FALSE(stray.exited());
 }
 
