@@ -2,25 +2,20 @@
 // over /sys/class with a battery discharging at 18 W (61 %). A real Prometheus server scrapes
 // the exporter every second; churning processes never widen the application labels; setup
 // failures are one line; a link planted beside the textfile is never written through.
+#include "FakeMachine.h"
 #include "HttpGet.h"
-#include "RunJoulix.h"
-#include "tests/MetricsCollectors/TestSupport.h"
 
-#include <chrono>
-#include <csignal>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <thread>
 
 namespace joulix {
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
+using testing::BackgroundCommand;
+using testing::eventually;
 using testing::readFile;
 const std::string asNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
 
@@ -33,50 +28,13 @@ sockaddr_in loopback(int port) {
     return address;
 }
 
-// A child running `shell` under /bin/sh with its output in `outputPath`.
-pid_t startShell(const std::string& shell, const std::string& outputPath) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const std::string line = "exec " + shell + " >'" + outputPath + "' 2>&1";
-        ::execl("/bin/sh", "sh", "-c", line.c_str(), nullptr);
-        ::_exit(127);
-    }
-    return pid;
-}
-
-// Ends a child we started: SIGTERM, SIGKILL after `graceS`; its exit status, or -signal.
-int stopChild(pid_t pid, double graceS = 5) {
-    ::kill(pid, SIGTERM);
-    int status = 0;
-    const auto end = Clock::now() + std::chrono::duration<double>(graceS);
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-        if (Clock::now() > end) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-}
-
-bool eventually(double seconds, const std::function<bool()>& condition) {
-    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
-    while (Clock::now() < end) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return condition();
-}
-
 int promtoolCheck(const std::string& file) {
     return testing::runCommand("/usr/bin/promtool check metrics < '" + file + "' 2>&1").status;
 }
 
-// The fake laptop and `joulix export` running on it.
-class FakeLaptop {
-  public:
-    FakeLaptop() {
+// A fake laptop whose battery discharges at 18 W (61 %), with no stand-in tools.
+struct FakeLaptop : testing::FakeMachine {
+    FakeLaptop() : FakeMachine("") {
         for (const auto& [name, value] :
              std::map<std::string, std::string>{{"type", "Battery"},
                                                 {"status", "Discharging"},
@@ -86,41 +44,23 @@ class FakeLaptop {
                                                 {"charge_full_design", "5500000"},
                                                 {"current_now", "1500000"},
                                                 {"voltage_now", "12000000"}})
-            folder.writeFile("class/power_supply/BAT0/" + name, value + "\n");
-        folder.writeFile("class/power_supply/AC/type", "Mains\n");
-        folder.writeFile("class/power_supply/AC/online", "0\n");
-        folder.writeFile("bus/usb/devices/usb1/bDeviceClass", "09\n");
+            sysFile("class/power_supply/BAT0/" + name, value);
+        sysFile("class/power_supply/AC/type", "Mains");
+        sysFile("class/power_supply/AC/online", "0");
+        sysFile("bus/usb/devices/usb1/bDeviceClass", "09");
     }
-    ~FakeLaptop() {
-        if (exporter > 0) stopChild(exporter);
-    }
-
-    // Starts `joulix export <arguments>` in the namespace; false when the namespace is missing.
-    bool start(const std::string& arguments) {
-        const std::string at = folder.string();
-        output = at + "/export.txt";
-        exporter = startShell("unshare --mount /bin/sh -c 'mount --bind " + at +
-                                  "/class /sys/class && mount --bind " + at +
-                                  "/bus /sys/bus || exit 77; exec \"$0\" export " + arguments +
-                                  "' " + testing::joulixPath,
-                              output);
-        static const std::regex served(R"(http://127\.0\.0\.1:(\d+)/metrics)");
-        std::smatch match;
-        eventually(10, [&] {
-            const std::string text = readFile(output);
-            return std::regex_search(text, match, served) || ::waitpid(exporter, nullptr, WNOHANG);
-        });
-        const std::string text = readFile(output);
-        if (!std::regex_search(text, match, served)) return false;
-        port = std::stoi(match[1]);
-        return true;
-    }
-
-    testing::TemporaryDirectory folder;
-    pid_t exporter = -1;
-    std::string output;
-    int port = 0;
 };
+
+// The port a running `joulix export` serves on, once it says so; 0 when it ended first.
+int servedPort(const BackgroundCommand& exporter) {
+    static const std::regex served(R"(http://127\.0\.0\.1:(\d+)/metrics)");
+    std::smatch match;
+    eventually(10, [&] {
+        return exporter.output().find("/metrics") != std::string::npos || !exporter.running();
+    });
+    const std::string text = exporter.output();
+    return std::regex_search(text, match, served) ? std::stoi(match[1]) : 0;
+}
 
 std::string urlEncoded(const std::string& text) {
     std::string result;
@@ -147,26 +87,31 @@ TEST(ExportCommand, ScrapedByARealPrometheus) {
     if (::access("/usr/bin/prometheus", X_OK) != 0) GTEST_SKIP() << "prometheus is not installed";
     FakeLaptop laptop;
     const std::string textfile = laptop.folder.string() + "/joulix.prom";
-    ASSERT_TRUE(laptop.start("--listen 127.0.0.1:0 --interval 1 --textfile " + textfile))
-        << readFile(laptop.output);
+    const auto exporter =
+        laptop.start("export --listen 127.0.0.1:0 --interval 1 --textfile " + textfile);
+    const int port = servedPort(exporter);
+    ASSERT_NE(port, 0) << exporter.output();
 
     const int prometheusPort = testing::freeLocalPort();
     laptop.folder.writeFile("prometheus.yml", "global:\n  scrape_interval: 1s\n"
                                               "scrape_configs:\n  - job_name: joulix\n"
                                               "    static_configs:\n      - targets: ['127.0.0.1:" +
-                                                  std::to_string(laptop.port) + "']\n");
+                                                  std::to_string(port) + "']\n");
     const std::string at = laptop.folder.string();
-    const pid_t prometheus = startShell(
+    const BackgroundCommand prometheus(
         "/usr/bin/prometheus --config.file=" + at + "/prometheus.yml --storage.tsdb.path=" + at +
             "/tsdb --web.listen-address=127.0.0.1:" + std::to_string(prometheusPort),
         at + "/prometheus.txt");
     // Scrapes over more than the rate's 10 s window: a window that is not yet full of samples
     // is extrapolated only half an interval beyond its first one, and so reads low.
-    const bool scraped = eventually(25, [&] {
-        const auto samples =
-            query(prometheusPort, "count_over_time(joulix_energy_joules_total[15s])");
-        return samples && *samples >= 12;
-    });
+    const bool scraped = eventually(
+        25,
+        [&] {
+            const auto samples =
+                query(prometheusPort, "count_over_time(joulix_energy_joules_total[15s])");
+            return samples && *samples >= 12;
+        },
+        0.1);
     const auto watts = query(prometheusPort, "joulix_power_watts{source=\"battery\"}");
     const auto level = query(prometheusPort, "joulix_battery_level_ratio");
     // The counter grows in steps, one a pass, so one reading of the rate over 10 s may hold a
@@ -177,14 +122,14 @@ TEST(ExportCommand, ScrapedByARealPrometheus) {
         const auto one = query(prometheusPort, "rate(joulix_energy_joules_total[10s])");
         rate = one ? std::optional(*rate + *one / 5) : std::nullopt;
     }
-    EXPECT_EQ(stopChild(prometheus), 0);
-    ASSERT_TRUE(scraped) << readFile(at + "/prometheus.txt") << readFile(laptop.output);
+    EXPECT_EQ(prometheus.stop(), 0);
+    ASSERT_TRUE(scraped) << prometheus.output() << exporter.output();
     EXPECT_EQ(watts, 18.0);
     EXPECT_EQ(level, 0.61);
     ASSERT_TRUE(rate);
     EXPECT_NEAR(*rate, 18.0, 1.8);
 
-    const auto body = testing::httpGet(laptop.port, "/metrics");
+    const auto body = testing::httpGet(port, "/metrics");
     ASSERT_TRUE(body);
     laptop.folder.writeFile("body.prom", body->body);
     EXPECT_EQ(promtoolCheck(at + "/body.prom"), 0) << body->body;
@@ -194,10 +139,9 @@ TEST(ExportCommand, ScrapedByARealPrometheus) {
     ASSERT_EQ(::stat(textfile.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0644u);
 
-    const auto stopAsked = Clock::now();
-    EXPECT_EQ(stopChild(laptop.exporter), 0) << readFile(laptop.output);
-    laptop.exporter = -1;
-    EXPECT_LT(Clock::now() - stopAsked, std::chrono::seconds(1));
+    const auto stopAsked = std::chrono::steady_clock::now();
+    EXPECT_EQ(exporter.stop(), 0) << exporter.output();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopAsked, std::chrono::seconds(1));
 }
 
 // 200 short-lived processes, each with its own executable name, during a run with --top 3.
@@ -205,8 +149,9 @@ TEST(ExportCommand, ScrapedByARealPrometheus) {
 TEST(ExportCommand, ChurningProcessNamesNeverWidenTheApplicationLabels) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root for a private mount namespace";
     FakeLaptop laptop;
-    ASSERT_TRUE(laptop.start("--listen 127.0.0.1:0 --interval 1 --top 3"))
-        << readFile(laptop.output);
+    const auto exporter = laptop.start("export --listen 127.0.0.1:0 --interval 1 --top 3");
+    const int port = servedPort(exporter);
+    ASSERT_NE(port, 0) << exporter.output();
     const fs::path bin = laptop.folder.path() / "bin";
     fs::create_directories(bin);
     fs::copy_file("/bin/sh", bin / "sh");
@@ -214,7 +159,7 @@ TEST(ExportCommand, ChurningProcessNamesNeverWidenTheApplicationLabels) {
     std::size_t mostSeries = 0;
     double otherJ = 0;
     const auto scrape = [&] {
-        const auto body = testing::httpGet(laptop.port, "/metrics");
+        const auto body = testing::httpGet(port, "/metrics");
         if (!body) return;
         std::size_t series = 0;
         for (std::size_t at = 0;
@@ -266,12 +211,14 @@ TEST(ExportCommand, HungScrapersNeverDelayThePasses) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root for a private mount namespace";
     FakeLaptop laptop;
     const std::string textfile = laptop.folder.string() + "/joulix.prom";
-    ASSERT_TRUE(laptop.start("--listen 127.0.0.1:0 --interval 1 --textfile " + textfile))
-        << readFile(laptop.output);
+    const auto exporter =
+        laptop.start("export --listen 127.0.0.1:0 --interval 1 --textfile " + textfile);
+    const int port = servedPort(exporter);
+    ASSERT_NE(port, 0) << exporter.output();
     std::vector<int> hung;
     for (int i = 0; i < 8; ++i) {
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address = loopback(laptop.port);
+        sockaddr_in address = loopback(port);
         ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
         ::send(fd, "GET /metrics HTTP/1.1\r\n", 23, MSG_NOSIGNAL);  // and never the rest
         hung.push_back(fd);
@@ -323,7 +270,6 @@ TEST(ExportCommand, SetupFailuresAreOneLineAndExitStatusOne) {
         EXPECT_NE(run.output.find("locked/joulix.prom.tmp: Permission denied"), std::string::npos)
             << run.output;
     }
-    EXPECT_EQ(testing::runJoulix("export --interval 0.5 2>&1").status, 2);
     ::close(busy);
 }
 
@@ -346,14 +292,12 @@ TEST(ExportCommand, PlantedLinksAreReplacedNotWrittenThrough) {
                   0);
     }
 
-    const std::string output = folder.string() + "/export.txt";
-    const pid_t exporter = startShell(testing::joulixPath + " export --listen 127.0.0.1:0 " +
-                                          "--textfile " + shared.string() + "/joulix.prom",
-                                      output);
-    const bool written =
-        eventually(10, [&] { return readFile(output).find("writing") != std::string::npos; });
-    EXPECT_EQ(stopChild(exporter), 0);
-    ASSERT_TRUE(written) << readFile(output);
+    const BackgroundCommand exporter(testing::joulixPath + " export --listen 127.0.0.1:0 " +
+                                         "--textfile " + shared.string() + "/joulix.prom",
+                                     folder.string() + "/export.txt");
+    const bool written = exporter.waitForOutput("writing", 10);
+    EXPECT_EQ(exporter.stop(), 0);
+    ASSERT_TRUE(written) << exporter.output();
     EXPECT_EQ(readFile(folder.path() / "victim-a"), "precious a\n");
     EXPECT_EQ(readFile(folder.path() / "victim-b"), "precious b\n");
     EXPECT_FALSE(fs::is_symlink(shared / "joulix.prom"));

@@ -1,12 +1,12 @@
+// `joulix processes` (and `sample`'s table) on this machine's own processes, with children of the
+// test's own to rank and to name.
 #include "RunJoulix.h"
+#include "tests/MetricsCollectors/TestSupport.h"
 
 #include <algorithm>
-#include <chrono>
-#include <csignal>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <unistd.h>
 
 namespace joulix {
 namespace {
@@ -87,6 +87,48 @@ TEST(ProcessesCommand, RecentCPUShareRanksTheBusyChildAboveTheOneBusyEarlier) {
     ASSERT_TRUE(busyRank && earlierRank);
     EXPECT_LT(*busyRank, *earlierRank);
     EXPECT_GT(top[*busyRank]["cpuPercent"].get<double>(), 10.0);
+}
+
+TEST(ProcessesCommand, AppsGroupsEveryProcessIntoKeyedRows) {
+    const auto result = nlohmann::json::parse(runJoulix("processes --apps --json"));
+    const auto& rows = result.at("processes");
+    ASSERT_FALSE(rows.empty());
+    bool foundSelf = false;
+    for (const auto& row : rows) {
+        const std::string id =
+            std::to_string(row.at("pid").get<int64_t>()) + "-" + row.at("name").get<std::string>();
+        EXPECT_EQ(result.at("processWhByID").at(id), 0);
+        const auto& members = result.at("subprocessesByID").at(id);
+        EXPECT_EQ(row.at("displayName"), row.at("canonicalName"));
+        EXPECT_TRUE(row.contains("processGroupKey"));
+        if (members.size() >= 2) {
+            EXPECT_LE(row.at("pid").get<int64_t>(), -1'000'000);
+        }
+        for (const auto& member : members)
+            foundSelf |= member.at("name") == testing::joulixPath;
+        foundSelf |= row.at("name") == testing::joulixPath;
+    }
+    EXPECT_TRUE(foundSelf) << "the command's own process is among the rows";
+
+    const auto table = runJoulix("processes --apps");
+    EXPECT_EQ(table.substr(0, table.find('\n')).find("NAME"), 0u);
+    EXPECT_NE(table.find("GROUP KEY"), std::string::npos);
+}
+
+// A process whose executable name holds a terminal escape shows in the tables of `processes`
+// and `sample` with "?" in place of the control character.
+TEST(ProcessesCommand, ControlCharactersInNamesShowAsQuestionMarks) {
+    const testing::TemporaryDirectory folder;
+    const auto tool = folder.path() / "\x1b[31mred";
+    // A busy process (yes, its output thrown away), so that it ranks among sample's top rows.
+    std::filesystem::copy_file("/usr/bin/yes", tool);
+    const testing::BackgroundCommand busy("'" + tool.string() + "'", "/dev/null");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    for (const char* command : {"processes --all", "sample --top 1000 --interval 0"}) {
+        const auto table = testing::runJoulix(std::string(command) + " 2>/dev/null").output;
+        EXPECT_EQ(table.find('\x1b'), std::string::npos) << command;
+        EXPECT_NE(table.find("?[31mred"), std::string::npos) << command << "\n" << table;
+    }
 }
 
 }  // namespace

@@ -1,0 +1,118 @@
+#pragma once
+// Runs joulix on a fake machine: inside a private mount namespace, stand-in tools show at their
+// real paths (an overlay over each tool's folder) and a fake /sys/class and /sys/bus are bound
+// over the real ones. By default the machine has one stand-in, an ioreg that reports a battery
+// discharging at 18 W, so that every pass has a total to attribute.
+#include "RunJoulix.h"
+#include "tests/MetricsCollectors/TestSupport.h"
+
+#include <filesystem>
+#include <optional>
+#include <regex>
+#include <set>
+#include <sqlite3.h>
+#include <string>
+#include <unistd.h>
+
+namespace joulix::testing {
+
+class FakeMachine {
+  public:
+    // `ioregFixture` names the stand-in ioreg's output under tests/fixtures/ioreg; empty: none.
+    explicit FakeMachine(const std::string& ioregFixture = "apple-silicon-discharging.plist") {
+        if (!ioregFixture.empty())
+            standIn("/usr/sbin/ioreg",
+                    "exec cat '" JOULIX_FIXTURES "/ioreg/" + ioregFixture + "'\n");
+    }
+
+    // Root may make mount namespaces; the mounts themselves are tried by the first run.
+    static bool available() { return ::geteuid() == 0; }
+
+    // The tool at `path` (absolute) becomes a shell script running `script`.
+    void standIn(const std::string& path, const std::string& script) {
+        folder.writeFile("tools" + path, "#!/bin/sh\n" + script);
+        std::filesystem::permissions(folder.path() / ("tools" + path),
+                                     std::filesystem::perms::owner_all);
+        overlaid.insert(std::filesystem::path(path).parent_path().string());
+    }
+    // A file of the fake /sys, at `path` below it ("class/power_supply/BAT0/type").
+    void sysFile(const std::string& path, const std::string& value) {
+        folder.writeFile("sys/" + path, value + "\n");
+        std::filesystem::create_directories(folder.path() / "sys/class");
+        std::filesystem::create_directories(folder.path() / "sys/bus");
+    }
+
+    std::string database() const { return (folder.path() / "history.sqlite").string(); }
+
+    // The shell command that runs `script` in the namespace, with joulix as "$0" (no single
+    // quotes in the script); it exits with 77 when a mount fails.
+    std::string inNamespace(const std::string& script) const {
+        const std::string at = folder.string();
+        std::string enter;
+        for (const std::string& dir : overlaid) {
+            enter += "mkdir -p " + at + "/work" + dir +
+                     " && mount -t overlay overlay -o lowerdir=" + dir + ",upperdir=" + at +
+                     "/tools" + dir + ",workdir=" + at + "/work" + dir + " " + dir +
+                     " || exit 77; ";
+        }
+        if (std::filesystem::exists(folder.path() / "sys")) {
+            enter += "mount --bind " + at + "/sys/class /sys/class && mount --bind " + at +
+                     "/sys/bus /sys/bus || exit 77; ";
+        }
+        return "unshare --mount /bin/sh -c '" + enter + script + "' " + joulixPath;
+    }
+    // The shell command that runs `joulix <arguments>` in the namespace.
+    std::string command(const std::string& arguments) const {
+        return inNamespace("exec \"$0\" " + arguments);
+    }
+    // Runs `joulix <arguments>` in the namespace in the background.
+    BackgroundCommand start(const std::string& arguments) {
+        return BackgroundCommand(
+            command(arguments),
+            (folder.path() / ("run" + std::to_string(runs++) + ".txt")).string());
+    }
+
+    TemporaryDirectory folder;
+
+  private:
+    std::set<std::string> overlaid;
+    int runs = 0;
+};
+
+// The counts of a recorder's summary line.
+struct RecordSummary {
+    int passes = -1, stored = -1, replaced = -1, dropped = -1, skipped = -1, failed = -1;
+    double wh = -1;
+};
+
+inline std::optional<RecordSummary> recordSummary(const std::string& output) {
+    static const std::regex line(
+        R"(Recorded (\d+) passes into .*: (\d+) stored \((\d+) replacing a )"
+        R"(near duplicate\), (\d+) dropped as near duplicates, (\d+) )"
+        R"(skipped by the publication rule, (\d+) failed; ([0-9.]+) Wh)");
+    std::smatch match;
+    if (!std::regex_search(output, match, line)) return std::nullopt;
+    return RecordSummary{std::stoi(match[1]), std::stoi(match[2]), std::stoi(match[3]),
+                         std::stoi(match[4]), std::stoi(match[5]), std::stoi(match[6]),
+                         std::stod(match[7])};
+}
+
+// PRAGMA integrity_check of a database file, or the error that stopped it.
+inline std::string integrityCheck(const std::string& path) {
+    sqlite3* db = nullptr;
+    std::string result = "cannot open";
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) ==
+                SQLITE_OK &&
+            sqlite3_step(statement) == SQLITE_ROW)
+            result = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+        else
+            result = sqlite3_errmsg(db);
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(db);
+    return result;
+}
+
+}  // namespace joulix::testing
