@@ -14,7 +14,7 @@ namespace joulix {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::BackgroundCommand;
+using testing::ChildProcess;
 using testing::eventually;
 using testing::readFile;
 const std::string asNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
@@ -52,11 +52,11 @@ struct FakeLaptop : testing::FakeMachine {
 };
 
 // The port a running `joulix export` serves on, once it says so; 0 when it ended first.
-int servedPort(const BackgroundCommand& exporter) {
+int servedPort(const ChildProcess& exporter) {
     static const std::regex served(R"(http://127\.0\.0\.1:(\d+)/metrics)");
     std::smatch match;
     eventually(10, [&] {
-        return exporter.output().find("/metrics") != std::string::npos || !exporter.running();
+        return exporter.output().find("/metrics") != std::string::npos || exporter.exited();
     });
     const std::string text = exporter.output();
     return std::regex_search(text, match, served) ? std::stoi(match[1]) : 0;
@@ -98,10 +98,11 @@ TEST(ExportCommand, ScrapedByARealPrometheus) {
                                               "    static_configs:\n      - targets: ['127.0.0.1:" +
                                                   std::to_string(port) + "']\n");
     const std::string at = laptop.folder.string();
-    const BackgroundCommand prometheus(
-        "/usr/bin/prometheus --config.file=" + at + "/prometheus.yml --storage.tsdb.path=" + at +
-            "/tsdb --web.listen-address=127.0.0.1:" + std::to_string(prometheusPort),
-        at + "/prometheus.txt");
+    const ChildProcess prometheus(
+        {"/usr/bin/prometheus", "--config.file=" + at + "/prometheus.yml",
+         "--storage.tsdb.path=" + at + "/tsdb",
+         "--web.listen-address=127.0.0.1:" + std::to_string(prometheusPort)},
+        false, at + "/prometheus.txt");
     // Scrapes over more than the rate's 10 s window: a window that is not yet full of samples
     // is extrapolated only half an interval beyond its first one, and so reads low.
     const bool scraped = eventually(
@@ -292,9 +293,9 @@ TEST(ExportCommand, PlantedLinksAreReplacedNotWrittenThrough) {
                   0);
     }
 
-    const BackgroundCommand exporter(testing::joulixPath + " export --listen 127.0.0.1:0 " +
-                                         "--textfile " + shared.string() + "/joulix.prom",
-                                     folder.string() + "/export.txt");
+    const ChildProcess exporter({testing::joulixPath, "export", "--listen", "127.0.0.1:0",
+                                 "--textfile", shared.string() + "/joulix.prom"},
+                                false, folder.string() + "/export.txt");
     const bool written = exporter.waitForOutput("writing", 10);
     EXPECT_EQ(exporter.stop(), 0);
     ASSERT_TRUE(written) << exporter.output();

@@ -66,10 +66,9 @@ class FakeMachine {
         return inNamespace("exec \"$0\" " + arguments);
     }
     // Runs `joulix <arguments>` in the namespace in the background.
-    BackgroundCommand start(const std::string& arguments) {
-        return BackgroundCommand(
-            command(arguments),
-            (folder.path() / ("run" + std::to_string(runs++) + ".txt")).string());
+    ChildProcess start(const std::string& arguments) {
+        return ChildProcess(ChildProcess::shell(command(arguments)), false,
+                            (folder.path() / ("run" + std::to_string(runs++) + ".txt")).string());
     }
 
     TemporaryDirectory folder;

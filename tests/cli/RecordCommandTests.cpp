@@ -6,11 +6,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <chrono>
-#include <csignal>
 #include <random>
-
-#include <sys/wait.h>
 
 namespace joulix {
 namespace {
@@ -24,27 +20,12 @@ std::vector<DrainSnapshot> storedSnapshots(const std::string& path) {
     return SQLiteSnapshotStore(path, SQLiteSnapshotStore::Mode::readOnly).fetchLatest(10000);
 }
 
-// A child that keeps one CPU busy while it lives: on an idle machine no process may use any CPU
-// within a one-second pass, and such a pass rightly attributes nothing to processes.
-struct SpinningChild {
-    pid_t pid = ::fork();
-    SpinningChild() {
-        if (pid != 0) return;
-        for (;;)
-            (void)::getppid();
-    }
-    ~SpinningChild() {
-        if (pid <= 0) return;
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-    }
-};
-
 TEST(RecordCommand, StoresAnnotatedSnapshotsAtTheIntervalAndSumsUp) {
     REQUIRE_FAKE_MACHINE();
     FakeMachine machine;
-    const SpinningChild spinning;
-    ASSERT_GT(spinning.pid, 0);
+    // A child that keeps one CPU busy: on an idle machine no process may use any CPU within a
+    // one-second pass, and such a pass rightly attributes nothing to processes.
+    const testing::ChildProcess spinning({"sh", "-c", "while :; do :; done"});
     const auto run = testing::runCommand(
         machine.command("record --db " + machine.database() + " --interval 1 --duration 6") +
         " 2>&1");
@@ -92,7 +73,7 @@ TEST(RecordCommand, SIGTERMEndsItWithinOneIntervalWithTheSummary) {
     const auto run = machine.start("record --db " + machine.database() + " --interval 3");
     ASSERT_TRUE(run.waitForOutput(" stored", 10)) << run.output();
     const auto sent = std::chrono::steady_clock::now();
-    ::kill(run.pid, SIGTERM);
+    ::kill(run.pid(), SIGTERM);
     EXPECT_EQ(run.wait(), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(3));
     const auto summary = testing::recordSummary(run.output());
@@ -109,7 +90,7 @@ TEST(RecordCommand, SIGKILLMidRunNeverCorruptsTheDatabaseAndTheNextRunAppends) {
         const auto run = machine.start("record --db " + machine.database() + " --interval 1");
         std::this_thread::sleep_for(
             std::chrono::milliseconds(std::uniform_int_distribution(1000, 1600)(random)));
-        ::kill(run.pid, SIGKILL);
+        ::kill(run.pid(), SIGKILL);
         ASSERT_EQ(run.wait(), -SIGKILL) << run.output();
         if (run.output().find("exit 77") != std::string::npos) GTEST_SKIP();
         ASSERT_EQ(testing::integrityCheck(machine.database()), "ok") << "after kill " << kill;

@@ -1,10 +1,12 @@
 #pragma once
 // Runs a shell command, or the built joulix command, for its exit status and standard output
-// (append " 2>&1" to the command to take standard error too), in the foreground or in the
-// background, and waits for a condition.
+// (append " 2>&1" to the command to take standard error too); runs a child process in the
+// background; waits for a condition.
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -12,6 +14,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace joulix::testing {
 
@@ -48,24 +51,67 @@ inline CommandOutput runJoulix(const std::string& arguments) {
     return runCommand(joulixPath + " " + arguments);
 }
 
-// A shell command running in the background, its standard output and error in `outputPath`;
-// ended (SIGTERM, then SIGKILL) and reaped at the end if it still runs.
-class BackgroundCommand {
+// Runs `argv` in the background (ignoring SIGTERM across exec with `ignoreSigterm`, standard
+// output and error into `outputPath` when given). A thread reaps it as soon as it ends, so it
+// never lingers as a zombie; it is killed at the end if it still runs.
+class ChildProcess {
   public:
-    BackgroundCommand(const std::string& shellCommand, std::string outputFile)
+    explicit ChildProcess(const std::vector<std::string>& argv, bool ignoreSigterm = false,
+                          std::string outputFile = {})
         : outputPath(std::move(outputFile)) {
-        const std::string line = "exec " + shellCommand + " >'" + outputPath + "' 2>&1";
-        pid = ::fork();
-        if (pid == 0) {
-            ::execl("/bin/sh", "sh", "-c", line.c_str(), nullptr);
+        std::vector<char*> args;
+        for (const auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            if (ignoreSigterm) ::signal(SIGTERM, SIG_IGN);
+            if (!outputPath.empty()) {
+                const int out = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+                ::dup2(out, STDOUT_FILENO);
+                ::dup2(out, STDERR_FILENO);
+            }
+            ::execvp(args[0], args.data());
             ::_exit(127);
         }
+        reaper_ = std::thread([this] {
+            int status = 0;
+            ::waitpid(pid_, &status, 0);
+            waitStatus_ = status;
+            exited_ = true;
+            exited_.notify_all();
+        });
     }
-    ~BackgroundCommand() {
-        if (running()) stop(1);
+    ~ChildProcess() {
+        if (!exited_) ::kill(pid_, SIGKILL);
+        reaper_.join();
     }
-    BackgroundCommand(const BackgroundCommand&) = delete;
-    BackgroundCommand& operator=(const BackgroundCommand&) = delete;
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // The argv that runs `command` through /bin/sh, which execs it: the pid is the command's.
+    static std::vector<std::string> shell(const std::string& command) {
+        return {"/bin/sh", "-c", "exec " + command};
+    }
+
+    pid_t pid() const { return pid_; }
+    bool exited() const { return exited_; }
+    // Whether it has exited, waiting up to `seconds` for it.
+    bool exitsWithin(double seconds) const {
+        return eventually(seconds, [this] { return exited(); });
+    }
+    // Waits for the exit: the exit status, or -signal when a signal ended it.
+    int wait() const {
+        exited_.wait(false);
+        const int status = waitStatus_;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    }
+    // Sends SIGTERM, and SIGKILL after `graceS`; then as wait().
+    int stop(double graceS = 5) const {
+        if (!exited_) ::kill(pid_, SIGTERM);
+        if (!exitsWithin(graceS)) ::kill(pid_, SIGKILL);
+        return wait();
+    }
 
     std::string output() const {
         std::stringstream text;
@@ -75,29 +121,14 @@ class BackgroundCommand {
     bool waitForOutput(const std::string& text, double seconds) const {
         return eventually(seconds, [&] { return output().find(text) != std::string::npos; });
     }
-    bool running() const {
-        if (!reaped_) reaped_ = ::waitpid(pid, &status_, WNOHANG) != 0;
-        return !reaped_;
-    }
-    // Waits for the exit: the exit status, or -signal when a signal ended it.
-    int wait() const {
-        if (!reaped_) ::waitpid(pid, &status_, 0);
-        reaped_ = true;
-        return WIFEXITED(status_) ? WEXITSTATUS(status_) : -WTERMSIG(status_);
-    }
-    // Sends SIGTERM, and SIGKILL after `graceS`; then as wait().
-    int stop(double graceS = 5) const {
-        if (!reaped_) ::kill(pid, SIGTERM);
-        if (!eventually(graceS, [this] { return !running(); })) ::kill(pid, SIGKILL);
-        return wait();
-    }
 
-    pid_t pid = -1;
     const std::string outputPath;
 
   private:
-    mutable int status_ = 0;
-    mutable bool reaped_ = false;
+    pid_t pid_ = -1;
+    std::atomic<int> waitStatus_ = 0;
+    std::atomic<bool> exited_ = false;
+    std::thread reaper_;
 };
 
 }  // namespace joulix::testing

@@ -9,18 +9,6 @@
 namespace joulix {
 namespace {
 
-// A process that ps lists while the pass runs.
-struct Sleeper {
-    pid_t pid = ::fork();
-    Sleeper() {
-        if (pid == 0) ::_exit(::execl("/bin/sleep", "sleep", "60", nullptr));
-    }
-    ~Sleeper() {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-    }
-};
-
 const nlohmann::json* process(const nlohmann::json& result, int pid) {
     for (const auto& sample : result["input"]["processes"]) {
         if (sample["pid"] == pid) return &sample;
@@ -31,7 +19,7 @@ const nlohmann::json* process(const nlohmann::json& result, int pid) {
 TEST(SampleCommandEndToEnd, ProcessesCarryPackageWattsAndTheTotalFollowsThePowerSource) {
     if (!testing::FakeMachine::available()) GTEST_SKIP() << "needs root for a mount namespace";
     testing::FakeMachine machine;
-    const Sleeper sleeping;
+    const testing::ChildProcess sleeping({"sleep", "60"});  // ps lists it while the pass runs
     int ghostPID = 0;
     std::ifstream("/proc/sys/kernel/pid_max") >> ghostPID;
     ghostPID += 7;
@@ -40,7 +28,7 @@ TEST(SampleCommandEndToEnd, ProcessesCarryPackageWattsAndTheTotalFollowsThePower
     std::string tasks =
         "*** Running tasks ***\n\nName                 ID        CPU ms/s  GPU ms/s\n";
     char line[128];
-    for (const auto& [name, pid, cpu] : {std::tuple{"sleep", sleeping.pid, 120.0},
+    for (const auto& [name, pid, cpu] : {std::tuple{"sleep", sleeping.pid(), 120.0},
                                          {"ghost-task", ghostPID, 360.0},
                                          {"tiny-task", ghostPID + 1, 0.004}}) {
         std::snprintf(line, sizeof line, "  %-19s%-10d%-10.3f%-10.3f\n", name, pid, cpu, 0.0);
@@ -66,7 +54,7 @@ TEST(SampleCommandEndToEnd, ProcessesCarryPackageWattsAndTheTotalFollowsThePower
     ASSERT_TRUE(result.is_object());
 
     const double taskTotal = 120 + 360 + 0.004;
-    const auto* sleeper = process(result, sleeping.pid);
+    const auto* sleeper = process(result, sleeping.pid());
     ASSERT_NE(sleeper, nullptr);
     EXPECT_NEAR((*sleeper)["powermetricsPackageW"].get<double>(), 2.4 * 120 / taskTotal, 1e-9);
     EXPECT_EQ((*sleeper)["parentPID"], getpid());  // sampled by ps, then enriched
