@@ -65,8 +65,6 @@ TEST(ConfigCommand, PrintsDerivedIdentifiersAndStandardSamplingConfig) {
     ASSERT_EQ(run.status, 0);
     const auto json = nlohmann::json::parse(run.output);
     EXPECT_EQ(json["daemonBundleIdentifier"], "com.joulix.metricsd");
-    EXPECT_EQ(json["daemonPlistName"], "com.joulix.metricsd.plist");
-    EXPECT_EQ(json["loggingSubsystem"], "com.joulix.runtime");
     EXPECT_EQ(json["sharedDatabasePath"], "/Users/Shared/Joulix/battery_history.sqlite");
     const auto elsewhere =
         testing::runCommand("env JLX_SHARED_ROOT=/srv/shared " + testing::joulixPath + " config");

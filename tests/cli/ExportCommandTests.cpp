@@ -19,15 +19,6 @@ using testing::eventually;
 using testing::readFile;
 const std::string asNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
 
-// The IPv4 loopback address at `port`.
-sockaddr_in loopback(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
 int promtoolCheck(const std::string& file) {
     return testing::runCommand("/usr/bin/promtool check metrics < '" + file + "' 2>&1").status;
 }
@@ -219,7 +210,7 @@ TEST(ExportCommand, HungScrapersNeverDelayThePasses) {
     std::vector<int> hung;
     for (int i = 0; i < 8; ++i) {
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address = loopback(port);
+        sockaddr_in address = testing::loopback(port);
         ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
         ::send(fd, "GET /metrics HTTP/1.1\r\n", 23, MSG_NOSIGNAL);  // and never the rest
         hung.push_back(fd);
@@ -239,7 +230,7 @@ TEST(ExportCommand, HungScrapersNeverDelayThePasses) {
 TEST(ExportCommand, SetupFailuresAreOneLineAndExitStatusOne) {
     const testing::TemporaryDirectory folder;
     const int busy = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = loopback(0);
+    sockaddr_in address = testing::loopback(0);
     socklen_t length = sizeof address;
     ASSERT_EQ(::bind(busy, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(::listen(busy, 1), 0);
