@@ -42,16 +42,22 @@ struct FakeLaptop : testing::FakeMachine {
     }
 };
 
-// The port a running `joulix export` serves on, once it says so; 0 when it ended first.
-int servedPort(const ChildProcess& exporter) {
-    static const std::regex served(R"(http://127\.0\.0\.1:(\d+)/metrics)");
-    std::smatch match;
-    eventually(10, [&] {
-        return exporter.output().find("/metrics") != std::string::npos || exporter.exited();
-    });
-    const std::string text = exporter.output();
-    return std::regex_search(text, match, served) ? std::stoi(match[1]) : 0;
-}
+// `joulix export --listen 127.0.0.1:0 --interval 1 <arguments>` running on `laptop`, and the port
+// it serves on once it says so (0 when it ended first).
+struct Exporter {
+    Exporter(FakeLaptop& laptop, const std::string& arguments)
+        : process(laptop.start("export --listen 127.0.0.1:0 --interval 1 " + arguments)) {
+        static const std::regex served(R"(http://127\.0\.0\.1:(\d+)/metrics)");
+        eventually(10, [&] {
+            return process.output().find("/metrics") != std::string::npos || process.exited();
+        });
+        std::smatch match;
+        const std::string text = process.output();
+        if (std::regex_search(text, match, served)) port = std::stoi(match[1]);
+    }
+    const ChildProcess process;
+    int port = 0;
+};
 
 std::string urlEncoded(const std::string& text) {
     std::string result;
@@ -78,16 +84,14 @@ TEST(ExportCommand, ScrapedByARealPrometheus) {
     if (::access("/usr/bin/prometheus", X_OK) != 0) GTEST_SKIP() << "prometheus is not installed";
     FakeLaptop laptop;
     const std::string textfile = laptop.folder.string() + "/joulix.prom";
-    const auto exporter =
-        laptop.start("export --listen 127.0.0.1:0 --interval 1 --textfile " + textfile);
-    const int port = servedPort(exporter);
-    ASSERT_NE(port, 0) << exporter.output();
+    const Exporter exporter(laptop, "--textfile " + textfile);
+    ASSERT_NE(exporter.port, 0) << exporter.process.output();
 
     const int prometheusPort = testing::freeLocalPort();
     laptop.folder.writeFile("prometheus.yml", "global:\n  scrape_interval: 1s\n"
                                               "scrape_configs:\n  - job_name: joulix\n"
                                               "    static_configs:\n      - targets: ['127.0.0.1:" +
-                                                  std::to_string(port) + "']\n");
+                                                  std::to_string(exporter.port) + "']\n");
     const std::string at = laptop.folder.string();
     const ChildProcess prometheus(
         {"/usr/bin/prometheus", "--config.file=" + at + "/prometheus.yml",
@@ -115,13 +119,13 @@ TEST(ExportCommand, ScrapedByARealPrometheus) {
         rate = one ? std::optional(*rate + *one / 5) : std::nullopt;
     }
     EXPECT_EQ(prometheus.stop(), 0);
-    ASSERT_TRUE(scraped) << prometheus.output() << exporter.output();
+    ASSERT_TRUE(scraped) << prometheus.output() << exporter.process.output();
     EXPECT_EQ(watts, 18.0);
     EXPECT_EQ(level, 0.61);
     ASSERT_TRUE(rate);
     EXPECT_NEAR(*rate, 18.0, 1.8);
 
-    const auto body = testing::httpGet(port, "/metrics");
+    const auto body = testing::httpGet(exporter.port, "/metrics");
     ASSERT_TRUE(body);
     laptop.folder.writeFile("body.prom", body->body);
     EXPECT_EQ(promtoolCheck(at + "/body.prom"), 0) << body->body;
@@ -132,7 +136,7 @@ TEST(ExportCommand, ScrapedByARealPrometheus) {
     EXPECT_EQ(info.st_mode & 07777, 0644u);
 
     const auto stopAsked = std::chrono::steady_clock::now();
-    EXPECT_EQ(exporter.stop(), 0) << exporter.output();
+    EXPECT_EQ(exporter.process.stop(), 0) << exporter.process.output();
     EXPECT_LT(std::chrono::steady_clock::now() - stopAsked, std::chrono::seconds(1));
 }
 
@@ -141,9 +145,8 @@ TEST(ExportCommand, ScrapedByARealPrometheus) {
 TEST(ExportCommand, ChurningProcessNamesNeverWidenTheApplicationLabels) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root for a private mount namespace";
     FakeLaptop laptop;
-    const auto exporter = laptop.start("export --listen 127.0.0.1:0 --interval 1 --top 3");
-    const int port = servedPort(exporter);
-    ASSERT_NE(port, 0) << exporter.output();
+    const Exporter exporter(laptop, "--top 3");
+    ASSERT_NE(exporter.port, 0) << exporter.process.output();
     const fs::path bin = laptop.folder.path() / "bin";
     fs::create_directories(bin);
     fs::copy_file("/bin/sh", bin / "sh");
@@ -151,7 +154,7 @@ TEST(ExportCommand, ChurningProcessNamesNeverWidenTheApplicationLabels) {
     std::size_t mostSeries = 0;
     double otherJ = 0;
     const auto scrape = [&] {
-        const auto body = testing::httpGet(port, "/metrics");
+        const auto body = testing::httpGet(exporter.port, "/metrics");
         if (!body) return;
         std::size_t series = 0;
         for (std::size_t at = 0;
@@ -203,14 +206,12 @@ TEST(ExportCommand, HungScrapersNeverDelayThePasses) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root for a private mount namespace";
     FakeLaptop laptop;
     const std::string textfile = laptop.folder.string() + "/joulix.prom";
-    const auto exporter =
-        laptop.start("export --listen 127.0.0.1:0 --interval 1 --textfile " + textfile);
-    const int port = servedPort(exporter);
-    ASSERT_NE(port, 0) << exporter.output();
+    const Exporter exporter(laptop, "--textfile " + textfile);
+    ASSERT_NE(exporter.port, 0) << exporter.process.output();
     std::vector<int> hung;
     for (int i = 0; i < 8; ++i) {
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address = testing::loopback(port);
+        sockaddr_in address = testing::loopback(exporter.port);
         ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
         ::send(fd, "GET /metrics HTTP/1.1\r\n", 23, MSG_NOSIGNAL);  // and never the rest
         hung.push_back(fd);

@@ -10,7 +10,6 @@
 #include <optional>
 #include <regex>
 #include <set>
-#include <sqlite3.h>
 #include <string>
 #include <unistd.h>
 
@@ -96,22 +95,12 @@ inline std::optional<RecordSummary> recordSummary(const std::string& output) {
                          std::stod(match[7])};
 }
 
-// PRAGMA integrity_check of a database file, or the error that stopped it.
+// PRAGMA integrity_check of a database file ("ok"), or the error that stopped it (nothing when
+// there is no file).
 inline std::string integrityCheck(const std::string& path) {
-    sqlite3* db = nullptr;
-    std::string result = "cannot open";
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
-        sqlite3_stmt* statement = nullptr;
-        if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) ==
-                SQLITE_OK &&
-            sqlite3_step(statement) == SQLITE_ROW)
-            result = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-        else
-            result = sqlite3_errmsg(db);
-        sqlite3_finalize(statement);
-    }
-    sqlite3_close(db);
-    return result;
+    const auto check =
+        runCommand("[ -f '" + path + "' ] && sqlite3 '" + path + "' 'PRAGMA integrity_check' 2>&1");
+    return check.output.substr(0, check.output.find('\n'));
 }
 
 }  // namespace joulix::testing
