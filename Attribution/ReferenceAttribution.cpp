@@ -35,7 +35,8 @@ powerContextOf(const std::optional<SourceTelemetry>& telemetry,
                const std::optional<BatteryStatusSample>& batteryStatus) {
     if (batteryStatus) {
         std::optional<double> level;
-        if (accepted(batteryStatus->levelPercent)) level = batteryStatus->levelPercent;
+        if (batteryStatus->levelPercent && accepted(*batteryStatus->levelPercent))
+            level = batteryStatus->levelPercent;
         return PowerUsageContext{.onBatteryPower = !batteryStatus->isCharging &&
                                                    !batteryStatus->externalPowerConnected,
                                  .batteryLevelPercent = level};

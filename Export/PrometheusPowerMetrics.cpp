@@ -66,7 +66,7 @@ std::optional<double> energyAtCharge(const BatteryStatusSample& battery,
 
 void addBattery(Families& out, const BatteryStatusSample& battery) {
     out.gauge("joulix_battery_level_ratio", "Battery charge level (0 to 1).",
-              battery.levelPercent / 100);
+              battery.levelPercent ? std::optional(*battery.levelPercent / 100) : std::nullopt);
     out.gauge("joulix_battery_energy_joules", "Energy left in the battery.",
               scaled(battery.remainingWh, joulesPerWh));
     out.gauge("joulix_battery_full_energy_joules", "Energy of the battery when full, as it is now.",

@@ -128,8 +128,9 @@ BatteryStatusSample BatteryStatusCollector::sampleFromPropertyList(std::string_v
                    : firstTime({"AvgTimeToEmpty", "TimeRemaining"});
 
     const double divisor = maxCapacity && *maxCapacity > 1 ? static_cast<double>(*maxCapacity) : 1;
-    sample.levelPercent =
+    const double levelPercent =
         std::clamp(static_cast<double>(currentCapacity) / divisor * 100.0, 0.0, 100.0);
+    sample.levelPercent = levelPercent;
     if (voltage) {
         const auto volts = static_cast<double>(*voltage);
         // On Apple silicon CurrentCapacity is a percentage; the charge in mAh is the raw value.
@@ -149,7 +150,7 @@ BatteryStatusSample BatteryStatusCollector::sampleFromPropertyList(std::string_v
     sample.amperageMa = amperage;
 
     RuntimeLog::info(logComponent,
-                     "Battery status: level=" + text::formatted("%.2f", sample.levelPercent) +
+                     "Battery status: level=" + text::formatted("%.2f", levelPercent) +
                          "%, remainingWh=" + optionalTwoDecimals(sample.remainingWh) +
                          ", charging=" + (isCharging ? "true" : "false") +
                          ", external=" + (externalPowerConnected ? "true" : "false") +

@@ -145,15 +145,13 @@ DirectBatteryStatusReader::sampleOf(const PowerSources& sources,
             percent(static_cast<double>(*currentPercent), static_cast<double>(*maxPercent));
     } else if (currentPercent && *currentPercent >= 0 && *currentPercent <= 100) {
         sample.levelPercent = static_cast<double>(*currentPercent);
-    } else if (!rawCurrent) {
-        sample.levelPercent = 0;
-    } else if (rawMax && *rawMax >= 1) {
+    } else if (rawCurrent && rawMax && *rawMax >= 1) {
         sample.levelPercent =
             percent(static_cast<double>(*rawCurrent), static_cast<double>(*rawMax));
-    } else {
-        sample.levelPercent =
-            *rawCurrent >= 0 && *rawCurrent <= 100 ? static_cast<double>(*rawCurrent) : 0;
+    } else if (rawCurrent && *rawCurrent >= 0 && *rawCurrent <= 100) {
+        sample.levelPercent = static_cast<double>(*rawCurrent);
     }
+    // Otherwise nothing the battery reports gives its level, which stays absent.
 
     if (const auto energy = registry.integer("RemainingEnergyMicroWh"); energy && *energy >= 1) {
         sample.remainingWh = static_cast<double>(*energy) / 1'000'000.0;

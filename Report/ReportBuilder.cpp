@@ -187,9 +187,9 @@ std::vector<std::string> windowTimeLines(const ReportInput& input) {
             text::formatted(" last %.1f h.", remainingWh / -*rate));
     }
     if (const auto rate = windowBatteryRateW(input.chartSnapshots, true, maxInterval);
-        rate && *rate > 0 && newest->levelPercent > 0) {
+        rate && *rate > 0 && newest->levelPercent && *newest->levelPercent > 0) {
         const double toFullWh =
-            std::max(0.0, remainingWh * 100 / newest->levelPercent - remainingWh);
+            std::max(0.0, remainingWh * 100 / *newest->levelPercent - remainingWh);
         lines.push_back(text::formatted("It charged at %.1f W on average:", *rate) +
                         text::formatted(" at that rate it is full in %.1f h.", toFullWh / *rate));
     }
@@ -209,8 +209,17 @@ ReportSection batterySection(const ReportInput& input, const ChartSpec& frame) {
                 {snapshot.timestamp, *snapshot.powerContext->batteryLevelPercent});
         }
     }
-    if (level.series[0].points.empty())
-        return {"Battery", "No battery: no battery level was recorded in this window.", {}, {}};
+    if (level.series[0].points.empty()) {
+        const bool batteryRead =
+            std::any_of(input.chartSnapshots.begin(), input.chartSnapshots.end(),
+                        [](const DrainSnapshot& snapshot) { return snapshot.batteryStatus; });
+        return {"Battery",
+                batteryRead ? "No battery level: the battery reported nothing it can be derived "
+                              "from in this window."
+                            : "No battery: no battery level was recorded in this window.",
+                {},
+                {}};
+    }
 
     std::vector<std::string> lines;
     if (details.batteryDrainRatePerHour) {

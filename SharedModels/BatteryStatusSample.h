@@ -1,6 +1,6 @@
 #pragma once
-// One reading of the battery controller. Every figure but the level and the two power flags
-// may be unavailable.
+// One reading of the battery controller. Every figure but the two power flags may be
+// unavailable; the level is absent when the battery reports nothing it can be derived from.
 // Every member starts zero, empty or absent, so designated initializers name only what they set.
 #include <cstdint>
 #include <optional>
@@ -9,7 +9,7 @@
 namespace joulix {
 
 struct BatteryStatusSample {
-    double levelPercent = 0;
+    std::optional<double> levelPercent{};
     std::optional<double> remainingWh{};
     bool isCharging = false;
     bool externalPowerConnected = false;

@@ -213,7 +213,7 @@ template <> struct Fields<PowerUsageContext> {
 
 template <> struct Fields<BatteryStatusSample> {
     static constexpr auto list = std::tuple{
-        required("levelPercent", &BatteryStatusSample::levelPercent),
+        optional("levelPercent", &BatteryStatusSample::levelPercent),
         optional("remainingWh", &BatteryStatusSample::remainingWh),
         required("isCharging", &BatteryStatusSample::isCharging),
         required("externalPowerConnected", &BatteryStatusSample::externalPowerConnected),

@@ -1,6 +1,7 @@
 // SQLiteSnapshotStore: the connection and the schema. Opening creates the file when asked,
 // configures the connection, and brings the snapshot tables to schema version 5 (dropping them
-// when the stored version differs; the estimate log is kept).
+// when the stored version is older; the estimate log is kept). A version-5 history whose battery
+// level is still NOT NULL has that constraint lifted, rows kept.
 #include "Storage/SQLiteSnapshotStore.h"
 
 #include "SharedModels/RuntimeLog.h"
@@ -115,7 +116,7 @@ CREATE TABLE IF NOT EXISTS hidden_drains (
 );
 CREATE TABLE IF NOT EXISTS battery_status_samples (
     snapshot_id INTEGER PRIMARY KEY,
-    level_percent REAL NOT NULL,
+    level_percent REAL,
     remaining_wh REAL,
     is_charging INTEGER NOT NULL,
     external_power_connected INTEGER NOT NULL,
@@ -164,6 +165,17 @@ CREATE INDEX IF NOT EXISTS idx_estimate_tracking_estimate_ts
     ON estimate_tracking(estimate_timestamp DESC);
 CREATE INDEX IF NOT EXISTS idx_estimate_tracking_status_ts
     ON estimate_tracking(evaluation_status, estimate_timestamp DESC);)";
+
+// Histories written before a battery's level could be absent hold it NOT NULL. The table is
+// renamed aside, made again, and its rows copied back: the columns are the same, in order.
+constexpr const char* batteryLevelRequired =
+    "SELECT \"notnull\" FROM pragma_table_info('battery_status_samples')\n"
+    "WHERE name = 'level_percent';";
+constexpr const char* setBatteryTableAside =
+    "ALTER TABLE battery_status_samples RENAME TO battery_status_samples_level_required;";
+constexpr const char* copyBatteryRowsBack =
+    "INSERT INTO battery_status_samples SELECT * FROM battery_status_samples_level_required;\n"
+    "DROP TABLE battery_status_samples_level_required;";
 
 constexpr const char* readVersion =
     "SELECT value FROM schema_metadata WHERE key = 'snapshot_schema_version' LIMIT 1;";
@@ -341,6 +353,8 @@ void SQLiteSnapshotStore::ensureSchema(sqlite3* db) {
             createSnapshotTables(db);
             writeSnapshotSchemaVersion(db, schemaVersion);
             reset = true;
+        } else {
+            relaxBatteryLevel(db);
         }
         sqlite::executeBatch(db, createEstimateTracking);
         sqlite::executeBatch(db, "COMMIT;");
@@ -381,6 +395,16 @@ void SQLiteSnapshotStore::writeSnapshotSchemaVersion(sqlite3* db, int version) {
 
 void SQLiteSnapshotStore::createSnapshotTables(sqlite3* db) {
     sqlite::executeBatch(db, createSnapshotTablesBatch);
+}
+
+void SQLiteSnapshotStore::relaxBatteryLevel(sqlite3* db) {
+    {
+        SQLiteStatement required(db, batteryLevelRequired);
+        if (!required.next() || !required.boolean(0)) return;
+    }
+    sqlite::executeBatch(db, setBatteryTableAside);
+    createSnapshotTables(db);
+    sqlite::executeBatch(db, copyBatteryRowsBack);
 }
 
 }  // namespace joulix

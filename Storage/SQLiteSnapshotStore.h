@@ -278,6 +278,7 @@ class SQLiteSnapshotStore {
     static void resetSnapshotTables(sqlite3* db);
     static void writeSnapshotSchemaVersion(sqlite3* db, int version);
     static void createSnapshotTables(sqlite3* db);
+    static void relaxBatteryLevel(sqlite3* db);
 
     // Write path.
     void validatePublishedSnapshot(const DrainSnapshot& snapshot) const;

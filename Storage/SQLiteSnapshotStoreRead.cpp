@@ -208,7 +208,7 @@ ProcessDrain decodeProcessRow(const SQLiteStatement& row) {
 
 BatteryStatusSample decodeBatteryRow(const SQLiteStatement& row) {
     BatteryStatusSample status;
-    status.levelPercent = row.real(1);
+    status.levelPercent = row.optionalReal(1);
     status.remainingWh = row.optionalReal(2);
     status.isCharging = row.boolean(3);
     status.externalPowerConnected = row.boolean(4);

@@ -283,8 +283,9 @@ class Recorder {
         std::string text = localTime(snapshot.timestamp) + "  " +
                            text::formatted("%.2f W", snapshot.totalDischargeW) +
                            (snapshot.totalIsEstimateOnly() ? " (estimate)" : "");
-        if (snapshot.batteryStatus)
-            text += "  battery " + text::formatted("%.0f %%", snapshot.batteryStatus->levelPercent);
+        if (snapshot.batteryStatus && snapshot.batteryStatus->levelPercent)
+            text +=
+                "  battery " + text::formatted("%.0f %%", *snapshot.batteryStatus->levelPercent);
         if (const auto top = topApplication(snapshot))
             text += "  top " + printable(top->first) + " " + text::formatted("%.2f W", top->second);
         if (terminal_) {

@@ -59,7 +59,8 @@ nlohmann::ordered_json resultJSON(const AttributionBuildResult& result) {
 std::string batteryLine(const AttributionBuildResult& result) {
     const auto& battery = result.batteryStatus;
     if (!battery) return "no battery status";
-    std::string line = text::formatted("%.1f %%", battery->levelPercent);
+    std::string line = battery->levelPercent ? text::formatted("%.1f %%", *battery->levelPercent)
+                                             : std::string("level not reported");
     line += battery->isCharging               ? ", charging"
             : battery->externalPowerConnected ? ", on external power"
                                               : ", discharging";

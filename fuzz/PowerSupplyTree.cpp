@@ -46,7 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::make_shared<joulix::SysfsPowerSources>(sys.path.string()));
     const auto sample = reader.sampleWithPowerSource().sample;
     if (!sample) return 0;
-    if (!(sample->levelPercent >= 0 && sample->levelPercent <= 100)) std::abort();
+    if (sample->levelPercent && !(*sample->levelPercent >= 0 && *sample->levelPercent <= 100))
+        std::abort();
     for (const auto& figure : {sample->dischargeWatts, sample->remainingWh}) {
         if (figure && !std::isfinite(*figure)) std::abort();
     }

@@ -2,7 +2,7 @@
 # Makes the README's pictures of the report page, one per section (docs/report-*.png): writes a
 # day of the benchmarks' fixture history (one snapshot a minute, 10 processes), runs `joulix
 # report` on it, and photographs each section with a chart or a table in headless Chromium, laid
-# out 1280 px wide and drawn at 0.8 scale (1024 px) to keep the files small.
+# out 1024 px wide and drawn at 0.8 scale (819 px) to keep the files small.
 # Usage: scripts/report-screenshots.sh [BUILD_DIR]   (default build/default, configured if new)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,6 +13,7 @@ if [ ! -f "$build/build.ninja" ]; then
 fi
 cmake --build "$build" --target joulix history_fixture_writer
 
+width=1024
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 build=$(realpath "$build")
@@ -51,10 +52,10 @@ ls "$work"/*.measure.html >/dev/null
 mkdir -p docs
 for measure in "$work"/*.measure.html; do
     name=$(basename "$measure" .measure.html)
-    height=$(chromium_run --window-size=1280,100 --dump-dom "file://$measure" |
+    height=$(chromium_run --window-size="$width,100" --dump-dom "file://$measure" |
         grep -o 'data-height="[0-9]*"' | grep -o '[0-9]*')
     [ -n "$height" ] || { echo "could not measure the section $name" >&2; exit 1; }
-    chromium_run --window-size="1280,$height" --force-device-scale-factor=0.8 --screenshot="$PWD/docs/report-$name.png" \
+    chromium_run --window-size="$width,$height" --force-device-scale-factor=0.8 --screenshot="$PWD/docs/report-$name.png" \
         "file://$work/$name.html" >/dev/null
-    echo "docs/report-$name.png: 1280x$height, $(stat -c %s "docs/report-$name.png") bytes"
+    echo "docs/report-$name.png: ${width}x$height, $(stat -c %s "docs/report-$name.png") bytes"
 done

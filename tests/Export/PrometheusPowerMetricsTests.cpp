@@ -75,6 +75,10 @@ TEST(PrometheusPowerMetrics, BatteryFiguresOnlyWithABattery) {
     EXPECT_EQ(sample(text, "joulix_battery_cycles"), 42);
     EXPECT_EQ(sample(text, "joulix_battery_time_to_empty_seconds"), 7200);
     EXPECT_FALSE(sample(text, "joulix_battery_time_to_full_seconds"));
+
+    withBattery.batteryStatus->levelPercent.reset();
+    metrics.recordPass(withBattery, 0.01);
+    EXPECT_FALSE(sample(metrics.text(), "joulix_battery_level_ratio")) << "absent, never 0";
 }
 
 TEST(PrometheusPowerMetrics, AFailedPassKeepsTheLastGoodFigures) {

@@ -1,5 +1,6 @@
 #include "MetricsCollectors/AppleSiliconPowerReader.h"
 
+#include "Platform/MainBundle.h"
 #include "Platform/linux/PowercapEnergyChannels.h"
 #include "TestSupport.h"
 
@@ -88,73 +89,54 @@ TEST(AppleSiliconPowerReader, ChannelsGoToTheirBuckets) {
     EXPECT_EQ(reader.sample(Date{1}), (SystemPowerSnapshot{1, 2, 3, 5, 6, 11, 7, 4, 1, true}));
 }
 
-TEST(AppleSiliconPowerReader, RAPLZonesOfAFakePowercapTree) {
-    testing::TemporaryDirectory sys;
-    sys.writeFile("class/powercap/intel-rapl/enabled", "1\n");  // the control type, no counter
-    writeZone(sys, "intel-rapl:0", "package-0", 50'000'000);
-    writeZone(sys, "intel-rapl:0:0", "core", 20'000'000);
-    writeZone(sys, "intel-rapl:0:1", "uncore", 1'000'000);
-    writeZone(sys, "intel-rapl:0:2", "dram", 4'000'000);
-    writeZone(sys, "intel-rapl:1", "psys", 90'000'000);
-    AppleSiliconPowerReader reader(std::make_shared<PowercapEnergyChannels>(sys.string()));
-
-    EXPECT_EQ(reader.sample(Date{0}), (SystemPowerSnapshot{.supported = true}));
-    writeZone(sys, "intel-rapl:0:0", "core", 29'000'000);
-    writeZone(sys, "intel-rapl:0:1", "uncore", 1'500'000);
-    writeZone(sys, "intel-rapl:0:2", "dram", 5'500'000);
-    writeZone(sys, "intel-rapl:0", "package-0", 99'000'000);
-    // cpu, gpu, ane, dram, memory fabric, ram, pci, display, interval, supported, package,
-    // platform
-    EXPECT_EQ(reader.sample(Date{2}),
-              (SystemPowerSnapshot{4.5, 0.25, 0, 0.75, 0, 0.75, 0, 0, 2, true, 24.5, 0}));
-}
-
 // Package power is the packages' own counters (plus DRAM outside them), the platform counter
-// stands apart, and the CPU is the package where there is no core zone. Counters rise by the
-// given joules over 2 s.
+// stands apart, the CPU is the package where there is no core zone, and the uncore is the GPU.
+// Counters rise by the given joules over 2 s; the control type's own directory is no zone.
 TEST(AppleSiliconPowerReader, RAPLPackageAndPlatformOfEachLayout) {
     struct Case {
         const char* name;
         std::map<std::string, std::pair<std::string, int64_t>> zones;  // directory: name, J
-        double cpuW;
-        double dramW;
+        double cpuW, gpuW, dramW;
         std::optional<double> packageW;
         std::optional<double> platformW;
     };
     // clang-format off
     const Case cases[] = {
-        {"package zones only", {{"intel-rapl:0", {"package-0", 30}}}, 15, 0, 15, {}},
+        {"package zones only", {{"intel-rapl:0", {"package-0", 30}}}, 15, 0, 0, 15, {}},
         {"a package with sub-zones",
          {{"intel-rapl:0", {"package-0", 30}}, {"intel-rapl:0:0", {"core", 20}},
           {"intel-rapl:0:1", {"uncore", 4}}, {"intel-rapl:0:2", {"dram", 2}}},
-         10, 1, 15, {}},
+         10, 2, 1, 15, {}},
         {"two packages",
          {{"intel-rapl:0", {"package-0", 30}}, {"intel-rapl:0:0", {"core", 20}},
           {"intel-rapl:1", {"package-1", 10}}, {"intel-rapl:1:0", {"core", 6}}},
-         13, 0, 20, {}},
+         13, 0, 0, 20, {}},
         {"a platform zone",
-         {{"intel-rapl:0", {"package-0", 30}}, {"intel-rapl:1", {"psys", 50}}}, 15, 0, 15, 25},
+         {{"intel-rapl:0", {"package-0", 30}}, {"intel-rapl:1", {"psys", 50}}}, 15, 0, 0, 15, 25},
         {"a DRAM zone outside the package",
-         {{"intel-rapl:0", {"package-0", 30}}, {"intel-rapl:1", {"dram", 8}}}, 15, 4, 19, {}},
+         {{"intel-rapl:0", {"package-0", 30}}, {"intel-rapl:1", {"dram", 8}}}, 15, 0, 4, 19, {}},
         {"the MMIO view of a package counts once",
          {{"intel-rapl-mmio:0", {"package-0", 30}}, {"intel-rapl:0", {"package-0", 30}}},
-         15, 0, 15, {}},
+         15, 0, 0, 15, {}},
     };
     // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         testing::TemporaryDirectory sys;
+        sys.writeFile("class/powercap/intel-rapl/enabled", "1\n");
         const auto write = [&](int64_t scale) {
             for (const auto& [directory, zone] : c.zones)
                 writeZone(sys, directory, zone.first, 1'000'000 + scale * zone.second * 1'000'000);
         };
         write(0);
         AppleSiliconPowerReader reader(std::make_shared<PowercapEnergyChannels>(sys.string()));
-        reader.sample(Date{0});
+        EXPECT_EQ(reader.sample(Date{0}), (SystemPowerSnapshot{.supported = true}));
         write(1);
         const auto snapshot = reader.sample(Date{2});
         EXPECT_DOUBLE_EQ(snapshot.cpuW, c.cpuW);
+        EXPECT_DOUBLE_EQ(snapshot.gpuW, c.gpuW);
         EXPECT_DOUBLE_EQ(snapshot.dramW, c.dramW);
+        EXPECT_DOUBLE_EQ(snapshot.ramW, c.dramW);
         EXPECT_EQ(snapshot.packageW, c.packageW);
         EXPECT_EQ(snapshot.platformW, c.platformW);
     }
@@ -198,6 +180,36 @@ TEST(AppleSiliconPowerReader, UnsupportedWithoutZones) {
     AppleSiliconPowerReader none(std::make_shared<PowercapEnergyChannels>(sys.string() + "/x"));
     EXPECT_FALSE(none.sample(Date{0}).supported);
     EXPECT_EQ(none.unsupportedReason(), "no RAPL counters on this machine");
+}
+
+// Channel names go once to the bundle's debug log, never to the ordinary one.
+class DebugOnlyLog final : public SystemLog {
+  public:
+    void write(std::string_view, std::string_view, bool, std::string_view) override {
+        ADD_FAILURE() << "channel names are a debug entry";
+    }
+    void writeDebug(std::string_view subsystem, std::string_view category,
+                    std::string_view message) override {
+        entries.push_back(std::string(subsystem) + "|" + std::string(category) + "|" +
+                          std::string(message));
+    }
+    std::vector<std::string> entries;
+};
+
+TEST(AppleSiliconPowerReader, ChannelNamesGoOnceToTheBundlesDebugLog) {
+    setMainBundle(std::make_shared<FixedMainBundle>(std::nullopt, "org.example.monitor"));
+    auto channels = std::make_shared<ScriptedEnergyChannels>();
+    channels->next = {{channel("CPU Energy", "mJ", 5),
+                       channel("ISP", "mJ", 1),
+                       {"Other", "GPU Energy", "mJ", 1}}};
+    auto log = std::make_shared<DebugOnlyLog>();
+    AppleSiliconPowerReader reader(channels, log);
+    setMainBundle(nullptr);
+    reader.sample(Date{0});
+    reader.sample(Date{1});
+    EXPECT_EQ(log->entries, std::vector<std::string>{"org.example.monitor|AppleSiliconPowerReader|"
+                                                     "IOReport Energy Model channels: CPU Energy, "
+                                                     "ISP"});
 }
 
 }  // namespace

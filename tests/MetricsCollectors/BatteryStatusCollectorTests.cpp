@@ -81,7 +81,7 @@ TEST(BatteryStatusCollector, DerivedValues) {
     for (const auto& [entries, level, dischargeWatts, minutes] : cases) {
         SCOPED_TRACE(entries);
         const auto sample = collect(batteryPlist(entries));
-        EXPECT_DOUBLE_EQ(sample.levelPercent, level);
+        EXPECT_DOUBLE_EQ(*sample.levelPercent, level);
         EXPECT_EQ(sample.remainingWh, std::nullopt);
         EXPECT_EQ(sample.dischargeWatts, dischargeWatts);
         EXPECT_EQ(sample.systemTimeRemainingMinutes, minutes);
@@ -132,7 +132,7 @@ TEST(BatteryStatusCollector, ReadsARealIntelBatteryListing) {
                              "/ioreg/intel-bq20z451-2019-xml-ioreg-n-AppleSmartBattery-r-a.plist";
     if (!std::filesystem::exists(path)) GTEST_SKIP() << "shared samples absent";
     const auto sample = collect(testing::readFile(path));
-    EXPECT_DOUBLE_EQ(sample.levelPercent, 2758.0 / 6533.0 * 100.0);
+    EXPECT_DOUBLE_EQ(*sample.levelPercent, 2758.0 / 6533.0 * 100.0);
     EXPECT_DOUBLE_EQ(*sample.remainingWh, 2758.0 * 7625.0 / 1e6);
     EXPECT_DOUBLE_EQ(*sample.dischargeWatts, 36.0 * 7625.0 / 1e6);
     EXPECT_EQ(sample.systemTimeRemainingMinutes, 4597);

@@ -85,9 +85,9 @@ BatteryStatusSample sampleOf(const PowerSourceDictionary& description,
 
 TEST(DirectBatteryStatusReader, LevelAndTimeRules) {
     using D = PowerSourceDictionary;
-    // case, description, registry entry, level, minutes remaining
+    // case, description, registry entry, level (absent when nothing gives it), minutes remaining
     // clang-format off
-    const std::tuple<const char*, D, D, double, std::optional<int64_t>> cases[] = {
+    const std::tuple<const char*, D, D, std::optional<double>, std::optional<int64_t>> cases[] = {
         {"charged wins", D{{"Is Charged", true}, {"Current Capacity", int64_t{40}}}, D{}, 100, {}},
         {"percent of max", D{{"Current Capacity", int64_t{30}}, {"Max Capacity", int64_t{60}}},
          D{}, 50, {}},
@@ -95,21 +95,21 @@ TEST(DirectBatteryStatusReader, LevelAndTimeRules) {
         {"150 % falls through to the registry", D{{"Current Capacity", int64_t{150}}},
          D{{"AppleRawCurrentCapacity", int64_t{1000}}, {"AppleRawMaxCapacity", int64_t{4000}}},
          25, {}},
-        {"no raw current", D{}, D{{"MaxCapacity", int64_t{4000}}}, 0, {}},
-        {"raw fallbacks", D{}, D{{"CurrentCapacity", int64_t{900}}, {"MaxCapacity", int64_t{0}}},
-         0, {}},
+        {"no raw current", D{}, D{{"MaxCapacity", int64_t{4000}}}, {}, {}},
+        {"raw charge without a usable maximum",
+         D{}, D{{"CurrentCapacity", int64_t{900}}, {"MaxCapacity", int64_t{0}}}, {}, {}},
         {"raw percent", D{}, D{{"CurrentCapacity", int64_t{77}}}, 77, {}},
         {"time to empty -1 hides time to full",
-         D{{"Time to Empty", int64_t{-1}}, {"Time to Full Charge", int64_t{50}}}, D{}, 0, {}},
+         D{{"Time to Empty", int64_t{-1}}, {"Time to Full Charge", int64_t{50}}}, D{}, {}, {}},
         {"time to full when empty is not an integer",
          D{{"Time to Empty", std::string("soon")}, {"Time to Full Charge", int64_t{50}}}, D{},
-         0, 50},
+         {}, 50},
     };
     // clang-format on
     for (const auto& [name, description, registry, level, minutes] : cases) {
         SCOPED_TRACE(name);
         const auto sample = sampleOf(description, registry);
-        EXPECT_DOUBLE_EQ(sample.levelPercent, level);
+        EXPECT_EQ(sample.levelPercent, level);
         EXPECT_EQ(sample.systemTimeRemainingMinutes, minutes);
         EXPECT_TRUE(sample.externalPowerConnected);  // no state: "AC Power"
     }

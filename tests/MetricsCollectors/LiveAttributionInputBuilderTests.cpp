@@ -242,7 +242,7 @@ TEST(LiveAttributionInputBuilder, PlatformSourcesStandInForMissingTools) {
     auto result = builder.buildWithMetadata({}, {}, config);
     EXPECT_TRUE(result.metadata.isOnBatteryPower);
     EXPECT_EQ(result.metadata.batteryStatusSource, "power_supply");
-    EXPECT_DOUBLE_EQ(result.batteryStatus->levelPercent, 70);
+    EXPECT_DOUBLE_EQ(*result.batteryStatus->levelPercent, 70);
     EXPECT_EQ(result.metadata.totalPowerSource, "power_supply");
     EXPECT_DOUBLE_EQ(result.input.totalDischargeW, 12.0);
     EXPECT_EQ(result.metadata.packagePowerSource, "RAPL");

@@ -21,6 +21,13 @@ TEST(PowermetricsParserTests, PowerValuesOfOneLine) {
         {"CPU Power: 1.2.3W", "CPU Power", 2.3},  // the first match, as the expression finds it
         {"CPU Power: n/a", "CPU Power", std::nullopt},
         {"CPU Power:\u00a0\u00a07\u2003mW", "CPU Power", 0.007},  // Unicode spaces
+        // Where the unit and the label end is decided per character, not per byte.
+        {"CPU Power: 5 W\xC2\xA0(avg)", "CPU Power", 5},            // no-break space ends it
+        {"CPU Power: 5 W\xC2\xAD", "CPU Power", std::nullopt},      // soft hyphen: a format char
+        {"CPU Power: 5 W\xE2\x93\x90", "CPU Power", std::nullopt},  // circled letter
+        {"CPU Power: 5 W\xCC\x81 then 7 mW", "CPU Power", 0.007},   // a combining mark continues
+        {"CPU Power\xCC\x81: 5 W", "CPU Power", std::nullopt},      // the label's end changed
+        {"CPU Power", "CPU Power", std::nullopt},
     };
     for (const auto& [line, label, watts] : cases) {
         EXPECT_DOUBLE_EQ(PowermetricsParser::powerValue(line, label).value_or(-1),

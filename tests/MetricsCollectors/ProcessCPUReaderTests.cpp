@@ -73,12 +73,15 @@ TEST_F(ProcessCPUReaderTests, GroupsByResponsibleProcess) {
     EXPECT_EQ(editor.memberProcesses.size(), 3u);
     EXPECT_EQ(editor.memberProcesses[0].pid, 502);
     EXPECT_EQ(editor.memberProcesses[2].pid, 500);
-    // No metadata anywhere: the busiest member with its short command name.
-    EXPECT_EQ(editor.representativeProcess.pid, 502);
-    EXPECT_EQ(editor.representativeProcess.name, "Renderer");
-    EXPECT_EQ(editor.representativeProcess.responsiblePID, 500);
-    EXPECT_EQ(editor.representativeProcess.residentMemoryBytes, 2000u);
-    EXPECT_DOUBLE_EQ(editor.representativeProcess.cpuPercent, 50);
+    // No metadata anywhere: the busiest member with its short command name, the group's sums.
+    EXPECT_EQ(editor.representativeProcess, (ProcessSample{.pid = 502,
+                                                           .parentPID = 501,
+                                                           .responsiblePID = 500,
+                                                           .name = "Renderer",
+                                                           .residentMemoryBytes = 2000,
+                                                           .cpuPercent = 50,
+                                                           .cpuTimeDeltaNs = 500'000'000,
+                                                           .samplingIntervalMs = 1000}));
 
     EXPECT_EQ(reader.sample(0, Date{10}).groups.size(), 1u);
 }

@@ -1,4 +1,5 @@
 #include "MetricsCollectors/ProcessSampler.h"
+#include "MetricsCollectors/RecentProcessCPUTracker.h"
 
 #include "TestSupport.h"
 
@@ -13,6 +14,7 @@ namespace joulix {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 class ProcessSamplerTests : public ::testing::Test {
   protected:
@@ -77,10 +79,11 @@ TEST_F(ProcessSamplerTests, KeepsTheBusiestInRankOrder) {
     EXPECT_EQ(resolved, (std::vector<int32_t>{100, 200, 300}));  // only the kept rows
     EXPECT_EQ(top[0].name, "/no/such/tool --flag");
     EXPECT_EQ(top[1].name, "kernel_task -x");
-    EXPECT_EQ(top[2].name, "/Applications/A.app/Contents/MacOS/A");
-    EXPECT_EQ(top[2].bundleID, "com.example.A");
-    EXPECT_EQ(top[2].parentPID, 1);
-    EXPECT_DOUBLE_EQ(top[2].cpuPercent, 5.0);
+    EXPECT_EQ(top[2], (ProcessSample{.pid = 300,
+                                     .parentPID = 1,
+                                     .name = "/Applications/A.app/Contents/MacOS/A",
+                                     .bundleID = "com.example.A",
+                                     .cpuPercent = 5.0}));
 
     EXPECT_EQ(pids(sampler.sampleTopProcesses(1)), std::vector<int64_t>{100});
     EXPECT_EQ(pids(sampler.sampleTopProcesses(0)), std::vector<int64_t>{100});
@@ -145,6 +148,90 @@ TEST_F(ProcessSamplerTests, NamesFromMetadataExecutableTokensAndPathsWithSpaces)
     EXPECT_EQ(ProcessSampler::resolveProcessName(" kernel_task -x ", &blankExecutable),
               "kernel_task -x");
     EXPECT_EQ(ProcessSampler::resolveProcessName(tool + " -v", nullptr), tool);
+}
+
+// A path with spaces is still found behind a very long argument list; a NUL byte ends no path.
+// Only the first maximumPathWords words make prefixes, so a line of thousands of words costs a
+// bounded number of file checks: a file whose path needs one word more is not looked for.
+TEST_F(ProcessSamplerTests, CommandPathPrefixesAreBounded) {
+    folder.writeFile("my tool", "");
+    const auto tool = folder.string() + "/my tool";
+    std::string arguments;
+    for (int i = 0; i < 100'000; ++i)
+        arguments += " -x";
+    EXPECT_EQ(ProcessSampler::resolvedCommandPath(tool + arguments), tool);
+    EXPECT_EQ(ProcessSampler::resolvedCommandPath(tool + std::string(1, '\0') + "x -y"),
+              std::nullopt);
+
+    std::string words = folder.string() + "/a";
+    for (std::size_t i = 1; i < ProcessSampler::maximumPathWords; ++i)
+        words += " a";
+    const std::string longer = words + " a";
+    for (const auto& file : {words, longer})
+        folder.writeFile(file.substr(folder.string().size() + 1), "");
+    EXPECT_EQ(ProcessSampler::resolvedCommandPath(words + " -x"), words);
+    EXPECT_EQ(ProcessSampler::resolvedCommandPath(longer + " -x"), words);
+}
+
+// A fake /proc tree whose stat lines give each pid its CPU ticks and start time.
+struct FakeProc {
+    testing::TemporaryDirectory root;
+    std::chrono::steady_clock::time_point now{};
+    const long tick = ::sysconf(_SC_CLK_TCK);
+    void process(int pid, long cpuTicks, long startTime) const {
+        root.writeFile(std::to_string(pid) + "/stat",
+                       std::to_string(pid) + " (worker) S 1 1 1 0 -1 0 0 0 0 0 " +
+                           std::to_string(cpuTicks) + " 0 0 0 20 0 1 0 " +
+                           std::to_string(startTime) + " 1000 25\n");
+    }
+    std::shared_ptr<RecentProcessCPUTracker> tracker() {
+        return std::make_shared<RecentProcessCPUTracker>(makeProcfsProcessTable(root.string()),
+                                                         [this] { return now; });
+    }
+};
+
+TEST(RecentProcessCPUTracker, SharesSinceThePreviousObservation) {
+    FakeProc proc;
+    const long tick = proc.tick;
+    proc.process(10, 50 * tick, 7);   // busy
+    proc.process(11, 900 * tick, 7);  // busy long ago, idle now
+    proc.process(12, 5 * tick, 7);    // its pid will be reused
+    auto tracker = proc.tracker();
+    EXPECT_TRUE(tracker->observe().empty());
+
+    proc.now += 2s;
+    proc.process(10, 50 * tick + 3 * tick, 7);
+    proc.process(12, 1, 99);  // a new process under the same pid
+    proc.process(13, 4 * tick, 99);
+    const auto shares = tracker->observe();
+    EXPECT_DOUBLE_EQ(shares.at(10), 150.0);  // one and a half CPUs
+    EXPECT_DOUBLE_EQ(shares.at(11), 0.0);
+    EXPECT_FALSE(shares.contains(12));
+    EXPECT_FALSE(shares.contains(13));
+
+    proc.now += 1s;
+    proc.process(12, 1 + tick / 2, 99);
+    fs::remove_all(proc.root.path() / "10");  // ended: no longer listed
+    const auto later = tracker->observe();
+    EXPECT_DOUBLE_EQ(later.at(12), 50.0);
+    EXPECT_FALSE(later.contains(10));
+}
+
+// The sampler ranks by the recent share; a process new to the tracker keeps the ps figure.
+TEST_F(ProcessSamplerTests, RanksByRecentShare) {
+    FakeProc proc;
+    proc.process(20, 0, 1);
+    proc.process(21, 3000 * proc.tick, 1);
+    ps({0, "20 1 1.0 0 /bin/busy\n21 1 80.0 0 /bin/idle\n22 1 5.0 0 /bin/new\n", ""});
+    sampler.recentCPU = proc.tracker();
+    sampler.recentCPU->observe();
+    proc.now += 1s;
+    proc.process(20, proc.tick * 9 / 10, 1);
+    const auto top = sampler.sampleTopProcesses(3);
+    EXPECT_EQ(pids(top), (std::vector<int64_t>{20, 22, 21}));
+    EXPECT_NEAR(top[0].cpuPercent, 90.0, 1.0);
+    EXPECT_DOUBLE_EQ(top[1].cpuPercent, 5.0);
+    EXPECT_DOUBLE_EQ(top[2].cpuPercent, 0.0);
 }
 
 TEST_F(ProcessSamplerTests, FindsItselfInTheMachinesProcessList) {

@@ -55,21 +55,6 @@ class ScriptedSignals final : public ProcessSignaling {
     mutable bool gone = false;
 };
 
-TEST(ProcessTerminatorTests, RefusesWithoutSendingAnySignal) {
-    const std::pair<int32_t, const char*> cases[] = {
-        {0, "Invalid PID 0."},
-        {-1, "Invalid PID -1."},
-        {ownPid, "Refusing to terminate the current process (4242)."},
-        {1, "Refusing to terminate the init process (1)."},
-    };
-    for (const auto& [pid, message] : cases) {
-        ScriptedSignals signals;
-        const auto result = DefaultProcessTerminator(signals).terminateProcess(pid);
-        EXPECT_EQ(result, ProcessTerminationResult::failure(message)) << pid;
-        EXPECT_TRUE(signals.sent.empty()) << pid;
-    }
-}
-
 TEST(ProcessTerminatorTests, EveryOutcomeOfTheSignalSequence) {
     const auto ok = ProcessTerminationResult::success;
     const auto fail = ProcessTerminationResult::failure;
@@ -80,9 +65,15 @@ TEST(ProcessTerminatorTests, EveryOutcomeOfTheSignalSequence) {
         int probeError, termError, killError, waitProbeError, exitsOn;
         ProcessTerminationResult expected;
         size_t signalCount;  // of SIGTERM, SIGKILL in that order
+        int32_t pid = 77;
     };
     // clang-format off
     const Case cases[] = {
+        {"pid 0", 0, 0, 0, 0, 0, fail("Invalid PID 0."), 0, 0},
+        {"pid -1", 0, 0, 0, 0, 0, fail("Invalid PID -1."), 0, -1},
+        {"this process", 0, 0, 0, 0, 0,
+         fail("Refusing to terminate the current process (4242)."), 0, ownPid},
+        {"init", 0, 0, 0, 0, 0, fail("Refusing to terminate the init process (1)."), 0, 1},
         {"already gone", ESRCH, 0, 0, 0, 0, ok("Process 77 is already stopped."), 0},
         {"no such pid", -ESRCH, 0, 0, 0, 0, ok("Process 77 is already stopped."), 0},
         {"not opened", -EPERM, 0, 0, 0, 0, fail("Unable to inspect process 77" + eperm), 0},
@@ -107,10 +98,11 @@ TEST(ProcessTerminatorTests, EveryOutcomeOfTheSignalSequence) {
         signals.killError = c.killError;
         signals.waitProbeError = c.waitProbeError;
         signals.exitsOn = c.exitsOn;
-        EXPECT_EQ(DefaultProcessTerminator(signals).terminateProcess(77), c.expected) << c.name;
+        EXPECT_EQ(DefaultProcessTerminator(signals).terminateProcess(c.pid), c.expected) << c.name;
         std::vector<int> expectedSignals{SIGTERM, SIGKILL};
         expectedSignals.resize(c.signalCount);
         EXPECT_EQ(signals.signalsSent(), expectedSignals) << c.name;
+        EXPECT_TRUE(c.pid == 77 || signals.sent.empty()) << c.name << ": refused, nothing sent";
     }
 }
 

@@ -37,14 +37,13 @@ TEST_F(ResponsibleProcessSamplerTests, FirstCallPrimesAndCountersThatGoBackAreSk
     table->cpuTime = {{1, 2'000'000'000}, {2, 100}, {3, 50}};
     const auto snapshot = sampler->sample(10, Date{102});
     EXPECT_DOUBLE_EQ(snapshot.intervalSeconds, 2);
-    ASSERT_EQ(snapshot.processes.size(), 1u);
-    const auto& p1 = snapshot.processes[0];
-    EXPECT_EQ(p1.pid, 1);
-    EXPECT_EQ(p1.name, "/bin/p1");  // its own group, named from its own metadata
-    EXPECT_EQ(p1.responsiblePID, 1);
-    EXPECT_EQ(p1.cpuTimeDeltaNs, 500'000'000u);
-    EXPECT_DOUBLE_EQ(p1.cpuPercent, 25);
-    EXPECT_DOUBLE_EQ(p1.samplingIntervalMs, 2000);
+    // Its own group, named from its own metadata.
+    EXPECT_EQ(snapshot.processes, (std::vector<ProcessSample>{{.pid = 1,
+                                                               .responsiblePID = 1,
+                                                               .name = "/bin/p1",
+                                                               .cpuPercent = 25,
+                                                               .cpuTimeDeltaNs = 500'000'000,
+                                                               .samplingIntervalMs = 2000}}));
 
     // pid 2 is compared against its new value from now on.
     table->cpuTime = {{1, 2'000'000'000}, {2, 1'000'000'100}, {3, 50}};

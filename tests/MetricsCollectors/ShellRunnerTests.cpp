@@ -33,20 +33,39 @@ size_t openDescriptorCount() {
     return static_cast<size_t>(std::distance(begin(entries), end(entries)));
 }
 
+// The state and parent of `pid` from its stat line, if it is there.
+std::optional<std::pair<char, int>> stateAndParent(const std::string& pid) {
+    std::ifstream stat("/proc/" + pid + "/stat");
+    std::string line;
+    char state = 0;
+    int ppid = 0;
+    if (std::getline(stat, line) && line.rfind(')') != std::string::npos &&
+        sscanf(line.c_str() + line.rfind(')') + 1, " %c %d", &state, &ppid) == 2) {
+        return std::pair{state, ppid};
+    }
+    return std::nullopt;
+}
+
 // Children of this process, all of them or only those in state Z.
 int children(bool zombiesOnly) {
     int count = 0;
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        std::ifstream stat(entry.path() / "stat");
-        std::string line;
-        char state = 0;
-        int ppid = 0;
-        if (std::getline(stat, line) && line.rfind(')') != std::string::npos &&
-            sscanf(line.c_str() + line.rfind(')') + 1, " %c %d", &state, &ppid) == 2) {
-            count += ppid == getpid() && (state == 'Z' || !zombiesOnly);
-        }
+        const auto found = stateAndParent(entry.path().filename().string());
+        count += found && found->second == getpid() && (found->first == 'Z' || !zombiesOnly);
     }
     return count;
+}
+
+// Whether `pid` is gone or a zombie within `limit`.
+bool goneWithin(pid_t pid, std::chrono::milliseconds limit) {
+    const auto alive = [pid] {
+        const auto found = stateAndParent(std::to_string(pid));
+        return found && found->first != 'Z';
+    };
+    for (auto waited = std::chrono::milliseconds(0); waited < limit && alive();
+         waited += limit / 40)
+        std::this_thread::sleep_for(limit / 40);
+    return !alive();
 }
 
 std::string runFailure(const DefaultShellRunner& runner, const std::string& executable,
@@ -144,9 +163,8 @@ TEST(ShellRunnerTest, ReapsAChildAbandonedAfterSigkill) {
     runner.terminateGraceSeconds = 0;
     runner.killGraceSeconds = 0;
     EXPECT_NE(runFailure(runner, "/bin/sleep", {"30"}), "no error");
-    for (int i = 0; i < 40 && children(false) > 0; ++i) {
+    for (int i = 0; i < 40 && children(false) > 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
     EXPECT_EQ(children(false), 0);
 }
 
@@ -190,24 +208,6 @@ TEST(ShellRunnerTest, RunsFromManyThreadsAtOnce) {
     EXPECT_EQ(mismatches, std::vector<int>(8));
 }
 
-namespace {
-// Whether `pid` is a live process (not gone, not a zombie).
-bool alive(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    return std::getline(stat, line) && line.rfind(')') != std::string::npos &&
-           line[line.rfind(')') + 2] != 'Z';
-}
-
-bool goneWithin(pid_t pid, std::chrono::milliseconds limit) {
-    for (auto waited = std::chrono::milliseconds(0); waited < limit; waited += limit / 40) {
-        if (!alive(pid)) return true;
-        std::this_thread::sleep_for(limit / 40);
-    }
-    return !alive(pid);
-}
-}  // namespace
-
 TEST(ShellRunnerTest, ReturnsByTheDeadlineWhenABackgroundGrandchildHoldsThePipes) {
     ScopedEnv timeout("JLX_SHELL_TIMEOUT_SEC", "1");
     auto start = std::chrono::steady_clock::now();
@@ -231,7 +231,7 @@ TEST(ShellRunnerTest, TimeOutStopsTheWholeProcessGroup) {
     ASSERT_TRUE(in >> grandchild);
     unlink(pidFile);
     EXPECT_TRUE(goneWithin(grandchild, std::chrono::milliseconds(2000)));
-    if (alive(grandchild)) kill(grandchild, SIGKILL);
+    kill(grandchild, SIGKILL);
 }
 
 TEST(ShellRunnerTest, BoundsCapturedOutput) {
@@ -295,13 +295,9 @@ TEST(ShellRunnerTest, ChildReadsNothingFromTheCallersInput) {
 }
 
 #if !defined(__SANITIZE_ADDRESS__)
-// Under a tight address-space limit (in a forked copy of this process) the capture runs out of
-// memory: the run fails with the runner's error, not std::bad_alloc.
-// Runs in a fresh process (the heap of a process that ran other tests may hold enough free
-// memory to capture the output): under an address-space bound 80 MiB above its size, captures
-// 60 MB, which the growing buffer cannot hold; exits 0 when that is an output-not-captured error.
-TEST(ShellRunnerTest, OutOfMemoryChild) {
-    if (std::getenv("JLX_TEST_OOM_CHILD") == nullptr) GTEST_SKIP() << "run by the next test";
+// Under an address-space bound 80 MiB above the process's size, captures 60 MB, which the
+// growing buffer cannot hold; exits 0 when that is an output-not-captured error.
+[[noreturn]] void captureBeyondTheAddressSpace() {
     std::ifstream status("/proc/self/status");
     std::string word;
     long long sizeKiB = 0;
@@ -311,30 +307,22 @@ TEST(ShellRunnerTest, OutOfMemoryChild) {
     const rlim_t limit = static_cast<rlim_t>(sizeKiB + 80 * 1024) * 1024;
     const rlimit bound{limit, limit};
     setrlimit(RLIMIT_AS, &bound);
-    // A loaded machine must not turn this into a time-out.
-    setenv("JLX_SHELL_TIMEOUT_SEC", "120", 1);
+    setenv("JLX_SHELL_TIMEOUT_SEC", "120", 1);  // a loaded machine must not make it a time-out
     try {
         DefaultShellRunner().run("/usr/bin/head", {"-c", "60000000", "/dev/zero"});
     } catch (const ShellRunnerError& error) {
-        _exit(error.kind() == ShellRunnerError::Kind::outputNotCaptured ? 0 : 1);
+        std::_Exit(error.kind() == ShellRunnerError::Kind::outputNotCaptured ? 0 : 1);
     } catch (...) {
-        _exit(2);
+        std::_Exit(2);
     }
-    _exit(3);
+    std::_Exit(3);
 }
 
+// Running out of memory while capturing is the runner's error, not std::bad_alloc. The death test
+// re-executes this program for the case alone, so the heap is fresh: one that ran other tests
+// may hold enough free memory for the capture.
 TEST(ShellRunnerTest, RunningOutOfMemoryIsARunnerError) {
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        setenv("JLX_TEST_OOM_CHILD", "1", 1);
-        execl("/proc/self/exe", "test_MetricsCollectors",
-              "--gtest_filter=ShellRunnerTest.OutOfMemoryChild", nullptr);
-        _exit(4);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(captureBeyondTheAddressSpace(), ::testing::ExitedWithCode(0), "");
 }
 #endif

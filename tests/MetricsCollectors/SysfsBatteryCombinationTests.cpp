@@ -59,7 +59,7 @@ TEST(SysfsBatteryCombination, PowerSourceAndFlowOfEachKindOfMachine) {
         std::map<std::string, Attributes> supplies;
         std::optional<bool> onBattery;
         bool charging;
-        double levelPercent;
+        std::optional<double> levelPercent;
         std::optional<double> dischargeW;
     };
     // clang-format off
@@ -100,7 +100,7 @@ TEST(SysfsBatteryCombination, PowerSourceAndFlowOfEachKindOfMachine) {
             ASSERT_TRUE(sample);
             EXPECT_EQ(sample->externalPowerConnected, !*c.onBattery);
             EXPECT_EQ(sample->isCharging, c.charging);
-            EXPECT_DOUBLE_EQ(sample->levelPercent, c.levelPercent);
+            EXPECT_EQ(sample->levelPercent, c.levelPercent);
             EXPECT_EQ(sample->dischargeWatts, c.dischargeW);
         }
     }
@@ -154,7 +154,7 @@ const Attributes idle{{"type", "Battery"},
 
 struct Expected {
     bool onBattery = false;
-    double levelPercent = 0;
+    std::optional<double> levelPercent{};
     std::optional<double> dischargeW{};
     std::optional<double> remainingWh{};
     std::optional<int64_t> minutes{};
@@ -226,6 +226,14 @@ TEST(SysfsBatteryCombination, ShapesOfRealMachinesGiveRightOrAbsentFigures) {
           {"BAT1", with(idle, {{"capacity", "33"}, {"energy_now", "10000000"},
                                {"energy_full", "30000000"}, {"voltage_min_design", "15200000"}})}},
          {.levelPercent = 4000.0 / 70, .remainingWh = 40}},
+        {"power alone gives no level (absent, not 0 %)",
+         {{"AC", mainsOffline},
+          {"BAT0", {{"type", "Battery"}, {"status", "Discharging"}, {"power_now", "7000000"}}}},
+         {.onBattery = true, .dischargeW = 7}},
+        {"one battery without a level makes the level of two absent",
+         {{"BAT0", {{"type", "Battery"}, {"capacity", "40"}}},
+          {"BAT1", {{"type", "Battery"}, {"status", "Unknown"}}}},
+         {}},
         {"a charge-only battery without voltage",
          {{"AC", mainsOffline},
           {"BAT0", {{"type", "Battery"}, {"status", "Discharging"}, {"charge_now", "2000000"},
@@ -268,8 +276,8 @@ TEST(SysfsBatteryCombination, ShapesOfRealMachinesGiveRightOrAbsentFigures) {
             EXPECT_EQ(onBattery, e.onBattery);
             EXPECT_EQ(sample->externalPowerConnected, !e.onBattery);
             EXPECT_EQ(sample->isCharging, e.charging);
-            EXPECT_NEAR(sample->levelPercent, e.levelPercent, 1e-9);
             // -1 stands for absent.
+            EXPECT_NEAR(sample->levelPercent.value_or(-1), e.levelPercent.value_or(-1), 1e-9);
             EXPECT_NEAR(sample->dischargeWatts.value_or(-1), e.dischargeW.value_or(-1), 1e-9);
             EXPECT_NEAR(sample->remainingWh.value_or(-1), e.remainingWh.value_or(-1), 1e-9);
             EXPECT_EQ(sample->systemTimeRemainingMinutes, e.minutes);

@@ -4,6 +4,7 @@
 #include "MetricsCollectors/ShellRunner.h"
 #include "Platform/ProcessTable.h"
 #include "SharedModels/RuntimeLog.h"
+#include "tests/Platform/TemporaryDirectory.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -104,30 +105,6 @@ struct FixedDisplayReading final : SMCDisplayPowerReading {
     std::optional<double> watts;
 };
 
-// A fresh directory removed with its contents at the end of the test.
-class TemporaryDirectory {
-  public:
-    TemporaryDirectory() {
-        auto pattern = (std::filesystem::temp_directory_path() / "joulix-test-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TemporaryDirectory() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-
-    const std::filesystem::path& path() const { return path_; }
-    std::string string() const { return path_.string(); }
-    void writeFile(const std::string& relativePath, const std::string& contents) const {
-        const auto file = path_ / relativePath;
-        std::filesystem::create_directories(file.parent_path());
-        std::ofstream(file, std::ios::binary | std::ios::trunc) << contents;
-    }
-
-  private:
-    std::filesystem::path path_;
-};
-
 // Everything the runtime log writes at info level and above while alive.
 class LogCapture {
   public:
@@ -159,12 +136,6 @@ class LogCapture {
     mutable std::mutex lock_;
     std::string text_;
 };
-
-inline std::string readFile(const std::string& path) {
-    std::stringstream buffer;
-    buffer << std::ifstream(path, std::ios::binary).rdbuf();
-    return buffer.str();
-}
 
 inline std::string fixture(const std::string& relativePath) {
     return readFile(std::string(JOULIX_FIXTURES) + "/" + relativePath);

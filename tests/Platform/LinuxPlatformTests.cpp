@@ -1,12 +1,15 @@
 #include "Platform/BundleInfo.h"
 #include "Platform/MainBundle.h"
 #include "Platform/ProcessTable.h"
+#include "Platform/RunningApplicationRegistry.h"
+#include "tests/Platform/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
 #include <plist/plist.h>
 
 #include <csignal>
 #include <ctime>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,22 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TemporaryFolder {
-  public:
-    TemporaryFolder() {
-        std::string pattern = (fs::temp_directory_path() / "jlx-platform-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TemporaryFolder() { fs::remove_all(path_); }
-    const fs::path& path() const { return path_; }
-    void write(const fs::path& relative, const std::string& bytes) const {
-        fs::create_directories((path_ / relative).parent_path());
-        std::ofstream(path_ / relative, std::ios::binary) << bytes;
-    }
-
-  private:
-    fs::path path_;
-};
+using testing::TemporaryDirectory;
 
 // An XML property list of one dictionary with the given body.
 std::string xmlPlist(const std::string& dictionaryBody) {
@@ -55,39 +43,36 @@ std::string binaryPlist(const std::string& xml) {
 }
 
 TEST(LinuxPlatformTests, ReadsAFakeProcfsTree) {
-    TemporaryFolder proc;
+    TemporaryDirectory proc;
     const long tick = ::sysconf(_SC_CLK_TCK);
     const long page = ::sysconf(_SC_PAGESIZE);
     // The command contains ") " and spaces, as a hostile process name may.
-    proc.write("42/stat", "42 (evil) 1 2 3) S 1 42 42 0 -1 4194560 100 0 0 0 " +
-                              std::to_string(3 * tick) + " " + std::to_string(tick / 2) +
-                              " 0 0 20 0 1 0 500 1000000 25 18446744073709551615\n");
-    proc.write("7/stat", "7 (short) S 1\n");
-    proc.write("self/stat", "ignored");
-    proc.write("sys/x", "");
+    proc.writeFile("42/stat", "42 (evil) 1 2 3) S 1 42 42 0 -1 4194560 100 0 0 0 " +
+                                  std::to_string(3 * tick) + " " + std::to_string(tick / 2) +
+                                  " 0 0 20 0 1 0 500 1000000 25 18446744073709551615\n");
+    proc.writeFile("7/stat", "7 (short) S 1\n");
+    proc.writeFile("self/stat", "ignored");
+    proc.writeFile("sys/x", "");
     fs::create_symlink("/opt/tools/bin/evil", proc.path() / "42/exe");
     // An executable replaced by a package upgrade keeps its name.
     fs::create_symlink("/usr/sbin/daemon (deleted)", proc.path() / "7/exe");
+    // A path must fit 1024 bytes with its terminating NUL: 1023 bytes are read, 1024 are not.
+    const std::string fits = "/" + std::string(1022, 'a');
+    proc.writeFile("8/stat", "8 (long) S 1\n");
+    proc.writeFile("9/stat", "9 (longer) S 1\n");
+    fs::create_symlink(fits, proc.path() / "8/exe");
+    fs::create_symlink("/" + std::string(1023, 'b'), proc.path() / "9/exe");
 
     const auto table = makeProcfsProcessTable(proc.path().string());
-    EXPECT_EQ(table->allPIDs(), (std::vector<int32_t>{7, 42}));
+    EXPECT_EQ(table->allPIDs(), (std::vector<int32_t>{7, 8, 9, 42}));
     EXPECT_EQ(table->executablePath(42), "/opt/tools/bin/evil");
     EXPECT_EQ(table->executablePath(7), "/usr/sbin/daemon");
+    EXPECT_EQ(table->executablePath(8), fits);
+    EXPECT_EQ(table->executablePath(9), std::nullopt);
     const ProcessUsage expected{3'000'000'000, 500'000'000, static_cast<uint64_t>(25 * page), 500};
     EXPECT_EQ(table->usage(42), expected);
     EXPECT_EQ(table->usage(7), std::nullopt);  // truncated stat line
     EXPECT_EQ(table->usage(99), std::nullopt);
-}
-
-TEST(LinuxPlatformTests, FindsThisProcessInTheMachinesTable) {
-    const auto table = systemProcessTable();
-    const int32_t self = ::getpid();
-    const auto pids = table->allPIDs();
-    EXPECT_TRUE(std::binary_search(pids.begin(), pids.end(), self));
-    EXPECT_EQ(table->executablePath(self), fs::read_symlink("/proc/self/exe").string());
-    const auto usage = table->usage(self);
-    ASSERT_TRUE(usage);
-    EXPECT_GT(usage->residentSizeBytes, 0u);
 }
 
 std::size_t openDescriptorCount() {
@@ -139,35 +124,24 @@ TEST(LinuxPlatformTests, CPUTimeScannerFollowsProcessesComingAndGoing) {
     EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
 }
 
-// A tree of plain files is read from its stat lines every scan, the start time the instance.
-TEST(LinuxPlatformTests, CPUTimeScannerOfATreeReadsItsStatFiles) {
-    TemporaryFolder proc;
-    const long tick = ::sysconf(_SC_CLK_TCK);
-    const auto stat = [&](long ticks) {
-        proc.write("5/stat", "5 (w) S 1 1 1 0 -1 0 0 0 0 0 " + std::to_string(ticks) +
-                                 " 0 0 0 20 0 1 0 9 1000 25\n");
-    };
-    stat(tick);
-    const auto table = makeProcfsProcessTable(proc.path().string());
-    const auto scanner = table->cpuTimeScanner();
-    using Scan = std::vector<std::pair<int32_t, ProcessCPUTime>>;
-    EXPECT_EQ(scanner->scan(), (Scan{{5, {1'000'000'000, 9}}}));
-    stat(4 * tick);
-    EXPECT_EQ(scanner->scan(), (Scan{{5, {4'000'000'000, 9}}}));
-    fs::remove_all(proc.path() / "5");
-    EXPECT_TRUE(scanner->scan().empty());
-}
-
 TEST(LinuxPlatformTests, BundleIdentifiersFromXMLAndBinaryInfoDictionaries) {
-    TemporaryFolder apps;
+    TemporaryDirectory apps;
     const auto editor =
         xmlPlist("<key>CFBundleIdentifier</key><string>com.example.Editor</string>");
-    apps.write("Editor.app/Contents/Info.plist", editor);
-    apps.write("Flat.xpc/Info.plist", binaryPlist(editor));
-    apps.write("Numbered.app/Contents/Info.plist",
-               xmlPlist("<key>CFBundleIdentifier</key><integer>7</integer>"));
-    apps.write("Broken.app/Contents/Info.plist", "<plist><dict><key>");
+    apps.writeFile("Editor.app/Contents/Info.plist", editor);
+    apps.writeFile("Flat.xpc/Info.plist", binaryPlist(editor));
+    apps.writeFile("Numbered.app/Contents/Info.plist",
+                   xmlPlist("<key>CFBundleIdentifier</key><integer>7</integer>"));
+    apps.writeFile("Broken.app/Contents/Info.plist", "<plist><dict><key>");
     fs::create_directories(apps.path() / "Empty.app");
+    // A FIFO or a link to a device is absent, without blocking; a link to a regular file is read.
+    fs::create_directories(apps.path() / "Pipe.app/Contents");
+    ASSERT_EQ(::mkfifo((apps.path() / "Pipe.app/Contents/Info.plist").c_str(), 0600), 0);
+    fs::create_directories(apps.path() / "Device.app/Contents");
+    fs::create_symlink("/dev/zero", apps.path() / "Device.app/Contents/Info.plist");
+    fs::create_directories(apps.path() / "Linked.app/Contents");
+    fs::create_symlink(apps.path() / "Editor.app/Contents/Info.plist",
+                       apps.path() / "Linked.app/Contents/Info.plist");
 
     const auto reader = systemBundleInfoReader();
     const auto at = [&](const char* name) {
@@ -175,12 +149,14 @@ TEST(LinuxPlatformTests, BundleIdentifiersFromXMLAndBinaryInfoDictionaries) {
     };
     EXPECT_EQ(at("Editor.app"), "com.example.Editor");
     EXPECT_EQ(at("Flat.xpc"), "com.example.Editor");
-    for (const char* name : {"Numbered.app", "Broken.app", "Empty.app", "Missing.app"})
+    EXPECT_EQ(at("Linked.app"), "com.example.Editor");
+    for (const char* name :
+         {"Numbered.app", "Broken.app", "Empty.app", "Missing.app", "Pipe.app", "Device.app"})
         EXPECT_EQ(at(name), std::nullopt) << name;
 }
 
 TEST(MainBundle, ReadsXmlAndBinaryInfoAndMapsValueTypes) {
-    TemporaryFolder root;
+    TemporaryDirectory root;
     const auto xml = xmlPlist(R"(
         <key>CFBundleIdentifier</key><string>org.example.tool</string>
         <key>Flag</key><true/><key>Off</key><false/>
@@ -197,7 +173,7 @@ TEST(MainBundle, ReadsXmlAndBinaryInfoAndMapsValueTypes) {
                                   {"List", InfoOther{}},
                                   {"When", InfoOther{}}};
     for (const auto& bytes : {xml, binaryPlist(xml)}) {
-        root.write("Tool.app/Contents/Info.plist", bytes);
+        root.writeFile("Tool.app/Contents/Info.plist", bytes);
         const auto bundle =
             bundleEnclosingExecutable((root.path() / "Tool.app/Contents/MacOS/tool").string());
         EXPECT_EQ(bundle->infoDictionary(), expected);
@@ -206,17 +182,17 @@ TEST(MainBundle, ReadsXmlAndBinaryInfoAndMapsValueTypes) {
 }
 
 TEST(MainBundle, NearestAppWithInfoPlistEnclosesTheExecutable) {
-    TemporaryFolder root;
+    TemporaryDirectory root;
     const auto identifierPlist = [](const std::string& identifier) {
         return xmlPlist("<key>CFBundleIdentifier</key><string>" + identifier + "</string>");
     };
-    root.write("Outer.app/Contents/Info.plist", identifierPlist("org.outer"));
-    root.write("Outer.app/Contents/Helpers/Inner.app/Contents/Info.plist",
-               identifierPlist("org.inner"));
+    root.writeFile("Outer.app/Contents/Info.plist", identifierPlist("org.outer"));
+    root.writeFile("Outer.app/Contents/Helpers/Inner.app/Contents/Info.plist",
+                   identifierPlist("org.inner"));
     fs::create_directories(root.path() / "Outer.app/Contents/Helpers/Empty.app/Contents");
-    root.write("Broken.app/Contents/Info.plist", "not a property list");
-    root.write("Listed.app/Contents/Info.plist",
-               "<plist version=\"1.0\"><array><string>x</string></array></plist>");
+    root.writeFile("Broken.app/Contents/Info.plist", "not a property list");
+    root.writeFile("Listed.app/Contents/Info.plist",
+                   "<plist version=\"1.0\"><array><string>x</string></array></plist>");
 
     const std::pair<const char*, std::optional<std::string>> cases[] = {
         {"Outer.app/Contents/MacOS/outer", "org.outer"},
@@ -240,6 +216,49 @@ TEST(MainBundle, InstalledBundleOverridesThePlatformsUntilReset) {
     EXPECT_EQ(mainBundle()->bundleIdentifier(), "org.example.test");
     setMainBundle(nullptr);
     EXPECT_EQ(mainBundle()->bundleIdentifier(), platformIdentifier);
+}
+
+TEST(CgroupApplicationRegistry, ApplicationIDOfEachUnitForm) {
+    const std::string user = "0::/user.slice/user-1000.slice/user@1000.service/app.slice/";
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        {user + "app-gnome-org.gnome.Terminal-4211.scope\n", "org.gnome.Terminal"},
+        {user + "app-firefox-4211.scope/tab-7\n", "firefox"},
+        {user + "app-org.gnome.Nautilus@a1b2.service\n", "org.gnome.Nautilus"},
+        {user + "app-kde-org.kde.konsole@3.service\n", "org.kde.konsole"},
+        {user + "app-gnome-my\\x2dtool-12.scope\n", "my-tool"},
+        {user + "app-flatpak-org.mozilla.firefox-2890.scope\n", "org.mozilla.firefox"},
+        {user + "snap.spotify.spotify-5c1f0a3e.scope\n", "spotify_spotify"},
+        {"12:pids:/user.slice\n1:name=systemd:/" + user + "app-gnome-org.gnome.gedit-9.scope\n",
+         "org.gnome.gedit"},
+        {user + "app-dbus\\x2d:1.2\\x2dorg.a11y.Bus@0.service\n", "dbus-:1.2-org.a11y.Bus"},
+        {user + "session.slice/dbus.service\n", std::nullopt},
+        {"0::/system.slice/cron.service\n", std::nullopt},
+        {user + "app-.scope\n", std::nullopt},
+        {"garbage without colons\n", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& [file, id] : cases)
+        EXPECT_EQ(applicationIDFromCgroup(file), id) << file;
+}
+
+TEST(CgroupApplicationRegistry, NamesTheApplicationFromItsDesktopFile) {
+    TemporaryDirectory root;
+    root.writeFile("proc/40/cgroup", "0::/user.slice/app-gnome-org.example.Editor-1.scope\n");
+    root.writeFile("proc/41/cgroup", "0::/user.slice/app-gnome-org.example.Unknown-1.scope\n");
+    root.writeFile("proc/42/cgroup", "0::/system.slice/cron.service\n");
+    root.writeFile("home/applications/org.example.Editor.desktop",
+                   "[Desktop Action new]\nName=New Window\n[Desktop Entry]\nType=Application\n"
+                   "Name=Example Editor\nName[de]=Beispiel\n");
+    root.writeFile("usr/applications/org.example.Editor.desktop", "[Desktop Entry]\nName=Other\n");
+    const auto registry = makeCgroupApplicationRegistry(
+        root.string() + "/proc",
+        {root.string() + "/nowhere", root.string() + "/home", root.string() + "/usr"});
+    EXPECT_EQ(registry->runningApplication(40),
+              (RunningApplication{std::nullopt, "org.example.Editor", "Example Editor"}));
+    EXPECT_EQ(registry->runningApplication(41),
+              (RunningApplication{std::nullopt, "org.example.Unknown", std::nullopt}));
+    EXPECT_EQ(registry->runningApplication(42), std::nullopt);
+    EXPECT_EQ(registry->runningApplication(43), std::nullopt);
 }
 
 }  // namespace

@@ -58,6 +58,12 @@ TEST(ReportBuilder, AMachineWithoutABatterySaysSo) {
     EXPECT_NE(page.find("No battery: no battery level was recorded in this window."),
               std::string::npos);
     EXPECT_EQ(page.find("Battery level</h3>"), std::string::npos);
+
+    ReportInput levelless = inputOf({snapshotAt(0, true, std::nullopt)});
+    levelless.chartSnapshots[0].batteryStatus = BatteryStatusSample{.dischargeWatts = 7};
+    EXPECT_NE(pageOf(levelless).find("No battery level: the battery reported nothing it can be "
+                                     "derived from in this window."),
+              std::string::npos);
 }
 
 TEST(ReportBuilder, KernelThreadsAreBracketedNames) {

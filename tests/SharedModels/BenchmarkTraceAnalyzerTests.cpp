@@ -1,7 +1,10 @@
 #include "SharedModels/BenchmarkTraceAnalyzer.h"
 #include "SharedModels/DecodingError.h"
 
+#include "DecodingFailure.h"
+
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,8 +21,9 @@ ComponentProfileEvent event(std::string component, double start, double duration
                             std::string thread = "main", std::string correlation = "c",
                             ProfileContext context = {}) {
     ComponentProfileEvent e;
-    e.processName = "joulix";
-    e.pid = 1;
+    e.processKind = BenchmarkProcessKind::daemon;
+    e.processName = "JoulixDaemon";
+    e.pid = 7;
     e.component = std::move(component);
     e.correlationID = std::move(correlation);
     e.startedAtUnixMs = start;
@@ -42,6 +46,15 @@ Times selfTimes(const std::vector<ComponentProfileEvent>& events) {
 }
 
 const ProfileContext ui{{"uiThread", "1"}};
+
+constexpr std::string_view minimalLine =
+    R"({"schemaVersion":2,"processKind":"daemon","processName":"JoulixDaemon","pid":7,)"
+    R"("component":"daemon.sample.run","correlationID":"c-7-1","startedAtUnixMs":1712.5,)"
+    R"("durationMs":0.25,"threadLabel":"main","context":{}})";
+
+ComponentProfileEvent minimalEvent() {
+    return event("daemon.sample.run", 1712.5, 0.25, "main", "c-7-1");
+}
 
 }  // namespace
 
@@ -121,4 +134,72 @@ TEST(BenchmarkTraceAnalyzer, LoadingReadsEveryLineOrFailsAsAWhole) {
     ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);  // a FIFO without a writer fails instead of hanging
     EXPECT_THROW(BenchmarkTraceAnalyzer::loadEvents(path.string()), Error);
     fs::remove(path);
+}
+
+TEST(ComponentProfileEvent, EncodesDeclaredKeysInOrderLeavingOutAbsentOptionals) {
+    EXPECT_EQ(minimalEvent().jsonLine(), minimalLine);
+    std::string line(minimalLine);
+    line.insert(line.size() - 1, R"(,"sourceLine":null,"unknown":[1])");
+    EXPECT_EQ(ComponentProfileEvent::fromJSON(line), minimalEvent());
+}
+
+TEST(ComponentProfileEvent, RoundTripsEveryFieldAndUnicodeLineBreaks) {
+    auto event = minimalEvent();
+    event.parentComponent = "daemon.xpc.sampleNow";
+    event.queueLabel = "JLX.queue";
+    event.sourceFileID = "MetricsCollectors/ProcessSampler.cpp";
+    event.sourceFunction = "sampleProcesses(limit:includeAllProcesses:)";
+    event.sourceLine = 42;
+    event.startedAtUnixMs = 1733500000123.4567;
+    event.durationMs = 0.1 + 0.2;
+    event.context = {{"note", "a\u2028b\u0085c\nd"}, {"uiThread", "1"}};
+    const auto line = event.jsonLine();
+    EXPECT_EQ(line.find("\u2028"), std::string::npos);
+    EXPECT_EQ(line.find("\u0085"), std::string::npos);
+    EXPECT_EQ(ComponentProfileEvent::fromJSON(line), event);
+}
+
+TEST(ComponentProfileEvent, DecodingRequiresEveryNonOptionalKeyWithItsType) {
+    using Kind = DecodingError::Kind;
+    const auto decode = [](const nlohmann::json& json) {
+        return decodingFailure([&] { ComponentProfileEvent::fromJSON(json.dump()); });
+    };
+    for (const char* key :
+         {"schemaVersion", "processKind", "processName", "pid", "component", "correlationID",
+          "startedAtUnixMs", "durationMs", "threadLabel", "context"}) {
+        auto json = nlohmann::json::parse(minimalLine);
+        json.erase(key);
+        EXPECT_EQ(decode(json), (DecodingFailure{Kind::keyNotFound, key}));
+    }
+    const std::tuple<const char*, nlohmann::json, Kind, const char*> cases[] = {
+        {"processKind", "agent", Kind::dataCorrupted, "processKind"},
+        {"pid", 4294967296, Kind::dataCorrupted, "pid"},
+        {"pid", 1.5, Kind::typeMismatch, "pid"},
+        {"durationMs", "1", Kind::typeMismatch, "durationMs"},
+        {"sourceLine", true, Kind::typeMismatch, "sourceLine"},
+        {"context", {{"n", 1}}, Kind::typeMismatch, "context.n"},
+        {"queueLabel", 3, Kind::typeMismatch, "queueLabel"},
+    };
+    for (const auto& [key, value, kind, keyPath] : cases) {
+        auto json = nlohmann::json::parse(minimalLine);
+        json[key] = value;
+        EXPECT_EQ(decode(json), (DecodingFailure{kind, keyPath})) << key << " " << value;
+    }
+    for (const char* text : {"", "[]", "{\"schemaVersion\":2", "null"})
+        EXPECT_THROW(ComponentProfileEvent::fromJSON(text), DecodingError) << text;
+}
+
+TEST(ComponentProfileEvent, FunctionCostLabelNamesTheLastPieceOfTheFile) {
+    const std::tuple<std::optional<std::string>, std::optional<std::string>, std::string> cases[] =
+        {{"run()", "Daemon/Service.cpp", "run() [Service.cpp]"},
+         {"run()", "Daemon/Service.cpp//", "run() [Service.cpp]"},
+         {"run()", "///", "run() [///]"},
+         {"run()", std::nullopt, "run()"},
+         {std::nullopt, "Daemon/Service.cpp", "daemon.sample.run"}};
+    for (const auto& [function, file, label] : cases) {
+        auto event = minimalEvent();
+        event.sourceFunction = function;
+        event.sourceFileID = file;
+        EXPECT_EQ(event.functionCostLabel(), label);
+    }
 }

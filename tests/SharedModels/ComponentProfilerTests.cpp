@@ -2,6 +2,7 @@
 #include "SharedModels/BenchmarkFeature.h"
 #include "SharedModels/BenchmarkTraceAnalyzer.h"
 #include "SharedModels/ComponentProfiler.h"
+#include "tests/Platform/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
 
@@ -18,15 +19,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class ComponentProfilerTest : public testing::Test {
+class ComponentProfilerTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "jlx-profiler-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        directory = pattern;
-        tracePath = (directory / "trace.jsonl").string();
-    }
-    void TearDown() override { fs::remove_all(directory); }
     std::unique_ptr<ComponentProfiler> makeProfiler(double interval = 3600, int64_t threshold = 24,
                                                     std::optional<bool> enabled = true) {
         return std::make_unique<ComponentProfiler>(BenchmarkProcessKind::daemon, "JoulixDaemon",
@@ -42,8 +36,9 @@ class ComponentProfilerTest : public testing::Test {
             if (lines >= count || std::chrono::steady_clock::now() >= deadline) return lines;
         }
     }
-    fs::path directory;
-    std::string tracePath;
+    joulix::testing::TemporaryDirectory temporary;
+    fs::path directory = temporary.path();
+    std::string tracePath = (directory / "trace.jsonl").string();
 };
 
 void record(ComponentProfiler& profiler, int count) {
@@ -147,32 +142,20 @@ TEST_F(ComponentProfilerTest, EventsCarryEndContextQueueAndEndWhenTheBodyThrows)
     EXPECT_EQ(written[0].queueLabel, std::nullopt);
 }
 
-TEST_F(ComponentProfilerTest, APlantedSymbolicLinkIsNeitherEmptiedNorWritten) {
+// A symbolic link, a second hard link or a file of another user at the trace's name in /tmp may
+// stand for a file the profiler must not empty: each is left as it is, and so is its target.
+TEST_F(ComponentProfilerTest, APlantedLinkOrAnotherUsersFileIsNeitherEmptiedNorWritten) {
     const auto victim = directory / "victim";
-    std::ofstream(victim) << "precious\n";
-    fs::create_symlink(victim, tracePath);
-    {
-        auto profiler = makeProfiler(3600, 0);
-        record(*profiler, 3);
-        profiler->flush();
-    }
-    EXPECT_TRUE(fs::is_symlink(tracePath));
-    std::ifstream file(victim);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "precious\n");
-}
-
-// A second hard link, or a file of another user, at the trace's name in /tmp may stand for a file
-// the profiler must not empty: both are left as they are.
-TEST_F(ComponentProfilerTest, AHardLinkOrAnotherUsersFileIsNeitherEmptiedNorWritten) {
-    const auto victim = directory / "victim";
-    for (const bool hardLink : {true, false}) {
+    for (const char* planted : {"symbolic link", "hard link", "another user's file"}) {
         fs::remove(tracePath);
         std::ofstream(victim) << "precious\n";
-        if (hardLink) {
+        if (planted[0] == 's') {
+            fs::create_symlink(victim, tracePath);
+        } else if (planted[0] == 'h') {
             fs::create_hard_link(victim, tracePath);
         } else {
             if (::geteuid() != 0) continue;
-            std::ofstream(tracePath) << "precious\n";
+            fs::copy_file(victim, tracePath);
             ASSERT_EQ(::chown(tracePath.c_str(), 65534, 65534), 0);
         }
         {
@@ -180,9 +163,9 @@ TEST_F(ComponentProfilerTest, AHardLinkOrAnotherUsersFileIsNeitherEmptiedNorWrit
             record(*profiler, 3);
             profiler->flush();
         }
-        std::ifstream file(tracePath);
-        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "precious\n")
-            << (hardLink ? "hard link" : "another user's file");
+        EXPECT_EQ(fs::is_symlink(tracePath), planted[0] == 's') << planted;
+        EXPECT_EQ(joulix::testing::readFile(tracePath), "precious\n") << planted;
+        EXPECT_EQ(joulix::testing::readFile(victim), "precious\n") << planted;
     }
 }
 

@@ -24,24 +24,16 @@ VisibleProcessGroupingResult group(std::vector<ProcessDrain> processes,
 }  // namespace
 
 TEST(ProcessGrouping, MembersAreSummedOntoOneRowPerGroupName) {
+    // clang-format off
     const auto result = group(
-        {
-            {.pid = 11,
-             .name = "/usr/bin/foo",
-             .canonicalName = "Foo",
-             .drainW = 1,
-             .energyShare = 0.1,
-             .sourceFlags = {"ps"}},
-            {.pid = 12,
-             .parentPID = 11,
-             .name = fooMain,
-             .drainW = 2,
-             .energyShare = 0.2,
-             .sourceFlags = {"powermetrics", "ps"}},
-            {.pid = 13, .name = "foo-helper", .canonicalName = "Foo", .drainW = 0.5},
-            {.pid = 14, .parentPID = 3, .name = "/opt/tool", .drainW = 0.5},
-        },
+        {{.pid = 11, .name = "/usr/bin/foo", .canonicalName = "Foo", .drainW = 1,
+          .energyShare = 0.1, .sourceFlags = {"ps"}},
+         {.pid = 12, .parentPID = 11, .name = fooMain, .drainW = 2, .energyShare = 0.2,
+          .sourceFlags = {"powermetrics", "ps"}},
+         {.pid = 13, .name = "foo-helper", .canonicalName = "Foo", .drainW = 0.5},
+         {.pid = 14, .parentPID = 3, .name = "/opt/tool", .drainW = 0.5}},
         {{"Foo", 7.5}});
+    // clang-format on
     ASSERT_EQ(result.processes.size(), 2u);
     const auto& row = result.processes[0];
     EXPECT_EQ(row.pid, Service::stableSyntheticPID("Foo"));

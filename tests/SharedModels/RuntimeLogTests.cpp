@@ -3,6 +3,7 @@
 #include "Platform/SystemLog.h"
 #include "SharedModels/SharedRoot.h"
 #include "SharedModels/Truthiness.h"
+#include "tests/Platform/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
 
@@ -36,10 +37,7 @@ class RecordingSystemLog final : public SystemLog {
     std::vector<Entry> entries;
 };
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
+using joulix::testing::readFile;
 
 // Each test: minimum level warn, no broadcasting, no bundle, a recording system log, fresh root.
 class RuntimeLogTest : public ::testing::Test {
@@ -47,9 +45,6 @@ class RuntimeLogTest : public ::testing::Test {
     void SetUp() override {
         unsetenv("JLX_LOG_DISABLED");
         setMainBundle(std::make_shared<FixedMainBundle>(std::nullopt, std::nullopt));
-        std::string pattern = testing::TempDir() + "runtime-log-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root = pattern;
         previousRoot = sharedRoot();
         setSharedRoot(root.string());
         RuntimeLog::setSystemLog(systemLog);
@@ -65,16 +60,16 @@ class RuntimeLogTest : public ::testing::Test {
         setSharedRoot(previousRoot);
         setMainBundle(nullptr);
         unsetenv("JLX_LOG_DISABLED");
-        fs::remove_all(root);
     }
     static std::string stderrOf(RuntimeLogLevel level, std::string_view component,
                                 std::string_view message) {
-        testing::internal::CaptureStderr();
+        ::testing::internal::CaptureStderr();
         RuntimeLog::write(level, component, message);
-        return testing::internal::GetCapturedStderr();
+        return ::testing::internal::GetCapturedStderr();
     }
     fs::path logFile() const { return root / "Joulix" / "runtime.log"; }
-    fs::path root;
+    joulix::testing::TemporaryDirectory temporary;
+    fs::path root = temporary.path();
     std::string previousRoot;
     std::shared_ptr<RecordingSystemLog> systemLog = std::make_shared<RecordingSystemLog>();
     uint64_t token = 0;
@@ -171,7 +166,7 @@ TEST_F(RuntimeLogTest, OneNotificationPerAcceptedLineAndNoOutputForARefusedOne) 
 TEST_F(RuntimeLogTest, ConcurrentWritersEachAppendWholeLinesToTheSharedFile) {
     EXPECT_EQ(RuntimeLog::sharedLogPath(), logFile().string());
     RuntimeLog::setNotificationBroadcastEnabled(true);
-    testing::internal::CaptureStderr();
+    ::testing::internal::CaptureStderr();
     {
         std::vector<std::jthread> writers;
         for (int writer = 0; writer < 4; ++writer) {
@@ -181,7 +176,7 @@ TEST_F(RuntimeLogTest, ConcurrentWritersEachAppendWholeLinesToTheSharedFile) {
             });
         }
     }
-    testing::internal::GetCapturedStderr();
+    ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(observed.size(), 200u);
     std::ifstream in(logFile());
     const std::regex shape(R"(\[\d+\.\d{3}\] \[WARN\] \[Writer[0-3]\] x{300})");
@@ -234,10 +229,10 @@ TEST_F(RuntimeLogTest, TheSharedLogRollsOnceToStayUnderItsBound) {
     // Just below the bound: the next line rolls the log, and the one after goes to the new one.
     std::ofstream(logFile()) << std::string(RuntimeLog::sharedLogMaxBytes - 10, 'x');
     std::ofstream(logFile().string() + ".1") << "older\n";
-    testing::internal::CaptureStderr();
+    ::testing::internal::CaptureStderr();
     RuntimeLog::warn("Daemon", "first after the bound");
     RuntimeLog::warn("Daemon", "second after the bound");
-    testing::internal::GetCapturedStderr();
+    ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(fs::file_size(logFile().string() + ".1"), RuntimeLog::sharedLogMaxBytes - 10);
     const std::string current = readFile(logFile());
     EXPECT_NE(current.find("first after the bound"), std::string::npos);
@@ -250,9 +245,9 @@ TEST_F(RuntimeLogTest, AnotherUsersLogIsNeitherWrittenNorRolled) {
     fs::create_directories(logFile().parent_path());
     std::ofstream(logFile()) << "forged\n";
     ASSERT_EQ(::chown(logFile().c_str(), 65534, 65534), 0);
-    testing::internal::CaptureStderr();
+    ::testing::internal::CaptureStderr();
     RuntimeLog::warn("Daemon", "not into a forged log");
-    testing::internal::GetCapturedStderr();
+    ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(readFile(logFile()), "forged\n");
     EXPECT_FALSE(fs::exists(logFile().string() + ".1"));
 }
@@ -267,7 +262,7 @@ TEST_F(RuntimeLogTest, StandardErrorWithoutAReaderNeverStopsTheProcess) {
             RuntimeLog::error("Daemon", "nobody reads this");
             std::_Exit(0);
         },
-        testing::ExitedWithCode(0), "");
+        ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -76,7 +76,7 @@ TEST(SnapshotCodec, StrictDecodingNamesTheFailingKey) {
     using Kind = DecodingError::Kind;
     const std::tuple<const char*, std::optional<Json>, Kind, const char*> cases[] = {
         {"/hidden", none, Kind::keyNotFound, "hidden"},
-        {"/batteryStatus/levelPercent", none, Kind::keyNotFound, "batteryStatus.levelPercent"},
+        {"/batteryStatus/isCharging", none, Kind::keyNotFound, "batteryStatus.isCharging"},
         {"/processes/1/pid", "90", Kind::typeMismatch, "processes[1].pid"},
         {"/processes/0/pid", 1.5, Kind::dataCorrupted, "processes[0].pid"},
         {"/processes/0/pid", 1e300, Kind::dataCorrupted, "processes[0].pid"},

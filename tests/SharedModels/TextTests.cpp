@@ -43,3 +43,10 @@ TEST(Text, RepairReplacesEachMaximalInvalidSubpart) {
     for (const auto& [input, expected] : cases)
         EXPECT_EQ(text::repairUTF8(input), expected) << input;
 }
+
+TEST(Text, FormattedPrintsShortAndLongNumbersWhole) {
+    EXPECT_EQ(text::formatted("%.2f", 2.345), "2.35");
+    const std::string large = text::formatted("%.2f", 1e80);
+    EXPECT_EQ(large.size(), 84u);
+    EXPECT_TRUE(large.starts_with("1000000000000000000") && large.ends_with(".00")) << large;
+}

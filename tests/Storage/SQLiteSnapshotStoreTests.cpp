@@ -280,6 +280,29 @@ TEST_F(SQLiteSnapshotStoreTest, SnapshotWithoutOptionalPartsStoresNulls) {
     EXPECT_EQ(store->fetchLatest(1).front(), bare);
 }
 
+// A history written when the level was required keeps its rows and then takes absent levels.
+TEST_F(SQLiteSnapshotStoreTest, ARequiredBatteryLevelIsRelaxedKeepingTheRows) {
+    open()->insert(publishedSnapshot(t0));
+    execute("PRAGMA writable_schema = ON;\n"
+            "UPDATE sqlite_schema SET sql = replace(sql, 'level_percent REAL,',"
+            " 'level_percent REAL NOT NULL,') WHERE name = 'battery_status_samples';");
+    const std::string required = "SELECT \"notnull\" FROM pragma_table_info("
+                                 "'battery_status_samples') WHERE name = 'level_percent';";
+    ASSERT_EQ(scalar(required), "1");
+
+    DrainSnapshot unknownLevel = publishedSnapshot(t0 + 60);
+    unknownLevel.powerContext = PowerUsageContext{true, std::nullopt};
+    unknownLevel.batteryStatus->levelPercent.reset();
+    auto store = open();
+    store->insert(unknownLevel);
+    EXPECT_EQ(scalar(required), "0");
+    const auto latest = store->fetchLatest(2);
+    ASSERT_EQ(latest.size(), 2u);
+    EXPECT_EQ(latest[0], unknownLevel);
+    EXPECT_EQ(latest[1].batteryStatus->levelPercent, 80);
+    EXPECT_EQ(latest[1].batteryStatus->cycleCount, 12);
+}
+
 TEST_F(SQLiteSnapshotStoreTest, PurgeDeletesOlderSnapshotsWithTheirChildRows) {
     auto store = open();
     for (int i = 0; i < 3; ++i)

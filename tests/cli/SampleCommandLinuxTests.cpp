@@ -144,6 +144,21 @@ TEST(SampleCommandOnLinux, BatteryPowerSourcePackagePowerAndTotalFromThePlatform
     EXPECT_EQ(wireless["isOnBatteryPower"], false);
     EXPECT_EQ(wireless["batteryStatus"]["externalPowerConnected"], true);
     EXPECT_EQ(wireless["totalPowerSource"], "RAPL-Package+Components");
+
+    // A battery that reports its flow but nothing its level can come from: absent, not 0 %.
+    fs::remove_all(directory.path() / "class/power_supply/qi");
+    for (const char* name : {"capacity", "charge_now", "charge_full"})
+        fs::remove(directory.path() / battery / name);
+    write(battery + "status", "Discharging");
+    write(battery + "current_now", "1500000");
+    const auto levelless = runSample();
+    ASSERT_TRUE(levelless.is_object());
+    EXPECT_FALSE(levelless["batteryStatus"].contains("levelPercent")) << levelless;
+    EXPECT_DOUBLE_EQ(levelless["batteryStatus"]["dischargeWatts"].get<double>(), 18.0);
+    const auto levellessSummary = runSampleWith("--interval 0.5").output;
+    EXPECT_NE(levellessSummary.find("Battery       level not reported, discharging at 18.00 W"),
+              std::string::npos)
+        << levellessSummary;
 }
 
 // A desktop whose RAPL counters only root may read (mode 0400, as since Linux 5.10), sampled by
