@@ -2,14 +2,14 @@
 // Runs a shell command, or the built joulix command, for its exit status and standard output
 // (append " 2>&1" to the command to take standard error too); runs a child process in the
 // background; waits for a condition.
+#include "tests/Platform/TemporaryDirectory.h"
+
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -113,11 +113,7 @@ class ChildProcess {
         return wait();
     }
 
-    std::string output() const {
-        std::stringstream text;
-        text << std::ifstream(outputPath, std::ios::binary).rdbuf();
-        return text.str();
-    }
+    std::string output() const { return readFile(outputPath); }
     bool waitForOutput(const std::string& text, double seconds) const {
         return eventually(seconds, [&] { return output().find(text) != std::string::npos; });
     }
