@@ -49,39 +49,30 @@ class PrivilegedServiceTests : public ::testing::Test {
     std::unique_ptr<testing::RunningDaemon> daemon;
 };
 
-TEST_F(PrivilegedServiceTests, TerminationNeedsOwnershipOrPolkit) {
-    ChildProcess nobodys(nobodysSleep);
-    ChildProcess roots({"sleep", "300"});
+TEST_F(PrivilegedServiceTests, TerminationNeedsOwnershipRootOrPolkitAndAZombieHasEnded) {
+    ChildProcess nobodys(nobodysSleep), nobodysOther(nobodysSleep), roots({"sleep", "300"});
     ASSERT_TRUE(testing::waitUntilRunsAs(nobodys.pid(), 65534));
-    const auto terminate = [](const ChildProcess& target) {
-        return "terminate " + std::to_string(target.pid());
-    };
+    ASSERT_TRUE(testing::waitUntilRunsAs(nobodysOther.pid(), 65534));
+    const auto terminate = [](pid_t pid) { return "terminate " + std::to_string(pid); };
 
-    const auto refused = joulix(terminate(roots), asNobody);
+    const auto refused = joulix(terminate(roots.pid()), asNobody);
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.output,
               "Not authorised to end process " + std::to_string(roots.pid()) + " of user root\n");
     EXPECT_FALSE(roots.exitsWithin(0.1));
-
-    EXPECT_EQ(joulix(terminate(nobodys), asNobody).status, 0);
+    EXPECT_EQ(joulix(terminate(nobodys.pid()), asNobody).status, 0);
     EXPECT_TRUE(nobodys.exitsWithin(1));
-
+    EXPECT_EQ(joulix(terminate(nobodysOther.pid())).status, 0);  // root's call
+    EXPECT_TRUE(nobodysOther.exitsWithin(1));
     services->grant({CallerAuthority::terminateAnyAction});
-    EXPECT_EQ(joulix(terminate(roots), asNobody).status, 0);
+    EXPECT_EQ(joulix(terminate(roots.pid()), asNobody).status, 0);
     EXPECT_TRUE(roots.exitsWithin(1));
-}
-
-TEST_F(PrivilegedServiceTests, RootMayEndAnyonesProcessAndAZombieHasEnded) {
-    ChildProcess nobodys(nobodysSleep);
-    ASSERT_TRUE(testing::waitUntilRunsAs(nobodys.pid(), 65534));
-    EXPECT_EQ(joulix("terminate " + std::to_string(nobodys.pid())).status, 0);
-    EXPECT_TRUE(nobodys.exitsWithin(1));
 
     const pid_t zombie = ::fork();
     if (zombie == 0) ::_exit(0);
     siginfo_t exited{};  // waits until it has exited, and leaves it unreaped
     ::waitid(P_PID, static_cast<id_t>(zombie), &exited, WEXITED | WNOWAIT);
-    const auto ended = joulix("terminate " + std::to_string(zombie));
+    const auto ended = joulix(terminate(zombie));
     EXPECT_EQ(ended.status, 0);
     EXPECT_EQ(ended.output, "Process " + std::to_string(zombie) + " is already stopped.\n");
     ::waitpid(zombie, nullptr, 0);
