@@ -217,17 +217,13 @@ TEST(BatteryMetricsServiceTests, TerminationIsAuthorisedByOwnershipRootOrPolkit)
         listener.setDelegate(service);
         listener.resume();
         const auto reply = listener.connect().terminateProcess(77).get();
-        const auto label = std::to_string(c.caller.value_or(-1)) + " ends " +
-                           std::to_string(c.owner.realUid) + "/" +
-                           std::to_string(c.owner.effectiveUid);
-        EXPECT_EQ(process.ended, c.ended) << label;
-        const auto expected =
-            c.ended ? ServiceReply{true, std::nullopt} : ServiceReply{false, refusal};
-        EXPECT_EQ(reply, expected) << label;
-        const std::vector<std::string> asked =
-            c.polkitAsked ? std::vector<std::string>{CallerAuthority::terminateAnyAction}
-                          : std::vector<std::string>{};
-        EXPECT_EQ(authority->asked, asked) << label;
+        SCOPED_TRACE(std::to_string(c.caller.value_or(-1)) + " ends " +
+                     std::to_string(c.owner.realUid) + "/" + std::to_string(c.owner.effectiveUid));
+        EXPECT_EQ(process.ended, c.ended);
+        EXPECT_EQ(reply,
+                  (c.ended ? ServiceReply{true, std::nullopt} : ServiceReply{false, refusal}));
+        EXPECT_EQ(authority->asked, std::vector<std::string>(c.polkitAsked ? 1 : 0,
+                                                             CallerAuthority::terminateAnyAction));
     }
 }
 
