@@ -17,11 +17,10 @@ std::string afterOnePass(std::shared_ptr<const PowerProfileService> profiles) {
     MetricsExporter exporter({.textfile = textfile, .intervalS = 1, .powerProfiles = profiles});
     std::stop_source stop;
     std::thread stopper([&] {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (testing::readFile(textfile).find("joulix_pass_duration_seconds_count 1\n") ==
-                   std::string::npos &&
-               std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        testing::eventually(30, [&] {
+            return testing::readFile(textfile).find("joulix_pass_duration_seconds_count 1\n") !=
+                   std::string::npos;
+        });
         stop.request_stop();
     });
     exporter.run(stop.get_token());

@@ -17,30 +17,22 @@ namespace joulix {
 namespace {
 
 // Collects the runtime log's lines without their time stamp: "[LEVEL] [Component] message\n".
-class LogCapture {
-  public:
-    LogCapture() {
-        RuntimeLog::setMinimumLevel(RuntimeLogLevel::info);
-        RuntimeLog::setNotificationBroadcastEnabled(true);
-        token_ = RuntimeLog::addObserver([this](const std::string& line) {
-            std::lock_guard guard(lock_);
-            text_ += line.substr(line.find("] ") + 2);
-        });
-    }
+struct LogCapture {
+    LogCapture() { RuntimeLog::configure(RuntimeLogLevel::info, true); }
     ~LogCapture() {
-        RuntimeLog::removeObserver(token_);
-        RuntimeLog::setNotificationBroadcastEnabled(false);
-        RuntimeLog::setMinimumLevel(RuntimeLogLevel::warn);
+        RuntimeLog::removeObserver(token);
+        RuntimeLog::configure(RuntimeLogLevel::warn, false);
     }
     std::string text() {
-        std::lock_guard guard(lock_);
-        return text_;
+        std::lock_guard guard(lock);
+        return lines;
     }
-
-  private:
-    uint64_t token_ = 0;
-    std::mutex lock_;
-    std::string text_;
+    std::mutex lock;
+    std::string lines;
+    const uint64_t token = RuntimeLog::addObserver([this](const std::string& line) {
+        std::lock_guard guard(lock);
+        lines += line.substr(line.find("] ") + 2);
+    });
 };
 
 using Answer = std::variant<ShellResult, ShellRunnerError>;
@@ -153,19 +145,18 @@ TEST(BatteryMetricsServiceTests, LowPowerModeRepliesAndLogsEveryOutcome) {
 
 TEST(BatteryMetricsServiceTests, WidensTheSharedDatabaseLocationAtStart) {
     namespace fs = std::filesystem;
-    const auto root = fs::temp_directory_path() / ("jlx-service-" + std::to_string(::getpid()));
-    const auto database = root / "Joulix" / "battery_history.sqlite";
-    fs::create_directories(root / "Joulix");
-    std::ofstream(database) << "x";
-    fs::permissions(root / "Joulix", fs::perms::owner_all);
+    const testing::TemporaryDirectory root;
+    const auto database = root.path() / "Joulix" / "battery_history.sqlite";
+    root.writeFile("Joulix/battery_history.sqlite", "x");
+    fs::permissions(root.path() / "Joulix", fs::perms::owner_all);
     fs::permissions(database, fs::perms::owner_read);
     const std::string previousRoot = sharedRoot();
     setSharedRoot(root.string());
     BatteryMetricsService service;
     setSharedRoot(previousRoot);
-    EXPECT_EQ(fs::status(root / "Joulix").permissions(), fs::perms::all | fs::perms::sticky_bit);
+    EXPECT_EQ(fs::status(root.path() / "Joulix").permissions(),
+              fs::perms::all | fs::perms::sticky_bit);
     EXPECT_EQ(fs::status(database).permissions(), static_cast<fs::perms>(0666));
-    fs::remove_all(root);
 }
 
 // Every client of the in-memory listener is uid `callerUid`; polkit answers `answer`.
@@ -226,17 +217,13 @@ TEST(BatteryMetricsServiceTests, TerminationIsAuthorisedByOwnershipRootOrPolkit)
         listener.setDelegate(service);
         listener.resume();
         const auto reply = listener.connect().terminateProcess(77).get();
-        const auto label = std::to_string(c.caller.value_or(-1)) + " ends " +
-                           std::to_string(c.owner.realUid) + "/" +
-                           std::to_string(c.owner.effectiveUid);
-        EXPECT_EQ(process.ended, c.ended) << label;
-        const auto expected =
-            c.ended ? ServiceReply{true, std::nullopt} : ServiceReply{false, refusal};
-        EXPECT_EQ(reply, expected) << label;
-        const std::vector<std::string> asked =
-            c.polkitAsked ? std::vector<std::string>{CallerAuthority::terminateAnyAction}
-                          : std::vector<std::string>{};
-        EXPECT_EQ(authority->asked, asked) << label;
+        SCOPED_TRACE(std::to_string(c.caller.value_or(-1)) + " ends " +
+                     std::to_string(c.owner.realUid) + "/" + std::to_string(c.owner.effectiveUid));
+        EXPECT_EQ(process.ended, c.ended);
+        EXPECT_EQ(reply,
+                  (c.ended ? ServiceReply{true, std::nullopt} : ServiceReply{false, refusal}));
+        EXPECT_EQ(authority->asked, std::vector<std::string>(c.polkitAsked ? 1 : 0,
+                                                             CallerAuthority::terminateAnyAction));
     }
 }
 

@@ -8,12 +8,9 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
 #include <regex>
-#include <sys/wait.h>
-#include <thread>
 
 namespace joulix {
 namespace {
@@ -101,9 +98,7 @@ TEST_F(DBusServiceTests, TerminationRepliesToEveryClient) {
                 EXPECT_EQ(result.status, c.success ? 0 : 1) << c.message;
                 EXPECT_EQ(result.output, message.empty() ? "" : message + "\n");
             }
-            for (int i = 0; child && i < 100 && !child->exited(); ++i)
-                std::this_thread::sleep_for(5ms);
-            EXPECT_TRUE(!child || child->exited()) << c.message;
+            EXPECT_TRUE(!child || child->exitsWithin(0.5)) << c.message;
         }
     }
     EXPECT_EQ(::kill(daemonPid, 0), 0);
@@ -118,36 +113,19 @@ TEST_F(DBusServiceTests, LowPowerModeWithoutPmsetOrProfileServiceSaysSo) {
     EXPECT_EQ(viaJoulix.output, "No power profile service on this machine\n");
 }
 
-TEST(DaemonClientTests, UnreachableDaemonIsNamedWithItsBus) {
-    testing::PrivateBus emptyBus;
-    const auto result = testing::runJoulix("ping --address='" + emptyBus.address + "' 2>&1");
-    EXPECT_EQ(result.status, 1);
-    EXPECT_TRUE(result.output.starts_with(
-        "joulix: Cannot reach com.joulix.metricsd on the bus at " + emptyBus.address + ": "))
-        << result.output;
-    EXPECT_EQ(std::count(result.output.begin(), result.output.end(), '\n'), 1);
-}
-
 TEST(DaemonLifetimeTests, LosingTheBusLogsOneErrorAndExitsWithStatus1) {
-    const std::string log = "/tmp/jlx-daemon-stderr-" + std::to_string(::getpid());
+    const testing::TemporaryDirectory folder;
     testing::PrivateBus bus;
-    testing::RunningDaemon daemon(bus, log);
+    testing::RunningDaemon daemon(bus, folder.string() + "/daemon.txt");
     ASSERT_TRUE(daemon.serving);
     ::kill(bus.pid, SIGKILL);
     bus.pid = 0;
-    for (int i = 0; i < 500 && !daemon.process.exited(); ++i)
-        std::this_thread::sleep_for(10ms);
-    ASSERT_TRUE(daemon.process.exited());
-    const int status = daemon.process.waitStatus();
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "wait status " << status;
-    std::ifstream in(log);
-    int errors = 0;
-    for (std::string line; std::getline(in, line);) {
-        errors += line.find("[ERROR] [Daemon] Lost the connection to the bus at " + bus.address) !=
-                  std::string::npos;
-    }
-    EXPECT_EQ(errors, 1);
-    std::filesystem::remove(log);
+    ASSERT_TRUE(daemon.process.exitsWithin(5));
+    EXPECT_EQ(daemon.process.wait(), 1);
+    const std::string log = daemon.process.output(),
+                      lost = "[ERROR] [Daemon] Lost the connection to the bus at " + bus.address;
+    EXPECT_NE(log.find(lost), std::string::npos) << log;
+    EXPECT_EQ(log.find(lost, log.find(lost) + 1), std::string::npos) << log;
 }
 
 // A name owner that never answers: the client says it waited, not that nobody was there.
@@ -164,21 +142,28 @@ TEST(DaemonClientTests, SilentDaemonIsToldApartFromAnUnreachableOne) {
     }
 }
 
-// Only a plain decimal pid reaches the daemon (absent from this bus: exit 1); anything else is
-// refused before any call.
-TEST(DaemonClientTests, TerminateTakesOnlyAPlainDecimalPid) {
+// A daemon absent from its bus is named with the bus, in one line (exit 1); only a plain decimal
+// pid is sent to it, anything else is refused before any call.
+TEST(DaemonClientTests, AnUnreachableDaemonIsNamedAndOnlyAPlainDecimalPidIsSent) {
     testing::PrivateBus emptyBus;
-    const std::pair<const char*, bool> cases[] = {
-        {"12", true},    {"2147483647", true}, {" 12", false},        {"12 ", false},
-        {"0x10", false}, {"+12", false},       {"2147483648", false}, {"1e3", false},
-    };
-    for (const auto& [text, accepted] : cases) {
-        const auto result = testing::runJoulix("terminate --address='" + emptyBus.address + "' '" +
-                                               text + "' 2>&1");
-        EXPECT_EQ(result.status == 1, accepted) << text << ": " << result.output;
-        EXPECT_EQ(result.output.find("not a decimal process identifier") != std::string::npos,
-                  !accepted)
-            << text << ": " << result.output;
+    const std::string unreachable =
+        "joulix: Cannot reach com.joulix.metricsd on the bus at " + emptyBus.address + ": ";
+    const std::vector<std::string> sent = {"ping", "terminate 12", "terminate 2147483647"},
+                                   refused = {"terminate ' 12'",      "terminate '12 '",
+                                              "terminate 0x10",       "terminate +12",
+                                              "terminate 2147483648", "terminate 1e3"};
+    for (const auto* arguments : {&sent, &refused}) {
+        for (const auto& argument : *arguments) {
+            const auto result =
+                testing::runJoulix(argument + " --address='" + emptyBus.address + "' 2>&1");
+            EXPECT_EQ(result.status == 1 && result.output.starts_with(unreachable) &&
+                          std::count(result.output.begin(), result.output.end(), '\n') == 1,
+                      arguments == &sent)
+                << argument << ": " << result.output;
+            EXPECT_EQ(result.output.find("not a decimal process identifier") != std::string::npos,
+                      arguments == &refused)
+                << argument << ": " << result.output;
+        }
     }
 }
 

@@ -1,18 +1,16 @@
 // joulix end-app against applications of the test's own: copies of sleep inside bundles, and a
 // stray copy of the same name outside.
 #include "PrivateBus.h"
+#include "tests/MetricsCollectors/TestSupport.h"
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <thread>
 #include <unistd.h>
 
 namespace joulix {
 namespace {
 
-using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 std::string lowercasedASCII(std::string text) {
@@ -21,40 +19,29 @@ std::string lowercasedASCII(std::string text) {
     return text;
 }
 
+// A copy of sleep at `path`, running once the child has replaced the forked test image with it.
+std::unique_ptr<testing::ChildProcess> runCopyOfSleep(const std::string& path) {
+    fs::create_directories(fs::path(path).parent_path());
+    fs::copy_file("/bin/sleep", path);
+    auto child = std::make_unique<testing::ChildProcess>(std::vector<std::string>{path, "300"});
+    const auto exe = "/proc/" + std::to_string(child->pid()) + "/exe";
+    testing::eventually(2, [&] {
+        std::error_code error;
+        return fs::read_symlink(exe, error) == path;
+    });
+    return child;
+}
+
 // An application bundle with a main executable and a helper, both running.
 struct FakeApplication {
     explicit FakeApplication(std::string applicationName = "JlxEndApp" + std::to_string(::getpid()))
-        : name(std::move(applicationName)) {
-        char pattern[] = "/tmp/jlx-endapp-XXXXXX";
-        if (::mkdtemp(pattern) == nullptr) throw Error("mkdtemp failed");
-        directory = pattern;
-        bundle = directory + "/" + name + ".app";
-        mainPath = bundle + "/Contents/MacOS/" + name;
-        helperPath = bundle + "/Contents/Helpers/" + name + "Helper";
-        for (const auto& path : {mainPath, helperPath}) {
-            fs::create_directories(fs::path(path).parent_path());
-            fs::copy_file("/bin/sleep", path);
-        }
-        main = std::make_unique<testing::ChildProcess>(std::vector<std::string>{mainPath, "300"});
-        helper =
-            std::make_unique<testing::ChildProcess>(std::vector<std::string>{helperPath, "300"});
-        // Wait for both to have replaced the forked test image with the copies.
-        for (int i = 0; i < 200 && !(runs(*main, mainPath) && runs(*helper, helperPath)); ++i)
-            std::this_thread::sleep_for(10ms);
-    }
-    ~FakeApplication() {
-        main.reset();
-        helper.reset();
-        std::error_code ignored;
-        fs::remove_all(directory, ignored);
-    }
-    static bool runs(const testing::ChildProcess& child, const std::string& path) {
-        std::error_code error;
-        return fs::read_symlink("/proc/" + std::to_string(child.pid()) + "/exe", error) == path;
-    }
+        : name(std::move(applicationName)), bundle(folder.string() + "/" + name + ".app"),
+          mainPath(bundle + "/Contents/MacOS/" + name),
+          helperPath(bundle + "/Contents/Helpers/" + name + "Helper"),
+          main(runCopyOfSleep(mainPath)), helper(runCopyOfSleep(helperPath)) {}
 
-    std::string name;
-    std::string directory, bundle, mainPath, helperPath;
+    testing::TemporaryDirectory folder;
+    std::string name, bundle, mainPath, helperPath;
     std::unique_ptr<testing::ChildProcess> main, helper;
 };
 
@@ -63,20 +50,15 @@ TEST(EndAppCommand, EndsTheMainExecutableFirstThenItsHelpers) {
     testing::RunningDaemon daemon(bus);
     ASSERT_TRUE(daemon.serving) << "the daemon did not come up";
     FakeApplication app;
-    ASSERT_TRUE(FakeApplication::runs(*app.main, app.mainPath));
     // A stray executable of the same name outside the bundle joins the row but is not ended.
-    const auto strayPath = app.directory + "/stray/" + app.name;
-    fs::create_directories(fs::path(strayPath).parent_path());
-    fs::copy_file("/bin/sleep", strayPath);
-    testing::ChildProcess stray({strayPath, "300"});
-    for (int i = 0; i < 200 && !FakeApplication::runs(stray, strayPath); ++i)
-        std::this_thread::sleep_for(10ms);
+    const auto strayPath = app.folder.string() + "/stray/" + app.name;
+    const auto stray = runCopyOfSleep(strayPath);
     const auto endApp = [&](const std::string& arguments) {
         return testing::runJoulix("end-app " + arguments + " --address='" + bus.address + "'");
     };
     const auto main = std::to_string(app.main->pid()), helper = std::to_string(app.helper->pid());
     const auto order = app.name + ": " + main + " " + helper +
-                       "\nnot ended: not part of the application: " + std::to_string(stray.pid()) +
+                       "\nnot ended: not part of the application: " + std::to_string(stray->pid()) +
                        " " + strayPath + "\n";
 
     // The application's row: both processes, keyed by the bundle.
@@ -103,18 +85,14 @@ TEST(EndAppCommand, EndsTheMainExecutableFirstThenItsHelpers) {
     EXPECT_EQ(ended.output, order + "ending " + main + " " + app.mainPath + "\n" + main +
                                 ": ended\nending " + helper + " " + app.helperPath + "\n" + helper +
                                 ": ended\n");
-    for (int i = 0; i < 200 && !(app.main->exited() && app.helper->exited()); ++i)
-        std::this_thread::sleep_for(10ms);
-    EXPECT_TRUE(app.main->exited());
-    EXPECT_TRUE(app.helper->exited());
-    EXPECT_FALSE(stray.exited());
+    EXPECT_TRUE(app.main->exitsWithin(2));
+    EXPECT_TRUE(app.helper->exitsWithin(2));
+    EXPECT_FALSE(stray->exited());
 }
 
 TEST(EndAppCommand, NamesDifferingOnlyInCaseNeedTheExactOne) {
     const auto name = "JlxCase" + std::to_string(::getpid());
     FakeApplication upper(name), lower(lowercasedASCII(name));
-    ASSERT_TRUE(FakeApplication::runs(*upper.main, upper.mainPath));
-    ASSERT_TRUE(FakeApplication::runs(*lower.main, lower.mainPath));
 
     const auto ambiguous =
         testing::runJoulix("end-app JLXCASE" + std::to_string(::getpid()) + " --dry-run 2>&1");

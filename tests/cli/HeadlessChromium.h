@@ -3,6 +3,7 @@
 // console messages it logged. Tests skip when the browser is absent. Each run uses a fresh
 // profile folder that is removed afterwards.
 #include "RunJoulix.h"
+#include "tests/Platform/TemporaryDirectory.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -33,22 +34,28 @@ struct Screenshot {
     const uint8_t* at(int x, int y) const { return &rgb[(std::size_t(y) * width + x) * 3]; }
 };
 
-// A screenshot of the page at 1280 px wide and `heightPx` tall.
-inline std::optional<Screenshot> screenshotOf(const std::filesystem::path& page, int heightPx) {
-    char profileTemplate[] = "/tmp/jlx-chromium-XXXXXX";
-    const char* profile = ::mkdtemp(profileTemplate);
-    if (!profile) return std::nullopt;
-    const std::filesystem::path folder = profile;
-    const auto png = folder / "shot.png", log = folder / "stderr.txt";
-    runCommand(std::string(chromiumPath) +
+// A folder of its own for one browser run, removed afterwards, and the command that runs
+// headless Chromium there with a fresh profile on `page`.
+struct ChromiumRun {
+    std::string command(const std::string& flags, const std::filesystem::path& page) const {
+        return std::string(chromiumPath) +
                " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run"
                " --disable-background-networking --disable-component-update --disable-sync"
-               " --user-data-dir=" +
-               (folder / "profile").string() +
-               " --enable-logging=stderr --v=0 --hide-scrollbars --force-device-scale-factor=1"
-               " --window-size=1280," +
-               std::to_string(heightPx) + " --screenshot=" + png.string() + " 'file://" +
-               page.string() + "' 2>" + log.string() + " >/dev/null");
+               " --hide-scrollbars --force-device-scale-factor=1 --user-data-dir=" +
+               (folder.path() / "profile").string() + " " + flags + " 'file://" + page.string() +
+               "'";
+    }
+    TemporaryDirectory folder;
+};
+
+// A screenshot of the page at 1280 px wide and `heightPx` tall.
+inline std::optional<Screenshot> screenshotOf(const std::filesystem::path& page, int heightPx) {
+    const ChromiumRun run;
+    const auto png = run.folder.path() / "shot.png", log = run.folder.path() / "stderr.txt";
+    runCommand(run.command("--enable-logging=stderr --v=0 --window-size=1280," +
+                               std::to_string(heightPx) + " --screenshot=" + png.string(),
+                           page) +
+               " >/dev/null 2>" + log.string());
     std::optional<Screenshot> shot;
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
@@ -61,12 +68,11 @@ inline std::optional<Screenshot> screenshotOf(const std::filesystem::path& page,
     }
     png_image_free(&image);
     if (shot) {
-        std::ifstream in(log);
+        std::istringstream in(readFile(log));
         for (std::string line; std::getline(in, line);) {
             if (line.find(":CONSOLE") != std::string::npos) shot->consoleMessages += line + "\n";
         }
     }
-    std::filesystem::remove_all(folder);
     return shot;
 }
 
@@ -81,13 +87,8 @@ struct Layout {
 // A copy of the page without its content security policy gets a script that measures it; the
 // browser prints the measured DOM.
 inline std::optional<Layout> layoutAt(const std::filesystem::path& page, int widthPx) {
-    char folderTemplate[] = "/tmp/jlx-chromium-XXXXXX";
-    const char* made = ::mkdtemp(folderTemplate);
-    if (!made) return std::nullopt;
-    const std::filesystem::path folder = made;
-    std::stringstream html;
-    html << std::ifstream(page).rdbuf();
-    std::string copy = html.str();
+    const ChromiumRun run;
+    std::string copy = readFile(page);
     const auto policy = copy.find("<meta http-equiv=\"Content-Security-Policy\"");
     if (policy != std::string::npos) copy.erase(policy, copy.find('>', policy) + 1 - policy);
     copy.insert(copy.rfind("</body>"), R"(<script>
@@ -108,17 +109,12 @@ addEventListener('load', () => {
   document.body.appendChild(out);
 });
 </script>)");
-    const auto measured = folder / "page.html";
+    const auto measured = run.folder.path() / "page.html";
     std::ofstream(measured) << copy;
-    const auto dom = runCommand(std::string(chromiumPath) +
-                                " --headless --no-sandbox --disable-gpu --no-first-run"
-                                " --user-data-dir=" +
-                                (folder / "profile").string() +
-                                " --hide-scrollbars --force-device-scale-factor=1"
-                                " --virtual-time-budget=5000 --window-size=" +
-                                std::to_string(widthPx) + ",900 --dump-dom 'file://" +
-                                measured.string() + "' 2>/dev/null");
-    std::filesystem::remove_all(folder);
+    const auto dom = runCommand(run.command("--virtual-time-budget=5000 --window-size=" +
+                                                std::to_string(widthPx) + ",900 --dump-dom",
+                                            measured) +
+                                " 2>/dev/null");
     const auto at = dom.output.find("<pre id=\"jlx-layout\">");
     if (at == std::string::npos) return std::nullopt;
     Layout layout;

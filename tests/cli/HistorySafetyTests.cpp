@@ -1,8 +1,7 @@
 // The history and the recorder beside a second local user (uid 65534 through setpriv, no account)
 // who tries to harm the first, and the command lines a new user may type. Each attack proves the
 // victim's bytes and modes unchanged.
-#include "RecordingMachine.h"
-#include "RunJoulix.h"
+#include "FakeMachine.h"
 #include "Storage/SQLiteSnapshotStore.h"
 #include "tests/MetricsCollectors/TestSupport.h"
 
@@ -159,12 +158,14 @@ TEST(HistorySafety, APrivateHistoryUnderATraversableHomeIsClosedToOtherUsers) {
 }
 
 // Root and a second user record into one shared history while the other still has it open (the
-// WAL sidecars are in use), in both orders of creation.
+// WAL sidecars are in use), in both orders of creation. A pass within half a second of the other
+// recorder's snapshot is the same moment: one of the two is kept. No pass fails, and each
+// recorder stores.
 TEST(HistorySafety, TwoUsersShareOneHistoryInEitherOrder) {
     REQUIRE_ROOT();
     for (const bool rootFirst : {true, false}) {
         const Area area;
-        testing::RecordingMachine machine;
+        testing::FakeMachine machine;
         // The stand-in tools must be reachable by the second user too.
         ::chmod(machine.folder.path().c_str(), 0755);
         ::chmod((machine.folder.path() / "tools/usr/sbin/ioreg").c_str(), 0755);
@@ -172,53 +173,24 @@ TEST(HistorySafety, TwoUsersShareOneHistoryInEitherOrder) {
         const std::string first = rootFirst ? "" : asSecondUser;
         const std::string second = rootFirst ? asSecondUser : "";
         const auto run = runCommand(machine.inNamespace(
-            first + record + " --interval 1 --duration 5 >" + area.folder.string() +
-            "/first.txt 2>&1 & sleep 2.5; " + second + record + " --interval 1 --duration 2 >" +
+            first + record + " --interval 1.5 --duration 5 >" + area.folder.string() +
+            "/first.txt 2>&1 & sleep 2.5; " + second + record + " --interval 1 --duration 4 >" +
             area.folder.string() + "/second.txt 2>&1; s=$?; wait $!; exit $((s + $?))"));
         if (run.status == 77) GTEST_SKIP() << "overlay mounts unavailable";
-        const std::string firstOutput = testing::readFile(area.folder.string() + "/first.txt");
-        const std::string secondOutput = testing::readFile(area.folder.string() + "/second.txt");
-        EXPECT_EQ(run.status, 0) << firstOutput << secondOutput;
-        // A pass of one may replace or drop a near duplicate of the other's; none fails.
-        for (const std::string& output : {firstOutput, secondOutput}) {
+        for (const char* name : {"/first.txt", "/second.txt"}) {
+            const std::string output = testing::readFile(area.folder.string() + name);
+            EXPECT_EQ(run.status, 0) << output;
             const auto summary = testing::recordSummary(output);
             ASSERT_TRUE(summary) << output;
             EXPECT_EQ(summary->failed, 0) << output;
-            EXPECT_GE(summary->stored + summary->dropped, 1) << output;
+            EXPECT_GE(summary->passes, 2) << output;
+            EXPECT_EQ(summary->stored + summary->dropped, summary->passes) << output;
+            EXPECT_GE(summary->stored, 1) << output;
         }
         EXPECT_EQ(stateOf(area.joulixFolder()).mode, 01777u);
         EXPECT_EQ(stateOf(area.history()).mode, 0666u);
         EXPECT_EQ(testing::integrityCheck(area.history().string()), "ok");
     }
-}
-
-TEST(HistoryArguments, EveryBadValueIsOneLineNamingTheOptionAndExitStatus2) {
-    const testing::TemporaryDirectory folder;
-    const std::string db = " --db " + (folder.path() / "h.sqlite").string();
-    const struct {
-        std::string arguments;
-        std::string named;
-    } cases[] = {
-        {"record" + db + " --interval nan", "--interval"},
-        {"record" + db + " --interval 1e-20", "--interval"},
-        {"record" + db + " --interval 1e9", "--interval"},
-        {"record" + db + " --interval 0.5", "--interval"},
-        {"record" + db + " --interval 30 --duration 10", "--interval"},
-        {"record" + db + " --duration 0.5", "--duration"},
-        {"record" + db + " --retention 0s", "--retention"},
-        {"record --db ''", "--db"},
-        {"history --db ''", "--db"},
-        {"details --db ''", "--db"},
-        {"report --db ''", "--db"},
-        {"report" + db + " --out ''", "--out"},
-    };
-    for (const auto& c : cases) {
-        const auto run = runJoulix(c.arguments + " 2>&1");
-        EXPECT_EQ(run.status, 2) << c.arguments << ": " << run.output;
-        EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
-        EXPECT_NE(run.output.find(c.named), std::string::npos) << run.output;
-    }
-    EXPECT_FALSE(fs::exists(folder.path() / "h.sqlite"));
 }
 
 // Paths that a URI would misread, and a history of a newer build, which readers and the recorder
@@ -268,8 +240,8 @@ TEST(HistoryReading, WithoutDbSaysWhichHistoryItReads) {
 }
 
 TEST(RecordFailure, AHistoryMissingATableEndsWithStatus1AndTheReason) {
-    if (!testing::RecordingMachine::available()) GTEST_SKIP() << "needs root";
-    testing::RecordingMachine machine;
+    if (!testing::FakeMachine::available()) GTEST_SKIP() << "needs root";
+    testing::FakeMachine machine;
     SQLiteSnapshotStore(machine.database(), SQLiteSnapshotStore::Mode::readWriteCreate);
     makeDatabase(machine.database(), "DROP TABLE process_source_flags; DROP TABLE "
                                      "process_samples; DROP TABLE hidden_drains; DROP TABLE "

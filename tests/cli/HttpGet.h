@@ -11,6 +11,15 @@
 
 namespace joulix::testing {
 
+// The IPv4 loopback address at `port`.
+inline sockaddr_in loopback(int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
 struct HttpResponse {
     int status = 0;
     std::string body;
@@ -22,10 +31,7 @@ inline std::optional<HttpResponse> httpGet(int port, const std::string& target) 
     if (fd < 0) return std::nullopt;
     timeval timeout{5, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = loopback(port);
     std::string response;
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
         const std::string request = "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
@@ -46,9 +52,7 @@ inline std::optional<HttpResponse> httpGet(int port, const std::string& target) 
 // A port no one listens on now (the kernel's choice for port 0).
 inline int freeLocalPort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = loopback(0);
     socklen_t length = sizeof address;
     ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);

@@ -1,50 +1,31 @@
-// `joulix record` as a person runs it, on a machine that draws power (see RecordingMachine.h):
-// what it stores, how it stops, and what it survives.
-#include "RecordingMachine.h"
+// `joulix record` as a person runs it, on a machine that draws power (see FakeMachine.h): what it
+// stores, how it stops, and what it survives.
+#include "FakeMachine.h"
 #include "Storage/SQLiteSnapshotStore.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <chrono>
-#include <csignal>
 #include <random>
-
-#include <sys/wait.h>
 
 namespace joulix {
 namespace {
 
-using testing::RecordingMachine;
+using testing::FakeMachine;
 
-#define REQUIRE_RECORDING_MACHINE()                                                                \
-    if (!RecordingMachine::available()) GTEST_SKIP() << "needs root for a private mount namespace"
+#define REQUIRE_FAKE_MACHINE()                                                                     \
+    if (!FakeMachine::available()) GTEST_SKIP() << "needs root for a private mount namespace"
 
 std::vector<DrainSnapshot> storedSnapshots(const std::string& path) {
     return SQLiteSnapshotStore(path, SQLiteSnapshotStore::Mode::readOnly).fetchLatest(10000);
 }
 
-// A child that keeps one CPU busy while it lives: on an idle machine no process may use any CPU
-// within a one-second pass, and such a pass rightly attributes nothing to processes.
-struct SpinningChild {
-    pid_t pid = ::fork();
-    SpinningChild() {
-        if (pid != 0) return;
-        for (;;)
-            (void)::getppid();
-    }
-    ~SpinningChild() {
-        if (pid <= 0) return;
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-    }
-};
-
 TEST(RecordCommand, StoresAnnotatedSnapshotsAtTheIntervalAndSumsUp) {
-    REQUIRE_RECORDING_MACHINE();
-    RecordingMachine machine;
-    const SpinningChild spinning;
-    ASSERT_GT(spinning.pid, 0);
+    REQUIRE_FAKE_MACHINE();
+    FakeMachine machine;
+    // A child that keeps one CPU busy: on an idle machine no process may use any CPU within a
+    // one-second pass, and such a pass rightly attributes nothing to processes.
+    const testing::ChildProcess spinning({"sh", "-c", "while :; do :; done"});
     const auto run = testing::runCommand(
         machine.command("record --db " + machine.database() + " --interval 1 --duration 6") +
         " 2>&1");
@@ -82,19 +63,17 @@ TEST(RecordCommand, StoresAnnotatedSnapshotsAtTheIntervalAndSumsUp) {
     const auto report =
         testing::runJoulix("report --db " + machine.database() + " --out " + page + " 2>&1");
     ASSERT_EQ(report.status, 0) << report.output;
-    std::stringstream html;
-    html << std::ifstream(page).rdbuf();
-    EXPECT_NE(html.str().find(std::to_string(snapshots.size()) + " snapshots from "),
+    EXPECT_NE(testing::readFile(page).find(std::to_string(snapshots.size()) + " snapshots from "),
               std::string::npos);
 }
 
 TEST(RecordCommand, SIGTERMEndsItWithinOneIntervalWithTheSummary) {
-    REQUIRE_RECORDING_MACHINE();
-    RecordingMachine machine;
+    REQUIRE_FAKE_MACHINE();
+    FakeMachine machine;
     const auto run = machine.start("record --db " + machine.database() + " --interval 3");
     ASSERT_TRUE(run.waitForOutput(" stored", 10)) << run.output();
     const auto sent = std::chrono::steady_clock::now();
-    ::kill(run.pid, SIGTERM);
+    ::kill(run.pid(), SIGTERM);
     EXPECT_EQ(run.wait(), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(3));
     const auto summary = testing::recordSummary(run.output());
@@ -103,15 +82,15 @@ TEST(RecordCommand, SIGTERMEndsItWithinOneIntervalWithTheSummary) {
 }
 
 TEST(RecordCommand, SIGKILLMidRunNeverCorruptsTheDatabaseAndTheNextRunAppends) {
-    REQUIRE_RECORDING_MACHINE();
-    RecordingMachine machine;
+    REQUIRE_FAKE_MACHINE();
+    FakeMachine machine;
     std::mt19937 random(std::random_device{}());
     // The first pass comes one interval (1 s, the shortest) after the start.
     for (int kill = 0; kill < 6; ++kill) {
         const auto run = machine.start("record --db " + machine.database() + " --interval 1");
         std::this_thread::sleep_for(
             std::chrono::milliseconds(std::uniform_int_distribution(1000, 1600)(random)));
-        ::kill(run.pid, SIGKILL);
+        ::kill(run.pid(), SIGKILL);
         ASSERT_EQ(run.wait(), -SIGKILL) << run.output();
         if (run.output().find("exit 77") != std::string::npos) GTEST_SKIP();
         ASSERT_EQ(testing::integrityCheck(machine.database()), "ok") << "after kill " << kill;
@@ -127,34 +106,9 @@ TEST(RecordCommand, SIGKILLMidRunNeverCorruptsTheDatabaseAndTheNextRunAppends) {
               before + summary->stored - summary->replaced);
 }
 
-TEST(RecordCommand, TwoRecordersOnOneDatabaseBothKeepStoring) {
-    REQUIRE_RECORDING_MACHINE();
-    RecordingMachine machine;
-    const auto first =
-        machine.start("record --db " + machine.database() + " --interval 1.5 --duration 5");
-    // The second joins a recording that is under way (its namespace's overlay and the database's
-    // creation are the first one's).
-    ASSERT_TRUE(first.waitForOutput(" stored", 10)) << first.output();
-    const auto second =
-        machine.start("record --db " + machine.database() + " --interval 1 --duration 5");
-    ASSERT_EQ(first.wait(), 0) << first.output();
-    ASSERT_EQ(second.wait(), 0) << second.output();
-    // A pass within half a second of the other recorder's snapshot is the same moment: one of
-    // the two is kept. No pass fails, and each recorder stores.
-    for (const auto* run : {&first, &second}) {
-        const auto summary = testing::recordSummary(run->output());
-        ASSERT_TRUE(summary) << run->output();
-        EXPECT_EQ(summary->failed, 0) << run->output();
-        EXPECT_GE(summary->passes, 3) << run->output();
-        EXPECT_EQ(summary->stored + summary->dropped, summary->passes) << run->output();
-        EXPECT_GE(summary->stored, 1) << run->output();
-    }
-    EXPECT_EQ(testing::integrityCheck(machine.database()), "ok");
-}
-
 TEST(RecordCommand, AFullFileSystemFailsEachPassClearlyAndLeavesASoundFile) {
-    REQUIRE_RECORDING_MACHINE();
-    RecordingMachine machine;
+    REQUIRE_FAKE_MACHINE();
+    FakeMachine machine;
     // The database lives on a 1 MiB tmpfs that a filler takes over after two seconds; the files
     // are copied out for the check when the recorder has ended.
     const std::string tiny = machine.folder.string() + "/tiny";
@@ -190,6 +144,63 @@ TEST(RecordCommand, AnUnusableDatabasePathStopsItWithOneLine) {
     EXPECT_NE(run.output.find("joulix record: cannot use the database /proc/self/none/h.sqlite: "),
               std::string::npos)
         << run.output;
+}
+
+// The first line says what this machine can measure, on fake machines with no stand-in tools:
+// fake power_supply and powercap trees, and no USB bus; having nothing to measure is said once.
+TEST(RecordMeasurement, FirstLineSaysWhatThisMachineMeasuresAndNothingMeasuredIsSaidOnce) {
+    REQUIRE_FAKE_MACHINE();
+    struct Case {
+        const char* name;
+        std::map<std::string, std::string> files;  // under the fake /sys
+        const char* measures;                      // after "every 1 s: "
+        bool measuresNothing;
+    };
+    const Case cases[] = {
+        {"a laptop with RAPL",
+         {{"class/power_supply/AC/type", "Mains"},
+          {"class/power_supply/AC/online", "0"},
+          {"class/power_supply/BAT0/type", "Battery"},
+          {"class/power_supply/BAT0/status", "Discharging"},
+          {"class/power_supply/BAT0/capacity", "50"},
+          {"class/power_supply/BAT0/power_now", "9000000"},
+          {"class/powercap/intel-rapl:0/name", "package-0"},
+          {"class/powercap/intel-rapl:0/energy_uj", "1000"}},
+         "battery discharge (power_supply) on battery; RAPL package power plus display and USB "
+         "estimates on external power\n",
+         false},
+        {"a desktop without RAPL or USB",
+         {{"class/power_supply/AC/type", "Mains"},
+          {"class/power_supply/AC/online", "1"},
+          {"class/powercap/.keep", ""}},
+         "no battery; estimate only (display and USB): package power: no RAPL counters on this "
+         "machine\n",
+         true},
+    };
+    const std::string nothing =
+        "\nno power measurement on this machine: no battery discharging, no RAPL counters\n";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeMachine machine("");
+        for (const auto& [path, value] : c.files)
+            machine.sysFile(path, value);
+        const auto run = testing::runCommand(
+            machine.command("record --db " + machine.database() + " --interval 1 --duration 2.5") +
+            " 2>&1");
+        if (run.status == 77) GTEST_SKIP() << "bind mounts unavailable";
+        ASSERT_EQ(run.status, 0) << run.output;
+        EXPECT_EQ(
+            run.output.find("Recording into " + machine.database() + " every 1 s: " + c.measures),
+            0u)
+            << run.output;
+        const auto said = run.output.find(nothing);
+        EXPECT_EQ(said != std::string::npos, c.measuresNothing) << run.output;
+        if (said != std::string::npos) {
+            EXPECT_EQ(run.output.find(nothing, said + 1), std::string::npos) << run.output;
+        }
+        EXPECT_EQ(run.output.find("skipped:"), std::string::npos) << run.output;
+        EXPECT_EQ(run.output.find("[ERROR]"), std::string::npos) << run.output;
+    }
 }
 
 }  // namespace

@@ -1,33 +1,13 @@
 // `joulix sample --json` end to end: inside a private mount namespace, stand-in powermetrics,
 // ioreg and system_profiler print fixture outputs at their real paths (an overlay over /usr/bin
 // and /usr/sbin); ps and the process table are the machine's own.
-#include "RunJoulix.h"
-#include "tests/MetricsCollectors/TestSupport.h"
+#include "FakeMachine.h"
 
-#include <csignal>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <unistd.h>
 
 namespace joulix {
 namespace {
-
-namespace fs = std::filesystem;
-
-// A process that ps lists while the pass runs.
-struct Sleeper {
-    pid_t pid = ::fork();
-    Sleeper() {
-        if (pid == 0) ::_exit(::execl("/bin/sleep", "sleep", "60", nullptr));
-    }
-    ~Sleeper() {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-    }
-};
 
 const nlohmann::json* process(const nlohmann::json& result, int pid) {
     for (const auto& sample : result["input"]["processes"]) {
@@ -37,44 +17,33 @@ const nlohmann::json* process(const nlohmann::json& result, int pid) {
 }
 
 TEST(SampleCommandEndToEnd, ProcessesCarryPackageWattsAndTheTotalFollowsThePowerSource) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root for a private mount namespace";
-    const testing::TemporaryDirectory directory;
-    const Sleeper sleeping;
+    if (!testing::FakeMachine::available()) GTEST_SKIP() << "needs root for a mount namespace";
+    testing::FakeMachine machine;
+    const testing::ChildProcess sleeping({"sleep", "60"});  // ps lists it while the pass runs
     int ghostPID = 0;
     std::ifstream("/proc/sys/kernel/pid_max") >> ghostPID;
     ghostPID += 7;
-    // A stand-in tool: a script in tools/<dir>, which shows inside <dir> through an overlay.
-    const auto standIn = [&](const std::string& tool, const std::string& script) {
-        directory.writeFile("tools" + tool, "#!/bin/sh\n" + script);
-        fs::permissions(directory.path() / ("tools" + tool), fs::perms::owner_all);
-    };
     // The task table: the sleeper, a process only powermetrics sees and one too small to count,
     // sharing 2.4 W of CPU package power by CPU time.
     std::string tasks =
         "*** Running tasks ***\n\nName                 ID        CPU ms/s  GPU ms/s\n";
     char line[128];
-    for (const auto& [name, pid, cpu] : {std::tuple{"sleep", sleeping.pid, 120.0},
+    for (const auto& [name, pid, cpu] : {std::tuple{"sleep", sleeping.pid(), 120.0},
                                          {"ghost-task", ghostPID, 360.0},
                                          {"tiny-task", ghostPID + 1, 0.004}}) {
         std::snprintf(line, sizeof line, "  %-19s%-10d%-10.3f%-10.3f\n", name, pid, cpu, 0.0);
         tasks += line;
     }
-    standIn("/usr/bin/powermetrics", "cat <<'END'\n" + tasks +
-                                         "\n**** Processor usage ****\n\nCPU Power: 2400 mW\n"
-                                         "GPU Power: 0 mW\nSystem Average Power: 9.5 W\nEND\n");
-    standIn("/usr/sbin/system_profiler",
-            "cat <<'END'\nUSB:\n    Product ID: 0x0005\n    Product ID: 0x0006\nEND\n");
-    std::string enter;  // exits with 77 when an overlay cannot be mounted
-    for (const std::string dir : {"/usr/bin", "/usr/sbin"}) {
-        const auto at = directory.string();
-        enter += "mkdir -p " + at + "/work" + dir +
-                 " && mount -t overlay overlay -o lowerdir=" + dir + ",upperdir=" + at + "/tools" +
-                 dir + ",workdir=" + at + "/work" + dir + " " + dir + " || exit 77; ";
-    }
+    machine.standIn("/usr/bin/powermetrics",
+                    "cat <<'END'\n" + tasks +
+                        "\n**** Processor usage ****\n\nCPU Power: 2400 mW\n"
+                        "GPU Power: 0 mW\nSystem Average Power: 9.5 W\nEND\n");
+    machine.standIn("/usr/sbin/system_profiler",
+                    "cat <<'END'\nUSB:\n    Product ID: 0x0005\n    Product ID: 0x0006\nEND\n");
     const auto runSample = [&](const std::string& ioregFixture) {
-        standIn("/usr/sbin/ioreg", "exec cat '" JOULIX_FIXTURES "/ioreg/" + ioregFixture + "'\n");
-        const auto run = testing::runCommand("unshare --mount /bin/sh -c '" + enter +
-                                             "exec \"$0\" sample --json' " + testing::joulixPath);
+        machine.standIn("/usr/sbin/ioreg",
+                        "exec cat '" JOULIX_FIXTURES "/ioreg/" + ioregFixture + "'\n");
+        const auto run = testing::runCommand(machine.command("sample --json"));
         if (run.status == 77) return nlohmann::json("unavailable");
         EXPECT_EQ(run.status, 0) << run.output;
         return nlohmann::json::parse(run.output, nullptr, false);
@@ -85,7 +54,7 @@ TEST(SampleCommandEndToEnd, ProcessesCarryPackageWattsAndTheTotalFollowsThePower
     ASSERT_TRUE(result.is_object());
 
     const double taskTotal = 120 + 360 + 0.004;
-    const auto* sleeper = process(result, sleeping.pid);
+    const auto* sleeper = process(result, sleeping.pid());
     ASSERT_NE(sleeper, nullptr);
     EXPECT_NEAR((*sleeper)["powermetricsPackageW"].get<double>(), 2.4 * 120 / taskTotal, 1e-9);
     EXPECT_EQ((*sleeper)["parentPID"], getpid());  // sampled by ps, then enriched
