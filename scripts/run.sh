@@ -14,9 +14,13 @@ echo "== joulix config"
 # ping it, terminate a throwaway child through it, and stop everything started here.
 workdir=$(mktemp -d /tmp/jlx-run-XXXXXX)
 pids=()
+# Stops what was started in reverse order, each before the next, so the daemon leaves its bus
+# before the bus goes away.
 cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    kill "${pids[i]}" 2>/dev/null || true
+    wait "${pids[i]}" 2>/dev/null || true
+  done
   rm -rf "$workdir"
 }
 trap cleanup EXIT
