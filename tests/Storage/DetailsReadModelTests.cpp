@@ -4,12 +4,14 @@
 
 #include "../SharedModels/HistoryGenerator.h"
 #include "StoreTestSupport.h"
+#include "tests/Platform/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <filesystem>
 #include <map>
+#include <optional>
 
 using namespace joulix;
 namespace PAS = joulix::ProcessAttributionPresentationService;
@@ -18,20 +20,17 @@ namespace {
 
 class DetailsReadModelTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        directory_ = std::filesystem::temp_directory_path() /
-                     ("joulix-details-" + std::to_string(::getpid()) + "-" +
-                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(directory_);
-        store_ = std::make_unique<SQLiteSnapshotStore>((directory_ / "history.sqlite").string(),
+    void SetUp() override { reopen(); }
+    // A new, empty history in a folder of its own (each case of a table starts with one).
+    void reopen() {
+        store_.reset();
+        directory_.emplace();
+        store_ = std::make_unique<SQLiteSnapshotStore>(path(),
                                                        SQLiteSnapshotStore::Mode::readWriteCreate);
     }
-    void TearDown() override {
-        store_.reset();
-        std::filesystem::remove_all(directory_);
-    }
+    std::string path() const { return (directory_->path() / "history.sqlite").string(); }
 
-    std::filesystem::path directory_;
+    std::optional<joulix::testing::TemporaryDirectory> directory_;
     std::unique_ptr<SQLiteSnapshotStore> store_;
 };
 
@@ -54,7 +53,7 @@ std::vector<DrainSnapshot> annotatedHistory(unsigned seed, int count) {
 TEST_F(DetailsReadModelTest, TheDatabaseAgreesWithTheInMemoryPipeline) {
     for (unsigned seed = 1; seed <= 3; ++seed) {
         SCOPED_TRACE(seed);
-        SetUp();
+        reopen();
         const auto history = annotatedHistory(seed, 150);
         for (const auto& snapshot : history)
             store_->insert(snapshot);
@@ -88,7 +87,6 @@ TEST_F(DetailsReadModelTest, TheDatabaseAgreesWithTheInMemoryPipeline) {
             expectRelative(storedWhByName[group.canonicalName], group.totalEnergyWh,
                            group.canonicalName);
         }
-        TearDown();
     }
 }
 
@@ -145,7 +143,7 @@ TEST_F(DetailsReadModelTest, GroupEnergyCountsMissingGroupsAsZeroAndKeepsEqualTi
                   true},
          }) {
         SCOPED_TRACE(c.name);
-        SetUp();
+        reopen();
         for (std::size_t n = 0; n < c.processCounts.size(); ++n) {
             const std::size_t i = c.storedNewestFirst ? c.processCounts.size() - 1 - n : n;
             store_->insert(joulix::testing::publishedSnapshot(1'700'000'000 + 5.0 * double(i),
@@ -153,9 +151,9 @@ TEST_F(DetailsReadModelTest, GroupEnergyCountsMissingGroupsAsZeroAndKeepsEqualTi
         }
         if (c.lastTwoShareATimestamp) {
             // The store merges near duplicates itself; another writer may not.
-            joulix::testing::RawConnection((directory_ / "history.sqlite").string())
-                .execute("UPDATE snapshots SET timestamp = timestamp - 5 "
-                         "WHERE id = (SELECT MAX(id) FROM snapshots);");
+            joulix::testing::RawConnection(path()).execute(
+                "UPDATE snapshots SET timestamp = timestamp - 5 "
+                "WHERE id = (SELECT MAX(id) FROM snapshots);");
         }
         const auto details = store_->fetchDetailsReadModel(3600, 6, std::nullopt, {});
         std::map<std::string, double> whByName;
@@ -168,8 +166,8 @@ TEST_F(DetailsReadModelTest, GroupEnergyCountsMissingGroupsAsZeroAndKeepsEqualTi
             EXPECT_NEAR(series.points.back().y, whByName[series.label], 1e-7) << series.label;
         }
         // A file of an earlier build, without the covering index, reads the same.
-        joulix::testing::RawConnection((directory_ / "history.sqlite").string())
-            .execute("DROP INDEX idx_process_samples_snapshot_group_drain;");
+        joulix::testing::RawConnection(path()).execute(
+            "DROP INDEX idx_process_samples_snapshot_group_drain;");
         const auto withoutIndex = store_->fetchDetailsReadModel(3600, 6, std::nullopt, {});
         ASSERT_EQ(withoutIndex.processGroups.size(), details.processGroups.size());
         for (std::size_t i = 0; i < details.processGroups.size(); ++i) {
@@ -178,7 +176,6 @@ TEST_F(DetailsReadModelTest, GroupEnergyCountsMissingGroupsAsZeroAndKeepsEqualTi
             expectRelative(withoutIndex.processGroups[i].totalEnergyWh,
                            details.processGroups[i].totalEnergyWh, "without the index");
         }
-        TearDown();
     }
 }
 

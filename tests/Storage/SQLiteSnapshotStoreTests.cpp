@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sys/stat.h>
 #include <thread>
 
 namespace joulix {
@@ -42,6 +41,7 @@ class SQLiteSnapshotStoreProbe {
 
 namespace {
 
+using testing::modeOf;
 using testing::publishedProcess;
 using testing::publishedSnapshot;
 using testing::RawConnection;
@@ -49,11 +49,6 @@ using Mode = SQLiteSnapshotStore::Mode;
 namespace fs = std::filesystem;
 
 constexpr double t0 = 1'700'000'000;
-
-mode_t modeOf(const fs::path& path) {
-    struct stat status {};
-    return ::stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
-}
 
 class SQLiteSnapshotStoreTest : public ::testing::Test {
   protected:
@@ -80,13 +75,18 @@ TEST_F(SQLiteSnapshotStoreTest, FreshOpenCreatesTheDirectoryChainTheFileAndVersi
 }
 
 TEST_F(SQLiteSnapshotStoreTest, OtherVersionsResetTheSnapshotTablesAndKeepEstimates) {
-    for (const char* change :
-         {"UPDATE schema_metadata SET value = '4';", "UPDATE schema_metadata SET value = 'abc';",
-          "DELETE FROM schema_metadata;"}) {
+    for (const auto& [change, said] : {std::pair{"UPDATE schema_metadata SET value = '4';", "4"},
+                                       {"UPDATE schema_metadata SET value = 'abc';", "(none)"},
+                                       {"DELETE FROM schema_metadata;", "(none)"}}) {
         open()->insert(EstimateTrackingEstimateInput{.estimateSource = "model"});
         open()->insert(publishedSnapshot(t0));
+        open()->insert(publishedSnapshot(t0 + 10));
         execute(change);
+        const testing::LogCapture log;
         auto store = open();
+        EXPECT_TRUE(log.contains(std::string("history schema version ") + said +
+                                 " replaced by version 5: 2 snapshots dropped"))
+            << change;
         EXPECT_TRUE(store->fetchLatest(10).empty()) << change;
         EXPECT_EQ(scalar("SELECT COUNT(*) FROM process_samples;"), "0");
         EXPECT_FALSE(store->fetchEstimateRows(10).empty());
@@ -116,19 +116,15 @@ TEST_F(SQLiteSnapshotStoreTest, SchemaStepWaitsForAnotherWriterAndReadsTheVersio
 }
 
 TEST_F(SQLiteSnapshotStoreTest, ReadOnlyOpenOfAMissingPathFailsAndCreatesNothing) {
-    try {
-        SQLiteSnapshotStore store(path(), Mode::readOnly);
-        FAIL() << "opened a missing database";
-    } catch (const SnapshotStoreError& error) {
-        EXPECT_EQ(error.kind(), SnapshotStoreError::Kind::sqlite);
-    }
+    const auto missing = testing::thrown<SnapshotStoreError>(
+        [&] { SQLiteSnapshotStore store(path(), Mode::readOnly); });
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->kind(), SnapshotStoreError::Kind::sqlite);
     EXPECT_FALSE(fs::exists(fs::path(path()).parent_path()));
-    try {
-        SQLiteSnapshotStore store("", Mode::readWriteCreate);
-        FAIL() << "opened an empty path";
-    } catch (const SnapshotStoreError& error) {
-        EXPECT_STREQ(error.what(), "Invalid database path");
-    }
+    const auto empty = testing::thrown<SnapshotStoreError>(
+        [] { SQLiteSnapshotStore store("", Mode::readWriteCreate); });
+    ASSERT_TRUE(empty);
+    EXPECT_STREQ(empty->what(), "Invalid database path");
 }
 
 TEST_F(SQLiteSnapshotStoreTest, FileOfRandomBytesGivesAnErrorNotACrash) {
@@ -182,28 +178,27 @@ TEST(SnapshotQuality, RanksAttributedPowerThenCoverage) {
 }
 
 TEST_F(SQLiteSnapshotStoreTest, BlankPublishedNamesAndWideIntegersAreRefusedBeforeWriting) {
+    using Kind = SnapshotStoreError::Kind;
+    const struct {
+        void (*spoil)(DrainSnapshot&);
+        Kind kind;
+        std::string said;
+    } cases[] = {
+        {[](DrainSnapshot& s) { s.processes[1].canonicalName = "  \n"; },
+         Kind::invalidPublishedSnapshot,
+         "Missing canonical_name for published process row: worker1"},
+        {[](DrainSnapshot& s) { s.processes[2].pid = int64_t{1} << 32; }, Kind::sqlite, "32 bits"},
+        {[](DrainSnapshot& s) { s.batteryStatus->cycleCount = -(int64_t{1} << 40); }, Kind::sqlite,
+         "32 bits"},
+    };
     auto store = open();
-    DrainSnapshot blank = publishedSnapshot(t0);
-    blank.processes[1].canonicalName = "  \n";
-    try {
-        store->insert(blank);
-        FAIL();
-    } catch (const SnapshotStoreError& error) {
-        EXPECT_EQ(error.kind(), SnapshotStoreError::Kind::invalidPublishedSnapshot);
-        EXPECT_STREQ(error.what(), "Missing canonical_name for published process row: worker1");
-    }
-    for (auto widen :
-         {+[](DrainSnapshot& s) { s.processes[2].pid = int64_t{1} << 32; },
-          +[](DrainSnapshot& s) { s.batteryStatus->cycleCount = -(int64_t{1} << 40); }}) {
-        DrainSnapshot wide = publishedSnapshot(t0);
-        widen(wide);
-        try {
-            store->insert(wide);
-            FAIL();
-        } catch (const SnapshotStoreError& error) {
-            EXPECT_EQ(error.kind(), SnapshotStoreError::Kind::sqlite);
-            EXPECT_TRUE(std::string(error.what()).find("32 bits") != std::string::npos);
-        }
+    for (const auto& c : cases) {
+        DrainSnapshot snapshot = publishedSnapshot(t0);
+        c.spoil(snapshot);
+        const auto error = testing::thrown<SnapshotStoreError>([&] { store->insert(snapshot); });
+        ASSERT_TRUE(error) << c.said;
+        EXPECT_EQ(error->kind(), c.kind);
+        EXPECT_NE(std::string(error->what()).find(c.said), std::string::npos) << error->what();
     }
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM snapshots;"), "0");
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM process_samples;"), "0");
@@ -349,12 +344,6 @@ TEST_F(SQLiteSnapshotStoreTest, EnergyIsSummedByCappedTrapezoids) {
     EXPECT_DOUBLE_EQ(details.screenWh, 60.0 / 3600);
     EXPECT_DOUBLE_EQ(details.processWh, 0);
     EXPECT_EQ(SQLiteSnapshotStoreProbe::windowRowCount(*store, t0 + 1, t0 + 120), 1u);
-
-    // A second row with the same timestamp adds no energy.
-    execute("INSERT INTO snapshots (timestamp, total_watts, process_total_w, tracker_total_w,"
-            " components_screen_w, components_usb_w, unattributed_w)"
-            " SELECT timestamp, 1000, 0, 0, 0, 0, 0 FROM snapshots WHERE total_watts = 20;");
-    EXPECT_DOUBLE_EQ(SQLiteSnapshotStoreProbe::summary(*store, t0 + 100, t0 + 200).totalWh, 0);
 }
 
 TEST_F(SQLiteSnapshotStoreTest, BatteryEnergyCountsOnlyIntervalsOnBattery) {

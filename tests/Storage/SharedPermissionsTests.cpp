@@ -1,21 +1,17 @@
 #include "SharedModels/SharedRoot.h"
 #include "Storage/SQLiteSnapshotStore.h"
+#include "tests/Storage/StoreTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sys/stat.h>
 
 using namespace joulix;
 namespace fs = std::filesystem;
+using joulix::testing::modeOf;
 
 namespace {
-
-mode_t modeOf(const fs::path& path) {
-    struct stat status {};
-    return lstat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
-}
 
 // A shared root (mode 01777) holding Joulix/, beside a folder outside it.
 class SharedPermissionsTest : public ::testing::Test {
@@ -65,6 +61,7 @@ TEST_F(SharedPermissionsTest, ChangesNothingOutsideTheSharedRootNorThroughAPlant
     const auto database = root / "Joulix" / "battery_history.sqlite";
     create(database);
     fs::create_symlink(elsewhere, database.string() + "-wal");
+    fs::create_hard_link(elsewhere, database.string() + "-shm");
     fs::create_directory_symlink(outside, root / "linked");
     for (const fs::path& path :
          {root, elsewhere, root / ".." / "outside" / "battery_history.sqlite",
@@ -76,17 +73,6 @@ TEST_F(SharedPermissionsTest, ChangesNothingOutsideTheSharedRootNorThroughAPlant
         EXPECT_EQ(modeOf(outside), 0700u) << path;
         EXPECT_EQ(modeOf(elsewhere), 0600u) << path;
     }
-    EXPECT_EQ(modeOf(database), 0666u);
-}
-
-TEST_F(SharedPermissionsTest, LeavesAFileWithASecondHardLinkAlone) {
-    const auto elsewhere = outside / "owned-by-root";
-    create(elsewhere);
-    const auto database = root / "Joulix" / "battery_history.sqlite";
-    create(database);
-    fs::create_hard_link(elsewhere, database.string() + "-wal");
-    SQLiteSnapshotStore::ensureSharedSnapshotSidecarPermissions(database);
-    EXPECT_EQ(modeOf(elsewhere), 0600u);
     EXPECT_EQ(modeOf(database), 0666u);
 }
 

@@ -4,7 +4,10 @@
 #include "SharedModels/DrainSnapshot.h"
 #include "Storage/SQLiteStatement.h"
 
+#include <filesystem>
+#include <optional>
 #include <string>
+#include <sys/stat.h>
 
 namespace joulix::testing {
 
@@ -39,6 +42,22 @@ inline DrainSnapshot publishedSnapshot(double secondsSince1970, int processCount
     snapshot.powerContext = PowerUsageContext{true, 80};
     snapshot.batteryStatus = BatteryStatusSample{.levelPercent = 80, .cycleCount = 12};
     return snapshot;
+}
+
+// The permission bits of `path` itself (not of a link's target); 0 when it does not exist.
+inline mode_t modeOf(const std::filesystem::path& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
+// The `Error` that `action` throws, or nothing when it returns.
+template <class Error, class Action> std::optional<Error> thrown(Action action) {
+    try {
+        action();
+    } catch (const Error& error) {
+        return error;
+    }
+    return std::nullopt;
 }
 
 // A plain connection (foreign keys on) for statements the store does not offer.
