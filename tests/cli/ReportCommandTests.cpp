@@ -104,22 +104,10 @@ TEST_F(ReportCommand, TheApplicationsTableAgreesWithDetails) {
         for (int i = 0; i < 240; ++i) {
             auto snapshot = testing::syntheticSnapshot(
                 Date{end.timeIntervalSinceReferenceDate - (239 - i) * 5.0}, i, 5);
-            for (const char* thread : {"[kworker/0:1]", "[ksoftirqd/0]"}) {
-                snapshot.processes.push_back({.pid = 7 + i % 2,
-                                              .name = thread,
-                                              .displayName = thread,
-                                              .canonicalName = thread,
-                                              .processGroupKey = std::string("exec:") + thread,
-                                              .drainW = 0.25});
-            }
-            if (i % 2 == 0) {
-                snapshot.processes.push_back({.pid = 900,
-                                              .name = "/usr/bin/backup",
-                                              .displayName = "backup",
-                                              .canonicalName = "backup",
-                                              .processGroupKey = "exec:/usr/bin/backup",
-                                              .drainW = 8});
-            }
+            for (const char* thread : {"[kworker/0:1]", "[ksoftirqd/0]"})
+                snapshot.processes.push_back(testing::publishedProcess(7 + i % 2, thread, 0.25));
+            if (i % 2 == 0)
+                snapshot.processes.push_back(testing::publishedProcess(900, "backup", 8));
             store.insert(snapshot);
         }
     }
