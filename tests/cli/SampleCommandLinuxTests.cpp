@@ -1,8 +1,7 @@
 // `joulix sample --json` on a Linux machine without the original platform's tools: inside a
 // private mount namespace, fake power_supply, powercap and USB device trees stand over /sys/class
 // and /sys/bus, and a writer advances the RAPL counter at a set rate.
-#include "RunJoulix.h"
-#include "tests/MetricsCollectors/TestSupport.h"
+#include "FakeMachine.h"
 
 #include <chrono>
 #include <csignal>
@@ -47,11 +46,12 @@ struct CounterWriter {
 };
 
 TEST(SampleCommandOnLinux, BatteryPowerSourcePackagePowerAndTotalFromThePlatform) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root for a private mount namespace";
-    const testing::TemporaryDirectory directory;
+    if (!testing::FakeMachine::available()) GTEST_SKIP() << "needs root for a mount namespace";
+    testing::FakeMachine machine("");
     const auto write = [&](const std::string& path, const std::string& value) {
-        directory.writeFile(path, value + "\n");
+        machine.sysFile(path, value);
     };
+    const fs::path sys = machine.folder.path() / "sys";
     const std::string battery = "class/power_supply/BAT0/";
     for (const auto& [name, value] :
          std::map<std::string, std::string>{{"type", "Battery"},
@@ -72,14 +72,10 @@ TEST(SampleCommandOnLinux, BatteryPowerSourcePackagePowerAndTotalFromThePlatform
              {"usb1", "09"}, {"1-1", "09"}, {"1-1.1", "00"}, {"1-1.1:1.0", "03"}, {"1-2", "ef"}}) {
         write("bus/usb/devices/" + device + "/bDeviceClass", deviceClass);
     }
-    const CounterWriter writer(directory.path() / "class/powercap/intel-rapl:0:0");
+    const CounterWriter writer(sys / "class/powercap/intel-rapl:0:0");
 
-    const auto at = directory.string();
     const auto runSampleWith = [&](const std::string& arguments) {
-        return testing::runCommand("unshare --mount /bin/sh -c 'mount --bind " + at +
-                                   "/class /sys/class && mount --bind " + at +
-                                   "/bus /sys/bus || exit 77; exec \"$0\" sample " + arguments +
-                                   "' " + testing::joulixPath);
+        return testing::runCommand(machine.command("sample " + arguments));
     };
     const auto runSample = [&] {
         const auto run = runSampleWith("--json --interval 1");
@@ -146,9 +142,9 @@ TEST(SampleCommandOnLinux, BatteryPowerSourcePackagePowerAndTotalFromThePlatform
     EXPECT_EQ(wireless["totalPowerSource"], "RAPL-Package+Components");
 
     // A battery that reports its flow but nothing its level can come from: absent, not 0 %.
-    fs::remove_all(directory.path() / "class/power_supply/qi");
+    fs::remove_all(sys / "class/power_supply/qi");
     for (const char* name : {"capacity", "charge_now", "charge_full"})
-        fs::remove(directory.path() / battery / name);
+        fs::remove(sys / battery / name);
     write(battery + "status", "Discharging");
     write(battery + "current_now", "1500000");
     const auto levelless = runSample();
@@ -164,30 +160,22 @@ TEST(SampleCommandOnLinux, BatteryPowerSourcePackagePowerAndTotalFromThePlatform
 // A desktop whose RAPL counters only root may read (mode 0400, as since Linux 5.10), sampled by
 // another user: package power is absent with its reason, and the total is labelled an estimate.
 TEST(SampleCommandOnLinux, RootOnlyCountersAreSaidAndTheTotalIsAnEstimate) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root for a private mount namespace";
-    const testing::TemporaryDirectory directory;
-    fs::permissions(directory.path(), fs::perms::owner_all | fs::perms::group_read |
-                                          fs::perms::group_exec | fs::perms::others_read |
-                                          fs::perms::others_exec);
-    const auto write = [&](const std::string& path, const std::string& value) {
-        directory.writeFile(path, value + "\n");
-    };
-    write("class/power_supply/AC/type", "Mains");
-    write("class/power_supply/AC/online", "1");
-    write("class/powercap/intel-rapl:0/name", "package-0");
-    write("class/powercap/intel-rapl:0/energy_uj", "1000000");
-    fs::permissions(directory.path() / "class/powercap/intel-rapl:0/energy_uj",
-                    fs::perms::owner_read);
-    write("bus/usb/devices/1-1/bDeviceClass", "00");
-    write("bus/usb/devices/1-2/bDeviceClass", "00");
-
-    const auto at = directory.string();
+    if (!testing::FakeMachine::available()) GTEST_SKIP() << "needs root for a mount namespace";
+    testing::FakeMachine machine("");
+    ::chmod(machine.folder.path().c_str(), 0755);
+    for (const auto& [path, value] :
+         std::map<std::string, std::string>{{"class/power_supply/AC/type", "Mains"},
+                                            {"class/power_supply/AC/online", "1"},
+                                            {"class/powercap/intel-rapl:0/name", "package-0"},
+                                            {"class/powercap/intel-rapl:0/energy_uj", "1000000"},
+                                            {"bus/usb/devices/1-1/bDeviceClass", "00"},
+                                            {"bus/usb/devices/1-2/bDeviceClass", "00"}})
+        machine.sysFile(path, value);
+    const fs::path counter = machine.folder.path() / "sys/class/powercap/intel-rapl:0/energy_uj";
+    fs::permissions(counter, fs::perms::owner_read);
     const auto runAsNobody = [&](const std::string& arguments) {
-        return testing::runCommand(
-            "unshare --mount /bin/sh -c 'mount --bind " + at +
-            "/class /sys/class && mount --bind " + at +
-            "/bus /sys/bus || exit 77; exec setpriv --reuid=65534 --regid=65534 " +
-            "--clear-groups \"$0\" sample " + arguments + "' " + testing::joulixPath);
+        return testing::runCommand(machine.inNamespace(
+            "exec setpriv --reuid=65534 --regid=65534 --clear-groups \"$0\" sample " + arguments));
     };
     const auto run = runAsNobody("--json --interval 0.2");
     if (run.status == 77) GTEST_SKIP() << "bind mounts unavailable";
@@ -208,8 +196,7 @@ TEST(SampleCommandOnLinux, RootOnlyCountersAreSaidAndTheTotalIsAnEstimate) {
         EXPECT_NE(summary.find(line), std::string::npos) << line << " in:\n" << summary;
     }
     // The victim's counter is as it was.
-    EXPECT_EQ(fs::status(directory.path() / "class/powercap/intel-rapl:0/energy_uj").permissions(),
-              fs::perms::owner_read);
+    EXPECT_EQ(fs::status(counter).permissions(), fs::perms::owner_read);
 }
 
 }  // namespace
