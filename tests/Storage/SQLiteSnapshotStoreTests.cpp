@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <thread>
 
 namespace joulix {
 
@@ -100,19 +99,6 @@ TEST_F(SQLiteSnapshotStoreTest, OtherVersionsResetTheSnapshotTablesAndKeepEstima
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM sqlite_schema"
                      " WHERE name = 'idx_process_samples_snapshot_group_drain';"),
               "1");
-}
-
-TEST_F(SQLiteSnapshotStoreTest, SchemaStepWaitsForAnotherWriterAndReadsTheVersionAfterIt) {
-    open()->insert(publishedSnapshot(t0));
-    execute("UPDATE schema_metadata SET value = '4';");
-    // Another process is half-way through bringing the file to version 5.
-    RawConnection other(path());
-    other.execute("BEGIN IMMEDIATE; UPDATE schema_metadata SET value = '5';");
-    std::thread opener([&] { open(); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    other.execute("COMMIT;");
-    opener.join();
-    EXPECT_EQ(open()->fetchLatest(10).size(), 1u);
 }
 
 TEST_F(SQLiteSnapshotStoreTest, ReadOnlyOpenOfAMissingPathFailsAndCreatesNothing) {

@@ -84,26 +84,36 @@ TEST(SnapshotStoreCrash, TwoWritersAtOnceStoreEverySnapshot) {
     EXPECT_EQ(connection.scalar(incompleteSnapshots), "0");
 }
 
-// Another process that is creating the file holds it, in its first journal mode, for a moment:
-// switching to WAL fails at once then (no busy handler covers it), so the open waits instead.
+// Another process holds the file for a moment: while creating it, in its first journal mode
+// (switching to WAL fails at once then, no busy handler covers it), or while bringing an older
+// file to the current version. The open waits for it, neither failing nor resetting the file.
 TEST(SnapshotStoreCrash, OpeningAFileAnotherWriterHoldsWaitsForIt) {
-    testing::TemporaryDirectory directory;
-    const std::string path = directory.string() + "/history.sqlite";
-    RawConnection holder(path);
-    holder.execute("BEGIN IMMEDIATE; CREATE TABLE holder(a);");
-    std::thread release([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        holder.execute("COMMIT;");
-    });
-    try {
-        SQLiteSnapshotStore store(path, SQLiteSnapshotStore::Mode::readWriteCreate);
-        EXPECT_EQ(store.insert(publishedSnapshot(1.7e9, processesPerSnapshot)),
-                  SnapshotInsertOutcome::inserted);
-    } catch (const std::exception& error) {
-        ADD_FAILURE() << error.what();
+    for (const bool older : {false, true}) {
+        testing::TemporaryDirectory directory;
+        const std::string path = directory.string() + "/history.sqlite";
+        if (older) {
+            SQLiteSnapshotStore(path, SQLiteSnapshotStore::Mode::readWriteCreate)
+                .insert(publishedSnapshot(1.7e9 - 10, processesPerSnapshot));
+            RawConnection(path).execute("UPDATE schema_metadata SET value = '4';");
+        }
+        RawConnection holder(path);
+        holder.execute(older ? "BEGIN IMMEDIATE; UPDATE schema_metadata SET value = '5';"
+                             : "BEGIN IMMEDIATE; CREATE TABLE holder(a);");
+        std::thread release([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            holder.execute("COMMIT;");
+        });
+        try {
+            SQLiteSnapshotStore store(path, SQLiteSnapshotStore::Mode::readWriteCreate);
+            EXPECT_EQ(store.insert(publishedSnapshot(1.7e9, processesPerSnapshot)),
+                      SnapshotInsertOutcome::inserted);
+        } catch (const std::exception& error) {
+            ADD_FAILURE() << error.what();
+        }
+        release.join();
+        EXPECT_EQ(RawConnection(path).scalar("PRAGMA journal_mode;"), "wal");
+        EXPECT_EQ(RawConnection(path).scalar("SELECT COUNT(*) FROM snapshots;"), older ? "2" : "1");
     }
-    release.join();
-    EXPECT_EQ(RawConnection(path).scalar("PRAGMA journal_mode;"), "wal");
 }
 
 }  // namespace
