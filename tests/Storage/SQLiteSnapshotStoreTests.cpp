@@ -28,14 +28,6 @@ class SQLiteSnapshotStoreProbe {
             rows.emplace_back(row.groupKey, row.groupWatts);
         return rows;
     }
-    static std::vector<std::string> groupedHiddenIDs(SQLiteSnapshotStore& store, double cutoff,
-                                                     double anchor) {
-        std::lock_guard hold(store.lock_);
-        std::vector<std::string> ids;
-        for (const auto& row : store.fetchGroupedHiddenWindowRows(cutoff, anchor))
-            ids.push_back(row.hiddenID);
-        return ids;
-    }
 };
 
 namespace {
@@ -428,8 +420,6 @@ TEST_F(SQLiteSnapshotStoreTest, WindowReadKeepsEveryStrideThSnapshot) {
     const auto grouped = SQLiteSnapshotStoreProbe::groupedProcesses(*store, t0, t0 + 1);
     EXPECT_EQ(grouped, (std::vector<std::pair<std::string, double>>{{"group.worker0", 0.5},
                                                                     {"group.worker0", 0.5}}));
-    EXPECT_EQ(SQLiteSnapshotStoreProbe::groupedHiddenIDs(*store, t0, t0),
-              std::vector<std::string>{"docker_container-web"});
 }
 
 TEST_F(SQLiteSnapshotStoreTest, EstimatesAreLoggedAndEvaluated) {

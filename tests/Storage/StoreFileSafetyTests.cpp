@@ -22,9 +22,15 @@ namespace fs = std::filesystem;
 using Mode = SQLiteSnapshotStore::Mode;
 using testing::modeOf;
 
+class StoreFileSafety : public ::testing::Test {
+  protected:
+    const testing::TemporaryDirectory folder;
+    const std::string path = (folder.path() / "h.sqlite").string();
+};
+
 // The shared history is made for every user whatever the umask (the private modes are checked
 // where the store and the recorder create them).
-TEST(StoreFileSafety, TheSharedHistoryIsMadeForAll) {
+TEST_F(StoreFileSafety, TheSharedHistoryIsMadeForAll) {
     const mode_t previousMask = ::umask(077);
     const fs::path sharedFolder = fs::path(sharedRoot()) / "case-modes" / "Joulix";
     const fs::path sharedPath = sharedFolder / "battery_history.sqlite";
@@ -35,8 +41,7 @@ TEST(StoreFileSafety, TheSharedHistoryIsMadeForAll) {
     EXPECT_EQ(modeOf(sharedPath), 0666u);
 }
 
-TEST(StoreFileSafety, RefusesALinkAtTheFileOrItsFolderAndWhatIsNotAFile) {
-    const testing::TemporaryDirectory folder;
+TEST_F(StoreFileSafety, RefusesALinkAtTheFileOrItsFolderAndWhatIsNotAFile) {
     const fs::path victim = folder.path() / "victim/data.sqlite";
     {
         SQLiteSnapshotStore store(victim.string(), Mode::readWriteCreate);
@@ -73,10 +78,10 @@ TEST(StoreFileSafety, RefusesALinkAtTheFileOrItsFolderAndWhatIsNotAFile) {
     };
     int index = 0;
     for (const Case& c : cases) {
-        const fs::path path = c.plant(folder.path() / ("case" + std::to_string(index++)));
+        const fs::path planted = c.plant(folder.path() / ("case" + std::to_string(index++)));
         for (const Mode mode : {Mode::readWriteCreate, Mode::readOnly}) {
             const auto error = testing::thrown<SnapshotStoreFileError>(
-                [&] { SQLiteSnapshotStore store(path.string(), mode); });
+                [&] { SQLiteSnapshotStore store(planted.string(), mode); });
             ASSERT_TRUE(error) << c.name << " was opened";
             EXPECT_NE(std::string(error->what()).find(c.said), std::string::npos) << error->what();
         }
@@ -86,9 +91,8 @@ TEST(StoreFileSafety, RefusesALinkAtTheFileOrItsFolderAndWhatIsNotAFile) {
     EXPECT_FALSE(fs::exists(victim.string() + "-wal"));
 }
 
-TEST(StoreFileSafety, ANaNDrainIsStoredAsZero) {
-    const testing::TemporaryDirectory folder;
-    SQLiteSnapshotStore store((folder.path() / "h.sqlite").string(), Mode::readWriteCreate);
+TEST_F(StoreFileSafety, ANaNDrainIsStoredAsZero) {
+    SQLiteSnapshotStore store(path, Mode::readWriteCreate);
     DrainSnapshot snapshot = testing::publishedSnapshot(1.7e9);
     snapshot.processes[1].drainW = std::nan("");
     snapshot.processes[1].energyShare = std::nan("");
@@ -101,9 +105,7 @@ TEST(StoreFileSafety, ANaNDrainIsStoredAsZero) {
 
 // Two snapshots at one time (two recorders): which one counts as the earlier decides the
 // trapezoids beside them, so every energy query takes the lower id first.
-TEST(StoreFileSafety, EqualTimestampsGiveOneEnergyTotal) {
-    const testing::TemporaryDirectory folder;
-    const std::string path = (folder.path() / "h.sqlite").string();
+TEST_F(StoreFileSafety, EqualTimestampsGiveOneEnergyTotal) {
     SQLiteSnapshotStore(path, Mode::readWriteCreate);
     testing::RawConnection(path).execute(
         "INSERT INTO snapshots (id, timestamp, total_watts, process_total_w, tracker_total_w,"
@@ -118,9 +120,7 @@ TEST(StoreFileSafety, EqualTimestampsGiveOneEnergyTotal) {
     EXPECT_NEAR(details.energySummary.totalWh, expectedWh, 1e-12);
 }
 
-TEST(StoreFileSafety, ADamagedPageFailsTheReadInsteadOfShorteningIt) {
-    const testing::TemporaryDirectory folder;
-    const std::string path = (folder.path() / "h.sqlite").string();
+TEST_F(StoreFileSafety, ADamagedPageFailsTheReadInsteadOfShorteningIt) {
     {
         SQLiteSnapshotStore store(path, Mode::readWriteCreate);
         for (int i = 0; i < 400; ++i)
@@ -142,9 +142,7 @@ TEST(StoreFileSafety, ADamagedPageFailsTheReadInsteadOfShorteningIt) {
 // A writer changes every snapshot at once and purges with VACUUM while a reader reads the same
 // file again and again: each read sees the file before or after each change, never a mixture,
 // and never fails.
-TEST(StoreFileSafety, AReadTransactionSeesOneStateWhileAnotherConnectionWrites) {
-    const testing::TemporaryDirectory folder;
-    const std::string path = (folder.path() / "h.sqlite").string();
+TEST_F(StoreFileSafety, AReadTransactionSeesOneStateWhileAnotherConnectionWrites) {
     SQLiteSnapshotStore(path, Mode::readWriteCreate);
     testing::RawConnection(path).execute(
         "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10000)"
