@@ -79,14 +79,12 @@ TEST_F(DetailsReadModelTest, TheDatabaseAgreesWithTheInMemoryPipeline) {
         expectRelative(s.unattributedW, m.unattributedW, "unattributed W");
 
         std::map<std::string, double> storedWhByName;
-        for (const auto& group : stored.processGroups) {
+        for (const auto& group : stored.processGroups)
             storedWhByName[group.canonicalName] += group.totalEnergyWh;
-        }
         ASSERT_FALSE(memory.processGroups.empty());
-        for (const auto& group : memory.processGroups) {
+        for (const auto& group : memory.processGroups)
             expectRelative(storedWhByName[group.canonicalName], group.totalEnergyWh,
                            group.canonicalName);
-        }
     }
 }
 
@@ -162,9 +160,8 @@ TEST_F(DetailsReadModelTest, GroupEnergyCountsMissingGroupsAsZeroAndKeepsEqualTi
         expectRelative(whByName["worker0"], c.worker0Wh, "worker0");
         expectRelative(whByName["worker1"], c.worker1Wh, "worker1");
         // Each group's energy series ends at the same sum.
-        for (const auto& series : details.appEnergySeries) {
+        for (const auto& series : details.appEnergySeries)
             EXPECT_NEAR(series.points.back().y, whByName[series.label], 1e-7) << series.label;
-        }
         // A file of an earlier build, without the covering index, reads the same.
         joulix::testing::RawConnection(path()).execute(
             "DROP INDEX idx_process_samples_snapshot_group_drain;");
