@@ -48,9 +48,6 @@ struct CounterWriter {
 TEST(SampleCommandOnLinux, BatteryPowerSourcePackagePowerAndTotalFromThePlatform) {
     if (!testing::FakeMachine::available()) GTEST_SKIP() << "needs root for a mount namespace";
     testing::FakeMachine machine("");
-    const auto write = [&](const std::string& path, const std::string& value) {
-        machine.sysFile(path, value);
-    };
     const fs::path sys = machine.folder.path() / "sys";
     const std::string battery = "class/power_supply/BAT0/";
     for (const auto& [name, value] :
@@ -61,16 +58,16 @@ TEST(SampleCommandOnLinux, BatteryPowerSourcePackagePowerAndTotalFromThePlatform
                                             {"charge_full", "5000000"},
                                             {"current_now", "1500000"},
                                             {"voltage_now", "12000000"}}) {
-        write(battery + name, value);
+        machine.sysFile(battery + name, value);
     }
-    write("class/power_supply/AC/type", "Mains");
-    write("class/power_supply/AC/online", "0");
-    write("class/powercap/intel-rapl:0:0/name", "core");
-    write("class/powercap/intel-rapl:0:0/max_energy_range_uj", "100000000");
-    write("class/powercap/intel-rapl:0:0/energy_uj", "90000000");
+    machine.sysFile("class/power_supply/AC/type", "Mains");
+    machine.sysFile("class/power_supply/AC/online", "0");
+    machine.sysFile("class/powercap/intel-rapl:0:0/name", "core");
+    machine.sysFile("class/powercap/intel-rapl:0:0/max_energy_range_uj", "100000000");
+    machine.sysFile("class/powercap/intel-rapl:0:0/energy_uj", "90000000");
     for (const auto& [device, deviceClass] : std::map<std::string, std::string>{
              {"usb1", "09"}, {"1-1", "09"}, {"1-1.1", "00"}, {"1-1.1:1.0", "03"}, {"1-2", "ef"}}) {
-        write("bus/usb/devices/" + device + "/bDeviceClass", deviceClass);
+        machine.sysFile("bus/usb/devices/" + device + "/bDeviceClass", deviceClass);
     }
     const CounterWriter writer(sys / "class/powercap/intel-rapl:0:0");
 
@@ -104,9 +101,9 @@ TEST(SampleCommandOnLinux, BatteryPowerSourcePackagePowerAndTotalFromThePlatform
     }
 
     // On mains: package + display (none here) + two USB devices.
-    write("class/power_supply/AC/online", "1");
-    write(battery + "status", "Charging");
-    write(battery + "current_now", "2000000");
+    machine.sysFile("class/power_supply/AC/online", "1");
+    machine.sysFile(battery + "status", "Charging");
+    machine.sysFile(battery + "current_now", "2000000");
     const auto charging = runSample();
     ASSERT_TRUE(charging.is_object());
     EXPECT_EQ(charging["isOnBatteryPower"], false);
@@ -119,22 +116,22 @@ TEST(SampleCommandOnLinux, BatteryPowerSourcePackagePowerAndTotalFromThePlatform
 
     // Supplies that are not the machine's adapter: a tablet's charger (scope Device) while
     // the laptop discharges, then an online wireless charger, which is external power.
-    write("class/power_supply/AC/online", "0");
-    write(battery + "status", "Discharging");
-    write(battery + "current_now", "1500000");
-    write("class/power_supply/wacom_ac_0/type", "Mains");
-    write("class/power_supply/wacom_ac_0/scope", "Device");
-    write("class/power_supply/wacom_ac_0/online", "1");
+    machine.sysFile("class/power_supply/AC/online", "0");
+    machine.sysFile(battery + "status", "Discharging");
+    machine.sysFile(battery + "current_now", "1500000");
+    machine.sysFile("class/power_supply/wacom_ac_0/type", "Mains");
+    machine.sysFile("class/power_supply/wacom_ac_0/scope", "Device");
+    machine.sysFile("class/power_supply/wacom_ac_0/online", "1");
     const auto tablet = runSample();
     ASSERT_TRUE(tablet.is_object());
     EXPECT_EQ(tablet["isOnBatteryPower"], true);
     EXPECT_EQ(tablet["totalPowerSource"], "power_supply");
     EXPECT_DOUBLE_EQ(tablet["input"]["totalDischargeW"].get<double>(), 18.0);
 
-    write(battery + "status", "Charging");
-    write(battery + "current_now", "500000");
-    write("class/power_supply/qi/type", "Wireless");
-    write("class/power_supply/qi/online", "1");
+    machine.sysFile(battery + "status", "Charging");
+    machine.sysFile(battery + "current_now", "500000");
+    machine.sysFile("class/power_supply/qi/type", "Wireless");
+    machine.sysFile("class/power_supply/qi/online", "1");
     const auto wireless = runSample();
     ASSERT_TRUE(wireless.is_object());
     EXPECT_EQ(wireless["isOnBatteryPower"], false);
@@ -145,8 +142,8 @@ TEST(SampleCommandOnLinux, BatteryPowerSourcePackagePowerAndTotalFromThePlatform
     fs::remove_all(sys / "class/power_supply/qi");
     for (const char* name : {"capacity", "charge_now", "charge_full"})
         fs::remove(sys / battery / name);
-    write(battery + "status", "Discharging");
-    write(battery + "current_now", "1500000");
+    machine.sysFile(battery + "status", "Discharging");
+    machine.sysFile(battery + "current_now", "1500000");
     const auto levelless = runSample();
     ASSERT_TRUE(levelless.is_object());
     EXPECT_FALSE(levelless["batteryStatus"].contains("levelPercent")) << levelless;
