@@ -85,7 +85,8 @@ TEST(DetailsDataPipeline, ACancelledRebuildGivesTheCancelledOutput) {
     stop.request_stop();
     const DrainSnapshot fallback{.timestamp = at(5)};
     EXPECT_EQ(P::rebuild(twoSnapshots(), fallback, 3600, 100, std::nullopt, stop.get_token()),
-              P::cancelledOutput(fallback));
+              (DetailsPipelineOutput{
+                  .rangeSnapshot = fallback, .windowStart = at(5), .windowEnd = at(5)}));
 }
 
 TEST(WindowedProcessSummaryBuilder, IntegratesWattsPerDisplayName) {
