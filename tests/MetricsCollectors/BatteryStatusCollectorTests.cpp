@@ -49,15 +49,18 @@ TEST(BatteryStatusCollector, ReadsAChargingBatteryInXMLAndBinaryAlike) {
     EXPECT_EQ(BatteryStatusCollector::sampleFromPropertyList(
                   fixture("ioreg/apple-silicon-charging.bin.plist")),
               sample);
-    EXPECT_EQ(sample.levelPercent, 60);
-    EXPECT_TRUE(sample.isCharging);  // the text "YES"
-    EXPECT_TRUE(sample.externalPowerConnected);
-    EXPECT_EQ(sample.isACPowered, true);
-    EXPECT_EQ(sample.dischargeWatts, std::nullopt);  // positive amperage
-    EXPECT_EQ(sample.systemTimeRemainingMinutes, 42);
-    EXPECT_EQ(sample.adapterWatts, 96);
-    EXPECT_EQ(sample.adapterName, "96W USB-C Power Adapter");
-    EXPECT_EQ(sample.currentCapacityMah, 2988);
+    // IsCharging is the text "YES"; the amperage is positive, so there is no discharge; the
+    // temperature 3050.7 is cut to whole hundredths.
+    // clang-format off
+    const BatteryStatusSample expected{
+        .levelPercent = 60, .remainingWh = 2988 * 12850 / 1e6, .isCharging = true,
+        .externalPowerConnected = true, .systemTimeRemainingMinutes = 42, .cycleCount = 313,
+        .voltageMV = 12850, .amperageMa = 2100, .temperatureCentiC = 3050,
+        .maxCapacityMah = 4980, .currentCapacityMah = 2988, .serialNumber = "F8Y2041ABCDQ1RJA",
+        .deviceName = "bq40z651", .fullyCharged = false, .isACPowered = true, .adapterWatts = 96,
+        .adapterName = "96W USB-C Power Adapter"};
+    // clang-format on
+    EXPECT_EQ(sample, expected);
 }
 
 TEST(BatteryStatusCollector, DerivedValues) {

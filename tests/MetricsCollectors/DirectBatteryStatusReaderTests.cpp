@@ -9,53 +9,38 @@
 namespace joulix {
 namespace {
 
-std::optional<BatteryStatusSample> sampleOfTree(const std::string& name) {
-    DirectBatteryStatusReader reader(std::make_shared<SysfsPowerSources>(
-        std::string(JOULIX_FIXTURES) + "/power_supply/" + name));
-    return reader.sample();
-}
-
-TEST(DirectBatteryStatusReader, DischargingLaptop) {
-    // 3.2 Ah at 1.5 A is 128 minutes; the mouse battery listed first is not the system's. The
-    // energy left is the charge at the design voltage.
+// The fixture trees of three machines: each sample whole, or none.
+TEST(DirectBatteryStatusReader, FixtureMachines) {
     // clang-format off
-    const BatteryStatusSample expected{
-        .levelPercent = 64, .remainingWh = 3200 * 11100 / 1e6, .isCharging = false,
-        .externalPowerConnected = false, .systemTimeRemainingMinutes = 128,
-        .dischargeWatts = 1500 * 11400 / 1e6, .cycleCount = 210, .voltageMV = 11400,
-        .amperageMa = -1500, .temperatureCentiC = 3120, .designCapacityMah = 5200,
-        .maxCapacityMah = 5000, .currentCapacityMah = 3200, .nominalChargeCapacityMah = 5000,
-        .serialNumber = "12345", .deviceName = "5B10W13930", .fullyCharged = false,
-        .isACPowered = false};
+    const std::pair<const char*, std::optional<BatteryStatusSample>> cases[] = {
+        // 3.2 Ah at 1.5 A is 128 minutes; the mouse battery listed first is not the system's.
+        // The energy left is the charge at the design voltage.
+        {"discharging-laptop", BatteryStatusSample{
+            .levelPercent = 64, .remainingWh = 3200 * 11100 / 1e6, .isCharging = false,
+            .externalPowerConnected = false, .systemTimeRemainingMinutes = 128,
+            .dischargeWatts = 1500 * 11400 / 1e6, .cycleCount = 210, .voltageMV = 11400,
+            .amperageMa = -1500, .temperatureCentiC = 3120, .designCapacityMah = 5200,
+            .maxCapacityMah = 5000, .currentCapacityMah = 3200, .nominalChargeCapacityMah = 5000,
+            .serialNumber = "12345", .deviceName = "5B10W13930", .fullyCharged = false,
+            .isACPowered = false}},
+        // Energy counters in µWh through the 11.4 V design voltage; 25.2 W at 12.6 V flows in,
+        // so 10 Wh to go take 24 minutes; the energy left is energy_now as the kernel counts it.
+        {"charging-laptop", BatteryStatusSample{
+            .levelPercent = 80, .remainingWh = 40.0, .isCharging = true,
+            .externalPowerConnected = true, .systemTimeRemainingMinutes = 24, .cycleCount = 48,
+            .voltageMV = 12600, .amperageMa = 2000, .designCapacityMah = 5000,
+            .maxCapacityMah = 4385, .currentCapacityMah = 3508, .nominalChargeCapacityMah = 4385,
+            .deviceName = "DELL-7FHHV", .fullyCharged = false, .isACPowered = true,
+            .adapterWatts = 65, .adapterName = "ucsi-source-psy-USBC000:001"}},
+        {"desktop-mains", std::nullopt},
+        {"no-such-tree", std::nullopt},
+    };
     // clang-format on
-    EXPECT_EQ(sampleOfTree("discharging-laptop"), expected);
-}
-
-TEST(DirectBatteryStatusReader, ChargingLaptopWithEnergyCountersAndAUSBCAdapter) {
-    const auto sample = sampleOfTree("charging-laptop");
-    ASSERT_TRUE(sample);
-    EXPECT_EQ(sample->levelPercent, 80);
-    EXPECT_TRUE(sample->isCharging);
-    EXPECT_TRUE(sample->externalPowerConnected);
-    EXPECT_EQ(sample->isACPowered, true);
-    // µWh through the 11.4 V design voltage.
-    EXPECT_EQ(sample->currentCapacityMah, 3508);
-    EXPECT_EQ(sample->maxCapacityMah, 4385);
-    EXPECT_EQ(sample->designCapacityMah, 5000);
-    EXPECT_EQ(sample->voltageMV, 12600);
-    EXPECT_EQ(sample->amperageMa, 2000);  // 25.2 W at 12.6 V, flowing in
-    EXPECT_EQ(sample->dischargeWatts, std::nullopt);
-    EXPECT_DOUBLE_EQ(*sample->remainingWh, 40.0);       // energy_now as the kernel counts it
-    EXPECT_EQ(sample->systemTimeRemainingMinutes, 24);  // 10 Wh to go at 25.2 W
-    EXPECT_EQ(sample->adapterWatts, 65);
-    EXPECT_EQ(sample->adapterName, "ucsi-source-psy-USBC000:001");
-    EXPECT_EQ(sample->deviceName, "DELL-7FHHV");
-    EXPECT_EQ(sample->serialNumber, std::nullopt);
-}
-
-TEST(DirectBatteryStatusReader, DesktopOnMainsHasNoPowerSource) {
-    EXPECT_EQ(sampleOfTree("desktop-mains"), std::nullopt);
-    EXPECT_EQ(sampleOfTree("no-such-tree"), std::nullopt);
+    for (const auto& [tree, expected] : cases) {
+        DirectBatteryStatusReader reader(std::make_shared<SysfsPowerSources>(
+            std::string(JOULIX_FIXTURES) + "/power_supply/" + tree));
+        EXPECT_EQ(reader.sample(), expected) << tree;
+    }
 }
 
 // One power source description and a battery registry entry with fixed contents.

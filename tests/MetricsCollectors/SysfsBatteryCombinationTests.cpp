@@ -53,88 +53,28 @@ Attributes chargeBattery(const std::string& status, const std::string& current,
             {"capacity", "33"},       {"voltage_min_design", "11000000"}};
 }
 
-TEST(SysfsBatteryCombination, PowerSourceAndFlowOfEachKindOfMachine) {
-    struct Case {
-        const char* name;
-        std::map<std::string, Attributes> supplies;
-        std::optional<bool> onBattery;
-        bool charging;
-        std::optional<double> levelPercent;
-        std::optional<double> dischargeW;
-    };
-    // clang-format off
-    const Case cases[] = {
-        {"unknown status with a negative current discharges",
-         {{"BAT0", chargeBattery("Unknown", "-1000000", "2000000", "4000000")}}, true, false, 33,
-         12.0},
-        {"charging on mains", {{"AC", mainsOnline},
-         {"BAT0", chargeBattery("Charging", "1500000", "2000000", "4000000")}}, false, true, 33,
-         {}},
-        {"full on mains", {{"AC", mainsOnline},
-         {"BAT0", chargeBattery("Full", "0", "4000000", "4000000")}}, false, false, 100, {}},
-        {"two batteries are summed",
-         {{"AC", mainsOffline},
-          {"BAT0", chargeBattery("Discharging", "1000000", "1000000", "4000000")},
-          {"BAT1", chargeBattery("Discharging", "500000", "2000000", "2000000")}},
-         true, false, 50, 18.0},
-        {"a peripheral battery only",
-         {{"hid", {{"type", "Battery"}, {"scope", "Device"}, {"status", "Discharging"}}}},
-         false, false, 0, {}},
-    };
-    // clang-format on
-    for (const auto& c : cases) {
-        for (const Layout layout : {Layout::files, Layout::uevent, Layout::ueventWithoutType}) {
-            SCOPED_TRACE(std::string(c.name) + ", layout " +
-                         std::to_string(static_cast<int>(layout)));
-            const Tree tree(c.supplies, layout);
-            DirectBatteryStatusReader reader(tree.sources());
-            EXPECT_EQ(reader.isOnBatteryPower(), c.onBattery);
-            const auto sample = reader.sample();
-            const auto both = reader.sampleWithPowerSource();
-            EXPECT_EQ(both.sample, sample);
-            EXPECT_EQ(both.isOnBatteryPower, c.onBattery);
-            if (c.supplies.size() == 1 && c.supplies.begin()->first == "hid") {
-                EXPECT_EQ(sample, std::nullopt);
-                continue;
-            }
-            ASSERT_TRUE(sample);
-            EXPECT_EQ(sample->externalPowerConnected, !*c.onBattery);
-            EXPECT_EQ(sample->isCharging, c.charging);
-            EXPECT_EQ(sample->levelPercent, c.levelPercent);
-            EXPECT_EQ(sample->dischargeWatts, c.dischargeW);
-        }
-    }
-    EXPECT_EQ(SysfsPowerSources("/nonexistent").isOnBatteryPower(), std::nullopt);
-}
-
-// One reader serves many samples: each sees the battery as it is now.
-TEST(SysfsBatteryCombination, EachSampleReadsTheBatteryAfresh) {
-    Tree tree({{"BAT0", chargeBattery("Discharging", "1000000", "3000000", "6000000")}});
-    DirectBatteryStatusReader reader(tree.sources());
-    ASSERT_EQ(reader.sample()->currentCapacityMah, 3000);
-    tree.sys.writeFile("class/power_supply/BAT0/charge_now", "2500000\n");
-    tree.sys.writeFile("class/power_supply/BAT0/status", "Charging\n");
-    const auto later = reader.sample();
-    EXPECT_EQ(later->currentCapacityMah, 2500);
-    EXPECT_TRUE(later->isCharging);
-}
-
-// A reading answers every question from one reading of each file; the next reading is new.
+// A reading answers every question from one reading of each file; the next reading, and each
+// sample of one reader, sees the battery as it is now.
 TEST(SysfsBatteryCombination, AReadingReadsEachFileOnce) {
     Tree tree({{"BAT0", chargeBattery("Discharging", "1000000", "3000000", "6000000")},
                {"AC", mainsOffline}});
     const auto sources = tree.sources();
+    DirectBatteryStatusReader reader(sources);
+    ASSERT_EQ(reader.sample()->currentCapacityMah, 3000);
     const auto reading = sources->reading();
     ASSERT_TRUE(reading);
     EXPECT_EQ(reading->isOnBatteryPower(), true);
     tree.sys.writeFile("class/power_supply/AC/online", "1\n");
     tree.sys.writeFile("class/power_supply/BAT0/charge_now", "2000000\n");
+    tree.sys.writeFile("class/power_supply/BAT0/status", "Charging\n");
     EXPECT_EQ(reading->isOnBatteryPower(), true);
     const auto entry = reading->matchBatteryEntry();
     EXPECT_EQ(entry->property("CurrentCapacity"), PowerSourceValue(int64_t{2000}));
     EXPECT_EQ(entry->property("CurrentCapacity"), PowerSourceValue(int64_t{2000}));
     EXPECT_EQ(sources->reading()->isOnBatteryPower(), false);
     EXPECT_EQ(sources->isOnBatteryPower(), false);
+    EXPECT_EQ(reader.sample()->currentCapacityMah, 2000);
+    EXPECT_TRUE(reader.sample()->isCharging);
 }
 
 Attributes with(Attributes base, const Attributes& more) {
@@ -173,6 +113,23 @@ TEST(SysfsBatteryCombination, ShapesOfRealMachinesGiveRightOrAbsentFigures) {
     };
     // clang-format off
     const Case cases[] = {
+        {"unknown status with a negative current discharges",
+         {{"BAT0", chargeBattery("Unknown", "-1000000", "2000000", "4000000")}},
+         {.onBattery = true, .levelPercent = 33, .dischargeW = 12, .remainingWh = 22,
+          .minutes = 120}},
+        {"charging on mains",
+         {{"AC", mainsOnline},
+          {"BAT0", chargeBattery("Charging", "1500000", "2000000", "4000000")}},
+         {.levelPercent = 33, .remainingWh = 22, .minutes = 80, .charging = true}},
+        {"full on mains",
+         {{"AC", mainsOnline}, {"BAT0", chargeBattery("Full", "0", "4000000", "4000000")}},
+         {.levelPercent = 100, .remainingWh = 44}},
+        {"two batteries are summed",
+         {{"AC", mainsOffline},
+          {"BAT0", chargeBattery("Discharging", "1000000", "1000000", "4000000")},
+          {"BAT1", chargeBattery("Discharging", "500000", "2000000", "2000000")}},
+         {.onBattery = true, .levelPercent = 50, .dischargeW = 18, .remainingWh = 33,
+          .minutes = 120}},
         {"a tablet's charger (scope Device) is no adapter of the machine",
          {{"AC", mainsOffline}, {"BAT0", discharging},
           {"wacom_ac_0", {{"type", "Mains"}, {"scope", "Device"}, {"online", "1"}}}},
@@ -266,14 +223,17 @@ TEST(SysfsBatteryCombination, ShapesOfRealMachinesGiveRightOrAbsentFigures) {
     };
     // clang-format on
     for (const auto& c : cases) {
-        for (const Layout layout : {Layout::files, Layout::uevent}) {
-            SCOPED_TRACE(std::string(c.name) + (layout == Layout::uevent ? " (uevent)" : ""));
+        for (const Layout layout : {Layout::files, Layout::uevent, Layout::ueventWithoutType}) {
+            SCOPED_TRACE(std::string(c.name) + ", layout " +
+                         std::to_string(static_cast<int>(layout)));
             const Tree tree(c.supplies, layout);
             DirectBatteryStatusReader reader(tree.sources());
             const auto [sample, onBattery] = reader.sampleWithPowerSource();
             ASSERT_TRUE(sample);
             const Expected& e = c.expected;
             EXPECT_EQ(onBattery, e.onBattery);
+            EXPECT_EQ(reader.isOnBatteryPower(), e.onBattery);
+            EXPECT_EQ(reader.sample(), sample);
             EXPECT_EQ(sample->externalPowerConnected, !e.onBattery);
             EXPECT_EQ(sample->isCharging, e.charging);
             // -1 stands for absent.
@@ -285,6 +245,17 @@ TEST(SysfsBatteryCombination, ShapesOfRealMachinesGiveRightOrAbsentFigures) {
             EXPECT_EQ(sample->deviceName, e.deviceName);
         }
     }
+    // A peripheral's battery alone is no system battery; no tree at all is no power source.
+    for (const Layout layout : {Layout::files, Layout::uevent, Layout::ueventWithoutType}) {
+        const Tree peripheral(
+            {{"hid", {{"type", "Battery"}, {"scope", "Device"}, {"status", "Discharging"}}}},
+            layout);
+        const auto [sample, onBattery] =
+            DirectBatteryStatusReader(peripheral.sources()).sampleWithPowerSource();
+        EXPECT_EQ(sample, std::nullopt);
+        EXPECT_EQ(onBattery, false);
+    }
+    EXPECT_EQ(SysfsPowerSources("/nonexistent").isOnBatteryPower(), std::nullopt);
 }
 
 }  // namespace

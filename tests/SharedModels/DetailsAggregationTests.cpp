@@ -143,13 +143,3 @@ TEST(DetailsAggregation, StoredPresentationDataNeedsANameOnEveryProcess) {
     named.processes.push_back({.pid = 2, .name = "x", .displayName = " \n"});
     EXPECT_FALSE(P::hasStoredPresentationData(std::vector{named}));
 }
-
-TEST(DetailsAggregation, TheCancelledOutputIsEmptyAroundTheFallback) {
-    const auto fallback = snapshot(9, 3);
-    const auto output = P::cancelledOutput(fallback);
-    EXPECT_EQ(output.rangeSnapshot, fallback);
-    EXPECT_EQ(output.snapshotCount, 0);
-    EXPECT_EQ(output.windowStart, at(9));
-    EXPECT_EQ(output.windowEnd, at(9));
-    EXPECT_TRUE(output.systemPowerPoints.empty());
-}

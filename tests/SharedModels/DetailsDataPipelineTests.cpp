@@ -46,6 +46,14 @@ TEST(DetailsDataPipeline, GroupsTheRangeSnapshotWithTheWindowsEnergy) {
     EXPECT_DOUBLE_EQ(output.processGroups[1].totalEnergyWh, 2.0 / 60);
     EXPECT_EQ(output.snapshotCount, 2);
     EXPECT_GT(output.metrics.totalMs, 0);
+
+    // The process summary groups by display name the same way.
+    const auto summary = WindowedProcessSummaryBuilder::summarize(twoSnapshots(), {}, 3600);
+    EXPECT_DOUBLE_EQ(summary.totalWh, 10.0 / 60);
+    EXPECT_EQ(summary.groupedWhByName,
+              (std::map<std::string, double>{{"Editor", 5.0 / 60}, {"Shell", 2.0 / 60}}));
+    EXPECT_EQ(summary.processGroups, output.processGroups);
+    EXPECT_EQ(summary.rangeSnapshot, twoSnapshots()[1]);
 }
 
 TEST(DetailsDataPipeline, StagesAreTimedInSpansWithTheNamingMode) {
@@ -85,15 +93,6 @@ TEST(DetailsDataPipeline, ACancelledRebuildGivesTheCancelledOutput) {
     stop.request_stop();
     const DrainSnapshot fallback{.timestamp = at(5)};
     EXPECT_EQ(P::rebuild(twoSnapshots(), fallback, 3600, 100, std::nullopt, stop.get_token()),
-              P::cancelledOutput(fallback));
-}
-
-TEST(WindowedProcessSummaryBuilder, IntegratesWattsPerDisplayName) {
-    const auto summary = WindowedProcessSummaryBuilder::summarize(twoSnapshots(), {}, 3600);
-    EXPECT_DOUBLE_EQ(summary.totalWh, 10.0 / 60);
-    EXPECT_DOUBLE_EQ(summary.groupedWhByName.at("Editor"), 5.0 / 60);
-    EXPECT_DOUBLE_EQ(summary.groupedWhByName.at("Shell"), 2.0 / 60);
-    ASSERT_EQ(summary.processGroups.size(), 2u);
-    EXPECT_DOUBLE_EQ(summary.processGroups[0].totalEnergyWh, 5.0 / 60);
-    EXPECT_EQ(summary.rangeSnapshot, twoSnapshots()[1]);
+              (DetailsPipelineOutput{
+                  .rangeSnapshot = fallback, .windowStart = at(5), .windowEnd = at(5)}));
 }

@@ -125,8 +125,6 @@ TEST(SnapshotCodec, NullOptionalsAreAbsentAndNumbersDecodeWithinRange) {
         decode<ProcessSample>(
             R"({"pid":7,"name":"a","cpuPercent":null,"cpuTimeDeltaNs":null,"bundleID":null})"),
         minimal);
-    EXPECT_THROW(decode<ProcessSample>(R"({"pid":7})"), DecodingError);
-    EXPECT_THROW(decode<ProcessSample>(R"({"pid":7,"name":"a","cpuPercent":"5"})"), DecodingError);
     EXPECT_EQ(decode<ComponentDrain>("{}"), ComponentDrain{});
     EXPECT_EQ(decode<ComponentDrain>(R"({"cpuW":null,"gpuW":2})"), ComponentDrain{.gpuW = 2});
     const auto memory = [](const std::string& value) {
