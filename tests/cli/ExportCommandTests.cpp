@@ -26,16 +26,14 @@ int promtoolCheck(const std::string& file) {
 // A fake laptop whose battery discharges at 18 W (61 %), with no stand-in tools.
 struct FakeLaptop : testing::FakeMachine {
     FakeLaptop() : FakeMachine("") {
-        for (const auto& [name, value] :
-             std::map<std::string, std::string>{{"type", "Battery"},
-                                                {"status", "Discharging"},
-                                                {"capacity", "61"},
-                                                {"charge_now", "3000000"},
-                                                {"charge_full", "5000000"},
-                                                {"charge_full_design", "5500000"},
-                                                {"current_now", "1500000"},
-                                                {"voltage_now", "12000000"}})
-            sysFile("class/power_supply/BAT0/" + name, value);
+        sysFiles("class/power_supply/BAT0/", {{"type", "Battery"},
+                                              {"status", "Discharging"},
+                                              {"capacity", "61"},
+                                              {"charge_now", "3000000"},
+                                              {"charge_full", "5000000"},
+                                              {"charge_full_design", "5500000"},
+                                              {"current_now", "1500000"},
+                                              {"voltage_now", "12000000"}});
         sysFile("class/power_supply/AC/type", "Mains");
         sysFile("class/power_supply/AC/online", "0");
         sysFile("bus/usb/devices/usb1/bDeviceClass", "09");

@@ -7,6 +7,7 @@
 #include "tests/MetricsCollectors/TestSupport.h"
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <regex>
 #include <set>
@@ -39,6 +40,11 @@ class FakeMachine {
         folder.writeFile("sys/" + path, value + "\n");
         std::filesystem::create_directories(folder.path() / "sys/class");
         std::filesystem::create_directories(folder.path() / "sys/bus");
+    }
+    // Files of the fake /sys, each named by its path below `directory`.
+    void sysFiles(const std::string& directory, const std::map<std::string, std::string>& files) {
+        for (const auto& [name, value] : files)
+            sysFile(directory + name, value);
     }
 
     std::string database() const { return (folder.path() / "history.sqlite").string(); }

@@ -50,16 +50,13 @@ TEST(SampleCommandOnLinux, BatteryPowerSourcePackagePowerAndTotalFromThePlatform
     testing::FakeMachine machine("");
     const fs::path sys = machine.folder.path() / "sys";
     const std::string battery = "class/power_supply/BAT0/";
-    for (const auto& [name, value] :
-         std::map<std::string, std::string>{{"type", "Battery"},
-                                            {"status", "Discharging"},
-                                            {"capacity", "61"},
-                                            {"charge_now", "3000000"},
-                                            {"charge_full", "5000000"},
-                                            {"current_now", "1500000"},
-                                            {"voltage_now", "12000000"}}) {
-        machine.sysFile(battery + name, value);
-    }
+    machine.sysFiles(battery, {{"type", "Battery"},
+                               {"status", "Discharging"},
+                               {"capacity", "61"},
+                               {"charge_now", "3000000"},
+                               {"charge_full", "5000000"},
+                               {"current_now", "1500000"},
+                               {"voltage_now", "12000000"}});
     machine.sysFile("class/power_supply/AC/type", "Mains");
     machine.sysFile("class/power_supply/AC/online", "0");
     machine.sysFile("class/powercap/intel-rapl:0:0/name", "core");
@@ -160,14 +157,12 @@ TEST(SampleCommandOnLinux, RootOnlyCountersAreSaidAndTheTotalIsAnEstimate) {
     if (!testing::FakeMachine::available()) GTEST_SKIP() << "needs root for a mount namespace";
     testing::FakeMachine machine("");
     ::chmod(machine.folder.path().c_str(), 0755);
-    for (const auto& [path, value] :
-         std::map<std::string, std::string>{{"class/power_supply/AC/type", "Mains"},
-                                            {"class/power_supply/AC/online", "1"},
-                                            {"class/powercap/intel-rapl:0/name", "package-0"},
-                                            {"class/powercap/intel-rapl:0/energy_uj", "1000000"},
-                                            {"bus/usb/devices/1-1/bDeviceClass", "00"},
-                                            {"bus/usb/devices/1-2/bDeviceClass", "00"}})
-        machine.sysFile(path, value);
+    machine.sysFiles("", {{"class/power_supply/AC/type", "Mains"},
+                          {"class/power_supply/AC/online", "1"},
+                          {"class/powercap/intel-rapl:0/name", "package-0"},
+                          {"class/powercap/intel-rapl:0/energy_uj", "1000000"},
+                          {"bus/usb/devices/1-1/bDeviceClass", "00"},
+                          {"bus/usb/devices/1-2/bDeviceClass", "00"}});
     const fs::path counter = machine.folder.path() / "sys/class/powercap/intel-rapl:0/energy_uj";
     fs::permissions(counter, fs::perms::owner_read);
     const auto runAsNobody = [&](const std::string& arguments) {
